@@ -1,0 +1,71 @@
+#include "commands/host.h"
+
+#include "driver/tuerror.h"
+#include "remote/exec.h"
+#include "remote/session.h"
+
+#include <cstdio>
+
+using zelto::opt::req_arg;
+
+namespace {
+
+void print(const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+bool contains(const std::string& text, const char* what)
+{
+    return text.find(what) != std::string::npos;
+}
+
+}  // namespace
+
+bool check_host(zelto::opt::TOParsing parsing)
+{
+    parsing.end();
+    init_ssh_session();
+    TExecResult r = ssh_exec("uname -a", "", false);
+    bool x86 = contains(r.out, "i586") || contains(r.out, "i686") || contains(r.out, "x86_64");
+    if (r.status == 0 && contains(r.out, "Linux") && x86)
+        print("suitable\n");
+    else
+        print("unsuitable\nuname: " + r.out);
+    return true;
+}
+
+bool check_on_root(zelto::opt::TOParsing parsing)
+{
+    parsing.end();
+    init_ssh_session();
+    TExecResult r = ssh_exec("id -u", "", false);
+    if (r.status != 0)
+        throw TUError("Execute 'id' failed: " + r.err);
+    print(r.out == "0\n" || r.out == "0" ? "root\n" : "not root\n");
+    return true;
+}
+
+bool cmd_exec(zelto::opt::TOParsing parsing)
+{
+    std::string command;
+    std::string input;
+    {
+        auto cmd = parsing("cmd", req_arg);
+        if (cmd.found)
+            command = cmd.entry->second.value;
+    }
+    {
+        auto in = parsing("input", req_arg);
+        if (in.found)
+            input = in.entry->second.value;
+        parsing.clear();  // "input" is optional
+    }
+    parsing.end();
+    init_ssh_session();
+    // The caller wrote this command line for the remote shell: sent as is.
+    TExecResult r = ssh_exec(command, input, false);
+    print(r.out + r.err + "\n" + std::to_string(r.status) + "\n");
+    return true;
+}

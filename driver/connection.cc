@@ -1,0 +1,35 @@
+#include "driver/connection.h"
+
+#include <unistd.h>
+
+std::string ssh_address;
+std::string ssh_login;
+const char* ssh_password = nullptr;
+int ssh_sock = -1;
+LIBSSH2_SESSION* ssh_session = nullptr;
+LIBSSH2_CHANNEL* ssh_channel = nullptr;
+
+void free_channel()
+{
+    if (ssh_channel) {
+        libssh2_channel_free(ssh_channel);
+        ssh_channel = nullptr;
+    }
+}
+
+void close_connection()
+{
+    free_channel();
+    if (ssh_session) {
+        // Sent even when the handshake failed; libssh2 copes and the peer
+        // may still be listening.
+        libssh2_session_disconnect_ex(ssh_session, SSH_DISCONNECT_BY_APPLICATION,
+                                      "Normal Shutdown", "");
+        libssh2_session_free(ssh_session);
+        ssh_session = nullptr;
+    }
+    if (ssh_sock != -1) {
+        close(ssh_sock);
+        ssh_sock = -1;
+    }
+}

@@ -1,0 +1,21 @@
+// The run's single SSH connection, shared process-wide: main fills the
+// parameters, a handler connects lazily, and main tears everything down
+// once at the end of the run, after success and failure alike.
+#pragma once
+
+#include <libssh2.h>
+
+#include <string>
+
+extern std::string ssh_address;
+extern std::string ssh_login;
+extern const char* ssh_password;  // points into the environment, not copied
+extern int ssh_sock;
+extern LIBSSH2_SESSION* ssh_session;
+extern LIBSSH2_CHANNEL* ssh_channel;
+
+// Frees the channel recorded in ssh_channel, if any.
+void free_channel();
+
+// Channel, session (with a disconnect message), socket, in that order.
+void close_connection();

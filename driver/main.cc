@@ -1,0 +1,93 @@
+// bf2ctl: one run, one command, one result line for the control panel.
+#include "commands/copy_file.h"
+#include "commands/host.h"
+#include "commands/install.h"
+#include "commands/server.h"
+#include "commands/user.h"
+#include "driver/connection.h"
+#include "driver/hosting.h"
+#include "driver/tuerror.h"
+#include "opt/parsing.h"
+
+#include <csignal>
+#include <cstdio>
+#include <iterator>
+
+using zelto::opt::TOParsing;
+
+namespace {
+
+struct TCommand {
+    const char* name;
+    bool (*handler)(TOParsing);
+};
+
+// Order is precedence: the first command present on the line runs.
+const TCommand commands[] = {
+    {"exec", cmd_exec},
+    {"copy-file", copy_file},
+    {"check-host", check_host},
+    {"check-on-root", check_on_root},
+    {"create-user", create_user},
+    {"check-install", check_install},
+    {"install", install},
+    {"start", start},
+    {"stop", stop},
+    {"help", help},
+};
+
+// Each probe result stays alive until every later row has been tried, so
+// the results are released together, in reverse order, when the recursion
+// unwinds.
+bool dispatch(TOParsing& parsing, size_t row)
+{
+    if (row == std::size(commands)) {
+        auto h = parsing('h');
+        if (h >> help)
+            return true;
+        parsing.clear();  // an absent -h is no error
+        parsing.end();
+        return false;
+    }
+    auto probe = parsing(commands[row].name, zelto::opt::no_arg);
+    if (probe >> commands[row].handler)
+        return true;
+    return dispatch(parsing, row + 1);
+}
+
+void print_line(const std::string& line)
+{
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // A peer that drops the connection must end in an error line, not a
+    // silent death by SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    int status = 0;
+    {
+        TOParsing parsing(argv, argc);
+        try {
+            get_hosting(parsing);
+            dispatch(parsing, 0);
+        } catch (const TUError& e) {
+            print_line(e.message);
+            status = 1;
+        } catch (const zelto::TError& e) {
+            print_line(e.what());
+            status = 1;
+        } catch (...) {
+            print_line("Undefined error");
+            status = -1;
+        }
+        std::fflush(stdout);
+        close_connection();
+    }
+    return status;
+}

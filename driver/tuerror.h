@@ -1,0 +1,12 @@
+// The tool's own error: one message that is the complete line to print.
+// Deliberately not derived from std::exception or zelto::TError, so main
+// tells it apart from option-library errors by its own catch clause.
+#pragma once
+
+#include <string>
+
+class TUError {
+public:
+    explicit TUError(std::string message) : message(std::move(message)) {}
+    std::string message;
+};

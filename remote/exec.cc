@@ -1,0 +1,126 @@
+#include "remote/exec.h"
+
+#include "driver/connection.h"
+#include "driver/tuerror.h"
+#include "remote/wait.h"
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Pumps standard input, standard output and standard error together.
+// Both output streams share one channel window: draining one to its end
+// before touching the other deadlocks once the other fills the window.
+void pump(LIBSSH2_CHANNEL* channel, const std::string& input, TExecResult& result)
+{
+    TNonBlocking nonblocking(ssh_session);
+    size_t sent = 0;
+    bool eof_sent = false;
+    bool stream_done[2] = {false, false};
+    std::string* sink[2] = {&result.out, &result.err};
+    char buffer[32768];
+
+    while (!stream_done[0] || !stream_done[1]) {
+        bool progress = false;
+        if (sent < input.size()) {
+            ssize_t n = libssh2_channel_write_ex(channel, 0, input.data() + sent,
+                                                 input.size() - sent);
+            if (n > 0) {
+                sent += n;
+                progress = true;
+            } else if (n < 0 && n != LIBSSH2_ERROR_EAGAIN) {
+                sent = input.size();  // the command stopped reading; go on with its output
+            }
+        }
+        if (sent == input.size() && !eof_sent) {
+            int rc = libssh2_channel_send_eof(channel);
+            if (rc != LIBSSH2_ERROR_EAGAIN) {
+                eof_sent = true;
+                progress = true;
+            }
+        }
+        for (int stream = 0; stream < 2; ++stream) {
+            while (!stream_done[stream]) {
+                ssize_t n = libssh2_channel_read_ex(channel, stream, buffer, sizeof buffer);
+                if (n > 0) {
+                    sink[stream]->append(buffer, n);
+                    progress = true;
+                } else {
+                    // 0 is the end of the stream, anything else but EAGAIN
+                    // a broken channel: either way nothing more comes.
+                    if (n != LIBSSH2_ERROR_EAGAIN)
+                        stream_done[stream] = true;
+                    break;
+                }
+            }
+        }
+        if (!progress && (!stream_done[0] || !stream_done[1]))
+            wait_socket(ssh_session, ssh_sock);
+    }
+}
+
+}  // namespace
+
+TExecResult ssh_exec(std::string command, std::string input, bool want_pty)
+{
+    free_channel();
+    ssh_channel = libssh2_channel_open_ex(ssh_session, "session", 7,
+                                          LIBSSH2_CHANNEL_WINDOW_DEFAULT,
+                                          LIBSSH2_CHANNEL_PACKET_DEFAULT, nullptr, 0);
+    if (!ssh_channel)
+        throw TUError("Unable to open a session");
+    TChannelGuard guard;
+
+    if (want_pty &&
+        libssh2_channel_request_pty_ex(ssh_channel, "linux", 5, nullptr, 0, 80, 24, 0, 0) != 0)
+        throw TUError("Failed requesting pty");
+
+    // The subshell keeps the command's own exits and syntax away from the
+    // status echo, which always runs.
+    std::string wrapped = "( " + command + " ); echo \"\n$?\"";
+    if (libssh2_channel_process_startup(ssh_channel, "exec", 4, wrapped.c_str(),
+                                        std::strlen(wrapped.c_str())) != 0)
+        throw TUError("Unable to request exec: " + wrapped);
+
+    libssh2_channel_handle_extended_data2(ssh_channel, LIBSSH2_CHANNEL_EXTENDED_DATA_NORMAL);
+
+    TExecResult result{-1, {}, {}};
+    pump(ssh_channel, input, result);
+    result.status = extr_ret_code(result.out);
+    return result;
+}
+
+int extr_ret_code(std::string& text)
+{
+    size_t i = text.size();
+    while (i > 0 && !is_digit(text[i - 1]))
+        --i;
+    if (i == 0) {
+        text.clear();
+        return -1;
+    }
+    size_t digits_end = i;
+    while (i > 0 && is_digit(text[i - 1]))
+        --i;
+    size_t digits_begin = i;
+    bool negative = i > 0 && text[i - 1] == '-';
+    size_t p = negative ? i - 1 : i;
+
+    long long value = 0;
+    bool fits = true;
+    for (size_t k = digits_begin; k < digits_end && fits; ++k) {
+        value = value * 10 + (text[k] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            fits = false;
+    }
+    if (negative)
+        value = -value;
+    if (value > INT_MAX || value < INT_MIN)
+        fits = false;
+
+    text.resize(p > 0 ? p - 1 : 0);
+    return fits ? static_cast<int>(value) : -1;
+}

@@ -1,0 +1,26 @@
+# Sourced by the scripts: installs with apt-get whatever Debian package is
+# missing, running 'apt-get update' only when something must be installed.
+bf2_packages="cmake make g++ clang pkg-config libssh2-1-dev libcrypt-dev libgtest-dev
+  openssh-server openssh-client sshpass wget bzip2 gzip unzip zip tar makeself
+  python3 passwd procps psmisc iproute2 valgrind"
+
+ensure_packages() {
+  local missing="" pkg
+  for pkg in $bf2_packages "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'ok installed'; then
+      missing="$missing $pkg"
+    fi
+  done
+  if [ -n "$missing" ]; then
+    echo "installing:$missing"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
+  fi
+  # The tests bind sshd to port 22 of loopback addresses; a system sshd
+  # listening on the wildcard address would take them all.
+  if ss -ltn 'sport = :22' | grep -q -E '(0\.0\.0\.0|\*|\[::\]):22'; then
+    echo "stopping the system sshd, which holds port 22 on every address"
+    /etc/init.d/ssh stop >/dev/null 2>&1 || pkill -f '^sshd: /usr/sbin/sshd' || true
+  fi
+  mkdir -p /run/sshd
+}
