@@ -1,0 +1,10 @@
+// Sets one key of a game server settings file on the remote account, in
+// place when the key is there, appended otherwise, with one remote command.
+#pragma once
+
+#include <string>
+
+// quote: write the value in double quotes.  Throws TUError
+// "Set option '<key>' failed in <file>: <stderr>" on failure.
+void set_cfg_option(const std::string& file, const std::string& key,
+                    const std::string& value, bool quote);
