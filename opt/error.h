@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "opt/handle.h"
 

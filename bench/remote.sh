@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Upload throughput, exec latency and upload memory of bf2ctl, as ratios to
+# OpenSSH's scp and ssh measured in the same run against the same host.
+. "$(dirname "$0")/common.sh"
+
+b() { "$bf2ctl" --address="$BF2_HOST" --login="$BF2_LOGIN" "$@"; }
+remote_dir="$BF2_HOME/bench"
+mkdir -p "$remote_dir" && chown "$BF2_LOGIN" "$remote_dir"
+
+echo "== copy-file of 256 MiB (median of 3, interleaved)"
+head -c $((256 << 20)) /dev/urandom >"$work/big"
+: >"$work/t_ours"; : >"$work/t_scp"; : >"$work/t_scp_legacy"
+for _ in 1 2 3; do
+  seconds b --copy-file --from="$work/big" --to="$remote_dir/ours" >>"$work/t_ours"
+  seconds sshpass -p "$BF2_PASSWD" scp -q "${ssh_opts[@]}" "$work/big" \
+    "$BF2_LOGIN@$BF2_HOST:$remote_dir/scp" >>"$work/t_scp"
+  seconds sshpass -p "$BF2_PASSWD" scp -O -q "${ssh_opts[@]}" "$work/big" \
+    "$BF2_LOGIN@$BF2_HOST:$remote_dir/scp" >>"$work/t_scp_legacy"
+done
+cmp "$work/big" "$remote_dir/ours"
+ours=$(median <"$work/t_ours"); scp=$(median <"$work/t_scp"); legacy=$(median <"$work/t_scp_legacy")
+printf 'bf2ctl copy-file: %6.1f MB/s\n' "$(echo "268.435456 / $ours" | bc -l)"
+printf 'scp (sftp mode):  %6.1f MB/s\n' "$(echo "268.435456 / $scp" | bc -l)"
+printf 'scp -O (legacy):  %6.1f MB/s\n' "$(echo "268.435456 / $legacy" | bc -l)"
+printf 'throughput ratio bf2ctl/scp: %.2f (scp -O: %.2f; target >= 1)\n' \
+  "$(echo "$scp / $ours" | bc -l)" "$(echo "$legacy / $ours" | bc -l)"
+
+echo "== exec --cmd=true (median of 15, interleaved)"
+: >"$work/e_ours"; : >"$work/e_ssh"
+for _ in $(seq 15); do
+  seconds b --exec --cmd=true >>"$work/e_ours"
+  seconds sshpass -p "$BF2_PASSWD" ssh "${ssh_opts[@]}" "$BF2_LOGIN@$BF2_HOST" true >>"$work/e_ssh"
+done
+ours=$(median <"$work/e_ours"); ssh=$(median <"$work/e_ssh")
+printf 'bf2ctl exec: %.3f s   ssh: %.3f s   ratio: %.2f (target <= 1.1)\n' \
+  "$ours" "$ssh" "$(echo "$ours / $ssh" | bc -l)"
+
+echo "== peak resident memory of copy-file"
+for size in 16 1024; do
+  head -c $((size << 20)) /dev/zero >"$work/f$size"
+  /usr/bin/time -f '%M' -o "$work/rss$size" \
+    "$bf2ctl" --address="$BF2_HOST" --login="$BF2_LOGIN" --copy-file \
+    --from="$work/f$size" --to="$remote_dir/f$size"
+  printf '%5d MiB file: %6d KiB\n' "$size" "$(cat "$work/rss$size")"
+  rm -f "$work/f$size" "$remote_dir/f$size"
+done
+rm -rf "$remote_dir"
