@@ -8,3 +8,9 @@
 // "Set option '<key>' failed in <file>: <stderr>" on failure.
 void set_cfg_option(const std::string& file, const std::string& key,
                     const std::string& value, bool quote);
+
+// The remote command line that set_cfg_option runs.  Throws the same
+// "Set option" TUError, before anything runs, for a key or value that
+// holds a line break or a NUL byte.
+std::string set_cfg_command(const std::string& file, const std::string& key,
+                            const std::string& value, bool quote);

@@ -76,7 +76,7 @@ TEST(Driver, OnlyTheFirstCommandRunsAndRejectsTheOthers)
 
 TEST(Driver, EveryRemoteCommandConnectsOnlyAfterItsOptions)
 {
-    for (const char* command : {"--check-host", "--check-on-root"}) {
+    for (const char* command : {"--check-host", "--check-on-root", "--create-user"}) {
         SCOPED_TRACE(command);
         expect_run(run_bf2ctl(with_host({command}), "pw"), "Failed to connect\n", 1);
         expect_run(run_bf2ctl(with_host({command, "--extra"}), "pw"),

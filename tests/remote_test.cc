@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 
@@ -232,4 +233,36 @@ TEST_F(CopyFile, LocalProblemsAndOptionErrors)
                 "Requires long option '--from'", 1);
     expect_line(as_user_at(h.dead_address, {"--copy-file", "--from=/x"}),
                 "Requires long option '--to'", 1);
+}
+
+TEST(Exec, NoLeakOnSuccessOrFailure)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "this build runs every test under LeakSanitizer instead of valgrind";
+#else
+    ASSERT_EQ(access("/usr/bin/valgrind", X_OK), 0) << "valgrind is missing: run scripts/test";
+    THosts& h = THosts::get();
+    const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
+        {{"--address=" + h.password_host.address(), "--exec", "--cmd=echo hi; exit 4"},
+         "hi\n\n4\n"},
+        {{"--address=" + h.password_host.address(), "--exec", "--cmd=true", "--bogus"},
+         "Unknown option '--bogus'\n"},
+        {{"--address=" + h.dead_address, "--exec", "--cmd=true"}, "Failed to connect\n"},
+        {{"--address=" + h.password_host.address(), "--copy-file", "--from=/etc/hostname",
+          "--to=/no/such/dir/x"},
+         "Unable to open the scp channel\n"},
+    };
+    for (const auto& [args, printed] : runs) {
+        SCOPED_TRACE(printed);
+        std::vector<std::string> argv{"/usr/bin/valgrind", "--quiet", "--leak-check=full",
+                                      "--errors-for-leak-kinds=definite,indirect",
+                                      "--error-exitcode=99", BF2CTL_PATH,
+                                      "--login=" + h.user.name()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        TProc r = run_process(argv, {{"BF2_PASSWD", h.user.password()}}, "", 300);
+        EXPECT_NE(r.status, 99) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, printed);
+    }
+#endif
 }
