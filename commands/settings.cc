@@ -24,7 +24,7 @@ std::string sed_replacement(const std::string& value)
 {
     std::string out;
     for (char c : value) {
-        if (false)
+        if (c == '\\' || c == '&' || c == '/')
             out += '\\';
         out += c;
     }
