@@ -102,11 +102,13 @@ std::string net_address(int host)
 }
 
 TAccount::TAccount(std::string name, std::string password, bool superuser)
-    : name_(std::move(name)), password_(std::move(password)), home_("/home/" + name_)
+    : name_(std::move(name)), password_(std::move(password)), home_("/home/" + name_),
+      superuser_(superuser)
 {
     if (sh("id " + name_ + " >/dev/null 2>&1").status == 0)
         must_sh("userdel -f -r " + name_ + " >/dev/null 2>&1 || userdel -f " + name_);
-    must_sh(std::string("useradd -m -s /bin/sh ") + (superuser ? "-o -u 0 -g 0 " : "") + name_);
+    // -l: an alias of uid 0 must not reset root's login records.
+    must_sh(std::string("useradd -m -s /bin/sh ") + (superuser ? "-l -o -u 0 -g 0 " : "") + name_);
     TProc r = run_process({"/usr/sbin/chpasswd"}, {}, name_ + ":" + password_ + "\n");
     if (r.status != 0)
         die("chpasswd for " + name_ + " failed: " + r.err);
@@ -114,7 +116,10 @@ TAccount::TAccount(std::string name, std::string password, bool superuser)
 
 TAccount::~TAccount()
 {
-    sh("pkill -KILL -u " + name_ + " >/dev/null 2>&1; userdel -f -r " + name_ + " >/dev/null 2>&1");
+    // For an alias of uid 0, pkill -u would match every root process.
+    if (!superuser_)
+        sh("pkill -KILL -u " + name_ + " >/dev/null 2>&1");
+    sh("userdel -f -r " + name_ + " >/dev/null 2>&1");
 }
 
 TSshd::TSshd(std::string address, bool password_auth, const std::string& extra_config)

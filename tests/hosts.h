@@ -30,6 +30,7 @@ public:
 
 private:
     std::string name_, password_, home_;
+    bool superuser_;
 };
 
 // One sshd with generated ed25519/ECDSA host keys, its own config, pid file
