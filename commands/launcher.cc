@@ -19,15 +19,18 @@ rm -f "$CFGDIR/server.pid" "$CFGDIR/server-stdin" "$CFGDIR/start.pid" 2>/dev/nul
 // The first check already matches nohup's own command line, so the launcher
 // may end, and the terminal close, before nohup has begun to ignore the
 // hang-up: ignoring it here first covers nohup from its very start (an
-// ignored signal stays ignored across exec).
+// ignored signal stays ignored across exec).  A start script that ends at
+// once may vanish between the two checks of a round: cat keeps quiet about
+// it, so that the reason read is "Process dead" alone.
 std::string get_launcher(const std::string& cfg_dir)
 {
     const std::string q = shell_str(cfg_dir);
-    return "chmod 750 " + q + "/start.sh || exit 1\ntrap '' 1\nnohup " + q + R"sh(/start.sh </dev/null >/dev/null 2>&1 &
+    return "chmod 750 " + q + "/start.sh || exit 1\ntrap '' 1\nnohup " + q +
+           R"sh(/start.sh </dev/null >/dev/null 2>&1 &
 PID=`echo $!`
 for s in 1 1 2 2 5 5; do
 [ ! -d /proc/$PID ] && echo 'Process dead' 1>&2 && exit 1
-cat /proc/$PID/cmdline | grep '.*start\.sh.\?$' >/dev/null 2>&1 && exit 0 || sleep $s
+cat /proc/$PID/cmdline 2>/dev/null | grep '.*start\.sh.\?$' >/dev/null 2>&1 && exit 0 || sleep $s
 done
 echo 'Timeout end' 1>&2
 exit 1

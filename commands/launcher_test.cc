@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <map>
 
 using namespace fixture;
 
@@ -45,21 +46,23 @@ struct TDirs {
         write_file(cfg + "/start.sh", get_start_script(srv, cfg));
     }
 
-    TProc launch(const std::string& fake_nohup = "")
+    // fakes: tools put first in PATH, by name, as sh script bodies.
+    TProc launch(const std::map<std::string, std::string>& fakes = {})
     {
-        if (fake_nohup.empty())
+        if (fakes.empty())
             return sh(get_launcher(cfg));
         must_sh("mkdir -p " + shell_str(base.path() + "/bin"));
-        write_file(base.path() + "/bin/nohup", "#!/bin/sh\n" + fake_nohup + "\n");
-        must_sh("chmod 755 " + shell_str(base.path() + "/bin/nohup"));
+        for (const auto& [name, body] : fakes) {
+            write_file(base.path() + "/bin/" + name, "#!/bin/sh\n" + body + "\n");
+            must_sh("chmod 755 " + shell_str(base.path() + "/bin/" + name));
+        }
         return run_process({"/bin/sh", "-c", get_launcher(cfg)},
                            {{"PATH", base.path() + "/bin:" + std::getenv("PATH")}}, "", 60);
     }
 
     bool running() const
     {
-        return exists(cfg + "/server.pid") &&
-               standin_log(cfg).find("bound ") != std::string::npos;
+        return exists(cfg + "/server.pid") && standin_log(cfg).find("bound ") != std::string::npos;
     }
 
     TProc stop()
@@ -68,6 +71,12 @@ struct TDirs {
         return sh("sh " + shell_str(cfg + "/stop.sh"), "", 60);
     }
 };
+
+// Every process starts out with a command line that ends in the launched
+// name, even a fake nohup, and the launcher checks at once: a grep that never
+// matches the launcher's pattern makes its later checks decide.
+const char* const never_sees_start_script =
+    "[ \"$1\" = '.*start\\.sh.\\?$' ] && exit 1; exec /bin/grep \"$@\"";
 
 void expect_clean(const TProc& r)
 {
@@ -88,16 +97,17 @@ TEST(StartScript, RunsTheServerOnItsConsoleAndTheStopScriptEndsIt)
     long server_pid = read_pid(d.cfg + "/server.pid");
     using namespace std::string_literals;
     EXPECT_EQ(proc_cmdline(start_pid), "/bin/sh\0"s + d.cfg + "/start.sh\0"s);
-    EXPECT_EQ(proc_cmdline(server_pid), "python3\0./standin.py\0+statusMonitor\0001\0+config\0"s +
-                                            d.cfg + "/settings/serversettings.con\0+mapList\0"s +
-                                            d.cfg + "/settings/maplist.con\0"s);
+    EXPECT_EQ(proc_cmdline(server_pid),
+              "/usr/bin/python3\0./standin.py\0+statusMonitor\0001\0+config\0"s + d.cfg +
+                  "/settings/serversettings.con\0+mapList\0"s + d.cfg + "/settings/maplist.con\0"s);
     EXPECT_TRUE(is_fifo(d.cfg + "/server-stdin"));
 
     expect_clean(d.stop());
-    EXPECT_EQ(standin_log(d.cfg), "args +statusMonitor 1 +config " + d.cfg +
-                                      "/settings/serversettings.con +mapList " + d.cfg +
-                                      "/settings/maplist.con\nbound 0 0\nconsole quit\nexit quit\n");
-    EXPECT_TRUE(wait_until([&] { return !process_alive(start_pid) && !process_alive(server_pid); }, 10));
+    EXPECT_EQ(standin_log(d.cfg),
+              "args +statusMonitor 1 +config " + d.cfg + "/settings/serversettings.con +mapList " +
+                  d.cfg + "/settings/maplist.con\nbound 0 0\nconsole quit\nexit quit\n");
+    EXPECT_TRUE(
+        wait_until([&] { return !process_alive(start_pid) && !process_alive(server_pid); }, 10));
     for (const char* run_file : {"/start.pid", "/server.pid", "/server-stdin"})
         EXPECT_FALSE(exists(d.cfg + run_file)) << run_file;
     EXPECT_TRUE(exists(d.cfg + "/start.sh"));
@@ -126,19 +136,20 @@ TEST(Launcher, SurvivesTheHangUpOfItsTerminalRightAfterReportingSuccess)
     // before nohup has run.
     TDirs d;
     const std::string pid_file = d.base.path() + "/nohup.pid";
-    expect_clean(d.launch("echo $$ >" + shell_str(pid_file) + "; sleep 0.5; exec /usr/bin/nohup \"$@\""));
+    expect_clean(d.launch(
+        {{"nohup", "echo $$ >" + shell_str(pid_file) + "; sleep 2; exec /usr/bin/nohup \"$@\""}}));
+    ASSERT_TRUE(wait_until([&] { return read_pid(pid_file) > 0; }, 5));
     long nohup_pid = read_pid(pid_file);
-    ASSERT_GT(nohup_pid, 0);
     kill(static_cast<pid_t>(nohup_pid), SIGHUP);
     EXPECT_TRUE(wait_until([&] { return d.running(); }, 10)) << standin_log(d.cfg);
     expect_clean(d.stop());
-    EXPECT_FALSE(process_alive(nohup_pid));
+    EXPECT_TRUE(wait_until([&] { return !process_alive(nohup_pid); }, 10));
 }
 
 TEST(Launcher, ReportsAStartScriptThatIsGone)
 {
     TDirs d;
-    TProc r = d.launch("exit 0");
+    TProc r = d.launch({{"nohup", "exit 0"}, {"grep", never_sees_start_script}});
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "Process dead\n");
     EXPECT_EQ(r.status, 1);
@@ -148,7 +159,8 @@ TEST(Launcher, GivesUpOnAProcessThatNeverShowsTheStartScript)
 {
     TDirs d;
     const std::string pid_file = d.base.path() + "/nohup.pid";
-    TProc r = d.launch("echo $$ >" + shell_str(pid_file) + "; exec sleep 60");
+    TProc r = d.launch({{"nohup", "echo $$ >" + shell_str(pid_file) + "; exec sleep 60"},
+                        {"grep", never_sees_start_script}});
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "Timeout end\n");
     EXPECT_EQ(r.status, 1);
@@ -160,16 +172,18 @@ TEST(Launcher, GivesUpOnAProcessThatNeverShowsTheStartScript)
 
 TEST(Launcher, TextQuotesTheDirectory)
 {
-    EXPECT_EQ(get_launcher("/c d'e"),
-              "chmod 750 '/c d'\\''e'/start.sh || exit 1\n"
-              "trap '' 1\n"
-              "nohup '/c d'\\''e'/start.sh </dev/null >/dev/null 2>&1 &\n"
-              "PID=`echo $!`\n"
-              "for s in 1 1 2 2 5 5; do\n"
-              "[ ! -d /proc/$PID ] && echo 'Process dead' 1>&2 && exit 1\n"
-              "cat /proc/$PID/cmdline | grep '.*start\\.sh.\\?$' >/dev/null 2>&1 && exit 0 || sleep $s\n"
-              "done\n"
-              "echo 'Timeout end' 1>&2\n"
-              "exit 1\n");
-    EXPECT_EQ(get_start_script("/s'", "/c d").substr(0, 36), "#!/bin/sh\nSRVDIR='/s'\\'''\nCFGDIR='/c d'\n");
+    EXPECT_EQ(get_launcher("/c d'e"), "chmod 750 '/c d'\\''e'/start.sh || exit 1\n"
+                                      "trap '' 1\n"
+                                      "nohup '/c d'\\''e'/start.sh </dev/null >/dev/null 2>&1 &\n"
+                                      "PID=`echo $!`\n"
+                                      "for s in 1 1 2 2 5 5; do\n"
+                                      "[ ! -d /proc/$PID ] && echo 'Process dead' 1>&2 && exit 1\n"
+                                      "cat /proc/$PID/cmdline 2>/dev/null | grep "
+                                      "'.*start\\.sh.\\?$' >/dev/null 2>&1 && exit 0 || sleep $s\n"
+                                      "done\n"
+                                      "echo 'Timeout end' 1>&2\n"
+                                      "exit 1\n");
+    const std::string head =
+        "#!/bin/sh\nSRVDIR='/s'\\'''\nCFGDIR='/c d'\necho $$ > \"$CFGDIR/start.pid\" && ";
+    EXPECT_EQ(get_start_script("/s'", "/c d").substr(0, head.size()), head);
 }

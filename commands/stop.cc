@@ -17,7 +17,7 @@ ours() {
 	''|*[!0-9]*) return 1 ;;
 	esac
 	case "
-$(tr '\000' '\n' <"/proc/$1/cmdline" 2>/dev/null)
+$(tr '\000' '\n' 2>/dev/null <"/proc/$1/cmdline")
 " in
 	*"
 $2

@@ -20,7 +20,8 @@ namespace {
 long spawn_holding(const std::string& word)
 {
     TProc r = sh("python3 -c 'import signal, time; signal.signal(15, signal.SIG_IGN); "
-                 "time.sleep(120)' " + shell_str(word) + " </dev/null >/dev/null 2>&1 & echo $!");
+                 "time.sleep(120)' " +
+                 shell_str(word) + " </dev/null >/dev/null 2>&1 & echo $!");
     long pid = std::stol(r.out);
     // Its command line shows the word once python runs.
     wait_until([&] { return proc_cmdline(pid).find(word) != std::string::npos; }, 10);
@@ -88,6 +89,7 @@ TEST(StopScript, KillsWhatIgnoresQuitAndTheTerminateSignal)
     write_file(cfg + "/start.pid", std::to_string(start_script) + "\n");
 
     expect_clean(run_stop(cfg));
-    EXPECT_TRUE(wait_until([&] { return !process_alive(server) && !process_alive(start_script); }, 5));
+    EXPECT_TRUE(
+        wait_until([&] { return !process_alive(server) && !process_alive(start_script); }, 5));
     EXPECT_EQ(must_sh("cd " + shell_str(cfg) + " && ls -A"), "stop.sh\n");
 }

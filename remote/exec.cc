@@ -11,6 +11,23 @@ namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// libssh2 keeps a packet it could only partly send and must get the very
+// same call again before any other call sends anything (a read may send a
+// window adjustment, which then fails with LIBSSH2_ERROR_BAD_USE).  So a
+// call that would block on the socket's send side is retried at once, once
+// the socket takes more.
+template <class Call>
+ssize_t finish_sending(Call call)
+{
+    for (;;) {
+        ssize_t rc = call();
+        if (rc != LIBSSH2_ERROR_EAGAIN ||
+            !(libssh2_session_block_directions(ssh_session) & LIBSSH2_SESSION_BLOCK_OUTBOUND))
+            return rc;
+        wait_socket(ssh_session, ssh_sock);
+    }
+}
+
 // Pumps standard input, standard output and standard error together.
 // Both output streams share one channel window: draining one to its end
 // before touching the other deadlocks once the other fills the window.
@@ -26,8 +43,10 @@ void pump(LIBSSH2_CHANNEL* channel, const std::string& input, TExecResult& resul
     while (!stream_done[0] || !stream_done[1]) {
         bool progress = false;
         if (sent < input.size()) {
-            ssize_t n = libssh2_channel_write_ex(channel, 0, input.data() + sent,
-                                                 input.size() - sent);
+            ssize_t n = finish_sending([&] {
+                return libssh2_channel_write_ex(channel, 0, input.data() + sent,
+                                                input.size() - sent);
+            });
             if (n > 0) {
                 sent += n;
                 progress = true;
@@ -36,7 +55,7 @@ void pump(LIBSSH2_CHANNEL* channel, const std::string& input, TExecResult& resul
             }
         }
         if (sent == input.size() && !eof_sent) {
-            int rc = libssh2_channel_send_eof(channel);
+            int rc = finish_sending([&] { return libssh2_channel_send_eof(channel); });
             if (rc != LIBSSH2_ERROR_EAGAIN) {
                 eof_sent = true;
                 progress = true;
@@ -44,7 +63,9 @@ void pump(LIBSSH2_CHANNEL* channel, const std::string& input, TExecResult& resul
         }
         for (int stream = 0; stream < 2; ++stream) {
             while (!stream_done[stream]) {
-                ssize_t n = libssh2_channel_read_ex(channel, stream, buffer, sizeof buffer);
+                ssize_t n = finish_sending([&] {
+                    return libssh2_channel_read_ex(channel, stream, buffer, sizeof buffer);
+                });
                 if (n > 0) {
                     sink[stream]->append(buffer, n);
                     progress = true;

@@ -10,28 +10,25 @@
 
 namespace fixture {
 
-void install_standin(const std::string& srv_dir, const std::string& owner,
-                     const std::string& flags)
+void install_standin(const std::string& srv_dir, const std::string& owner, const std::string& flags)
 {
     const std::string program = read_file(std::string(BF2_TESTS_DIR) + "/standin/standin.py");
     if (program.empty())
         must_sh("echo 'the stand-in program " BF2_TESTS_DIR "/standin/standin.py is missing' >&2; "
                 "exit 1");
-    must_sh("command -v python3 >/dev/null || { echo 'python3 is missing' >&2; exit 1; }");
+    // Not whatever python3 root's PATH finds: the account must run it too.
+    must_sh("test -x /usr/bin/python3 || { echo '/usr/bin/python3 is missing' >&2; exit 1; }");
     must_sh("mkdir -p " + shell_str(srv_dir));
     write_file(srv_dir + "/standin.py", program);
     // exec: the game server's pid is the stand-in's own, as the stop script
     // signals that pid.
     write_file(srv_dir + "/start.sh",
-               "#!/bin/sh\nexec python3 \"${0%/*}/standin.py\" " + flags + " \"$@\"\n");
+               "#!/bin/sh\nexec /usr/bin/python3 \"${0%/*}/standin.py\" " + flags + " \"$@\"\n");
     std::string own = owner.empty() ? "" : " && chown -R " + owner + ": " + shell_str(srv_dir);
     must_sh("chmod 755 " + shell_str(srv_dir + "/start.sh") + own);
 }
 
-std::string standin_log(const std::string& cfg_dir)
-{
-    return read_file(cfg_dir + "/standin.log");
-}
+std::string standin_log(const std::string& cfg_dir) { return read_file(cfg_dir + "/standin.log"); }
 
 bool process_alive(long pid)
 {
