@@ -1,6 +1,7 @@
 #include "hosts.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -24,8 +25,7 @@ namespace {
     std::fprintf(stderr, "FIXTURE FAILURE: %s\n", what.c_str());
     if (!log.empty())
         std::fprintf(stderr, "---- sshd log ----\n%s\n------------------\n", log.c_str());
-    std::fflush(stderr);
-    std::abort();
+    abort_run();
 }
 
 int test_net()
@@ -152,12 +152,19 @@ TSshd::TSshd(std::string address, bool password_auth, const std::string& extra_c
     if (pid_ < 0)
         die("fork for sshd failed");
     if (pid_ == 0) {
+        // Not the test's own output: a pipe held by sshd would keep whoever
+        // reads the test's output waiting after the test has ended.
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
         std::string cfg = d + "/sshd_config", log = d + "/sshd.log";
         execl("/usr/sbin/sshd", "/usr/sbin/sshd", "-D", "-f", cfg.c_str(), "-E", log.c_str(),
               static_cast<char*>(nullptr));
         _exit(127);
     }
     std::ofstream(stale) << pid_ << "\n";
+    kill_on_abort(pid_);
 
     for (int i = 0; !sees_ssh_banner(address_); ++i) {
         int wstatus;
@@ -178,6 +185,7 @@ TSshd::~TSshd()
     if (pid_ > 0) {
         kill(pid_, SIGTERM);
         waitpid(pid_, nullptr, 0);
+        forget_on_abort(pid_);
     }
     std::remove(("/tmp/bf2-fixture-sshd-" + address_ + ".pid").c_str());
 }

@@ -23,8 +23,7 @@ namespace {
 [[noreturn]] void die(const std::string& what)
 {
     std::fprintf(stderr, "FIXTURE FAILURE: %s\n", what.c_str());
-    std::fflush(stderr);
-    std::abort();
+    abort_run();
 }
 
 const char* const python = "/usr/bin/python3";
@@ -41,6 +40,7 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         if self.path.startswith('/hold/'):
             name = self.path[len('/hold/'):]
             flag = os.path.join(root, name.split('?')[0] + '.release')
+            open(os.path.join(root, name.split('?')[0] + '.held'), 'w').close()
             for _ in range(1200):
                 if os.path.exists(flag):
                     break
@@ -168,6 +168,7 @@ TPackageServer::TPackageServer(std::string address, int port)
         _exit(127);
     }
     std::ofstream(pid_path) << pid_ << "\n";
+    kill_on_abort(pid_);
     for (int i = 0; i < 500; ++i) {
         if (accepts(address_, port_))
             return;
@@ -187,6 +188,7 @@ TPackageServer::~TPackageServer()
     if (pid_ > 0) {
         kill(pid_, SIGTERM);
         waitpid(pid_, nullptr, 0);
+        forget_on_abort(pid_);
     }
     std::remove(stale_pid_path(address_, port_).c_str());
 }
@@ -199,6 +201,17 @@ std::string TPackageServer::url(const std::string& path) const
 void TPackageServer::release(const std::string& name) const
 {
     write_file(dir_.path() + "/www/" + name + ".release", "");
+}
+
+bool TPackageServer::wait_held(const std::string& name) const
+{
+    const std::string flag = dir_.path() + "/www/" + name + ".held";
+    for (int i = 0; i < 1500; ++i) {
+        if (access(flag.c_str(), F_OK) == 0)
+            return true;
+        usleep(20000);
+    }
+    return false;
 }
 
 std::string TPackageServer::requests() const

@@ -21,14 +21,31 @@ namespace fixture {
 
 namespace {
 
+std::vector<int>& abort_pids()
+{
+    static std::vector<int> pids;
+    return pids;
+}
+
 [[noreturn]] void die(const std::string& what)
 {
     std::fprintf(stderr, "FIXTURE FAILURE: %s\n", what.c_str());
-    std::fflush(stderr);
-    std::abort();
+    abort_run();
 }
 
 }  // namespace
+
+void kill_on_abort(int pid) { abort_pids().push_back(pid); }
+
+void forget_on_abort(int pid) { std::erase(abort_pids(), pid); }
+
+void abort_run()
+{
+    std::fflush(stderr);
+    for (int pid : abort_pids())
+        kill(pid, SIGTERM);
+    std::abort();
+}
 
 TProc run_process(const std::vector<std::string>& argv,
                   const std::map<std::string, std::optional<std::string>>& env,
@@ -97,6 +114,13 @@ TProc run_process(const std::vector<std::string>& argv,
                         deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0) {
             result.timed_out = true;
+            // Where it hung is worth more than that it hung.
+            if (access("/usr/bin/gdb", X_OK) == 0) {
+                TProc trace = run_process({"/usr/bin/gdb", "-p", std::to_string(pid), "-batch",
+                                           "-ex", "thread apply all bt"},
+                                          {}, "", 60);
+                result.err += "\n[timed out; stack of the hung process]\n" + trace.out;
+            }
             kill(-pid, SIGKILL);
             break;
         }
