@@ -12,11 +12,11 @@ bf2ctl="$build/bf2ctl"
 
 work=$(mktemp -d /tmp/bf2work.XXXXXX)
 mkfifo "$work/hold"
-BF2_TEST_NET=${BF2_TEST_NET:-233} "$build/tests/bf2_fixture_hosts" <"$work/hold" >"$work/env" &
+BF2_TEST_NET=${BF2_TEST_NET:-233} "$build/tests/bf2_fixture_hosts" ${BF2_FIXTURE_ARGS:-} <"$work/hold" >"$work/env" &
 fixture_pid=$!
 exec 9>"$work/hold"   # the hosts stay up while this end is open
 for _ in $(seq 300); do
-  grep -q BF2_HOME "$work/env" 2>/dev/null && break
+  grep -q BF2_FIXTURE_READY "$work/env" 2>/dev/null && break
   kill -0 "$fixture_pid" 2>/dev/null || { echo "the fixture hosts failed to start" >&2; exit 1; }
   sleep 0.1
 done

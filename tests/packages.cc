@@ -193,6 +193,11 @@ TPackageServer::~TPackageServer()
     std::remove(stale_pid_path(address_, port_).c_str());
 }
 
+void TPackageServer::add_file(const std::string& name, const std::string& from) const
+{
+    must_sh("cp " + shell_str(from) + " " + shell_str(dir_.path() + "/www/" + name));
+}
+
 std::string TPackageServer::url(const std::string& path) const
 {
     return "http://" + address_ + ":" + std::to_string(port_) + "/" + path;

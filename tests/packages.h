@@ -39,6 +39,8 @@ public:
     // "http://address:port/" + path, path as given.
     std::string url(const std::string& path) const;
     void release(const std::string& name) const;
+    // Serves the file at from under name as well.
+    void add_file(const std::string& name, const std::string& from) const;
     // Whether a request for "/hold/NAME" arrived within 30 s.
     bool wait_held(const std::string& name) const;
     // One "REQUEST-LINE STATUS" line per request answered so far.

@@ -1,12 +1,18 @@
 // Brings up the test fixture hosts outside a test run, for the demo and the
 // benchmarks: prints their parameters as sh assignments, then keeps them
 // up until its standard input closes or it is told to stop.
+//   --game-package  also serve, over HTTP, a game server package whose
+//                   start.sh runs the tests' stand-in game server.
 #include "hosts.h"
+#include "packages.h"
+#include "standin.h"
 
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 namespace {
 
@@ -22,15 +28,33 @@ std::string sh_quote(const std::string& value)
     return quoted + "'";
 }
 
+void print_var(const char* name, const std::string& value)
+{
+    std::printf("%s=%s\n", name, sh_quote(value).c_str());
+}
+
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    bool game_package = argc > 1 && std::strcmp(argv[1], "--game-package") == 0;
     fixture::THosts& hosts = fixture::THosts::get();
-    std::printf("BF2_HOST=%s\nBF2_LOGIN=%s\nBF2_PASSWD=%s\nBF2_HOME=%s\n",
-                sh_quote(hosts.password_host.address()).c_str(),
-                sh_quote(hosts.user.name()).c_str(), sh_quote(hosts.user.password()).c_str(),
-                sh_quote(hosts.user.home()).c_str());
+    print_var("BF2_HOST", hosts.password_host.address());
+    print_var("BF2_LOGIN", hosts.user.name());
+    print_var("BF2_PASSWD", hosts.user.password());
+    print_var("BF2_HOME", hosts.user.home());
+
+    std::unique_ptr<fixture::TPackageServer> packages;
+    fixture::TTempDir build;
+    if (game_package) {
+        packages = std::make_unique<fixture::TPackageServer>(fixture::net_address(6), 8080);
+        fixture::make_server_tree(build.path());
+        fixture::install_standin(build.path() + "/bf2", "");
+        fixture::must_sh("cd " + sh_quote(build.path()) + " && tar -czf bf2-server.tar.gz bf2");
+        packages->add_file("bf2-server.tar.gz", build.path() + "/bf2-server.tar.gz");
+        print_var("BF2_PACKAGE_URL", packages->url("bf2-server.tar.gz"));
+    }
+    std::printf("BF2_FIXTURE_READY=1\n");
     std::fflush(stdout);
 
     struct sigaction action {};
@@ -40,6 +64,6 @@ int main()
     char c;
     while (!stop_requested && read(0, &c, 1) > 0) {
     }
-    // Returning runs the destructors that stop sshd and remove the account.
+    // Returning runs the destructors that stop the servers and remove the account.
     return 0;
 }
