@@ -266,3 +266,22 @@ TEST(Exec, NoLeakOnSuccessOrFailure)
     }
 #endif
 }
+
+TEST(Exec, AnUnexpectedFailureIsUndefinedErrorWithStatus255)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit this test sets";
+#else
+    // Output larger than the address space left makes the text buffer's
+    // allocation fail: neither the tool's own error nor an option error.
+    THosts& h = THosts::get();
+    TProc r = run_process({"/bin/sh", "-c",
+                           "ulimit -v 90000; exec \"$0\" \"$@\"", BF2CTL_PATH,
+                           "--address=" + h.password_host.address(), "--login=" + h.user.name(),
+                           "--exec", "--cmd=head -c 200000000 /dev/zero"},
+                          {{"BF2_PASSWD", h.user.password()}});
+    EXPECT_EQ(r.out, "Undefined error\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 255);
+#endif
+}
