@@ -11,6 +11,6 @@ void set_cfg_option(const std::string& file, const std::string& key,
 
 // The remote command line that set_cfg_option runs.  Throws the same
 // "Set option" TUError, before anything runs, for a key or value that
-// holds a line break or a NUL byte.
+// holds a line break ("\n" or "\r").
 std::string set_cfg_command(const std::string& file, const std::string& key,
                             const std::string& value, bool quote);

@@ -1,26 +1,32 @@
-// Test helper: a mutable, null-terminated argument vector built from strings.
+// Test helpers: a mutable, null-terminated argument vector built from
+// strings, and the text of the option library error that code throws.
 #pragma once
 
-#include <initializer_list>
 #include <string>
 #include <vector>
 
+#include "opt/error.h"
+#include "opt/opts.h"
+
 namespace zelto::opt {
 
-class TestArgv {
- public:
-  TestArgv(std::initializer_list<std::string> args) : store_(args) {
-    for (std::string& s : store_) ptrs_.push_back(s.data());
-    ptrs_.push_back(nullptr);
+struct TestArgv {
+  explicit TestArgv(std::vector<std::string> args) : store(std::move(args)) {
+    for (std::string& s : store) ptrs.push_back(s.data());
+    ptrs.push_back(nullptr);
   }
-  char** argv() { return ptrs_.data(); }
-  int argc() const { return static_cast<int>(store_.size()); }
-  // Punches a hole, as a damaged vector would have.
-  void null_at(std::size_t i) { ptrs_[i] = nullptr; }
+  char** argv() { return ptrs.data(); }
+  TOpts opts() { return TOpts(argv(), static_cast<int>(store.size())); }
 
- private:
-  std::vector<std::string> store_;
-  std::vector<char*> ptrs_;
+  std::vector<std::string> store;
+  std::vector<char*> ptrs;  // set an entry to null for a damaged vector
 };
+
+// The what() of the TError that f throws, or "" when none.
+template <class F>
+std::string error_of(F f) {
+  try { f(); } catch (const TError& e) { return e.what(); }
+  return "";
+}
 
 }  // namespace zelto::opt
