@@ -1,4 +1,4 @@
-// The stop script, run under the local sh on temporary directories with
+// The stop script, run under the local sh on a temporary directory with
 // processes that stand in for a server and a start script.
 #include "commands/stop.h"
 
@@ -28,68 +28,40 @@ long spawn_holding(const std::string& word)
     return pid;
 }
 
-TProc run_stop(const std::string& cfg)
-{
-    write_file(cfg + "/stop.sh", get_stop_script(cfg));
-    return sh("sh " + shell_str(cfg + "/stop.sh"), "", 60);
-}
-
-void expect_clean(const TProc& r)
-{
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 0);
-}
-
 }  // namespace
 
-TEST(StopScript, FindsNothingToStop)
+TEST(StopScript, KillsWhatThePidFilesDescribeAndNothingElse)
 {
     TTempDir d;
     const std::string cfg = d.path() + "/c d'x";
     must_sh("mkdir " + shell_str(cfg));
-    expect_clean(run_stop(cfg));
-    EXPECT_EQ(must_sh("cd " + shell_str(cfg) + " && ls -A"), "stop.sh\n");
+    write_file(cfg + "/stop.sh", get_stop_script(cfg));
+    auto stop_with = [&](const std::string& server_pid, const std::string& start_pid) {
+        write_file(cfg + "/server.pid", server_pid);
+        write_file(cfg + "/start.pid", start_pid);
+        TProc r = sh("sh " + shell_str(cfg + "/stop.sh"), "", 60);
+        EXPECT_EQ(r.out + r.err, "");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(must_sh("ls -A " + shell_str(cfg)), "stop.sh\n");
+    };
 
-    // A start script about to end has emptied nothing yet but its pid file
-    // may already be empty: nothing to signal, nothing printed.
-    write_file(cfg + "/start.pid", "");
-    expect_clean(run_stop(cfg));
-    EXPECT_EQ(must_sh("cd " + shell_str(cfg) + " && ls -A"), "stop.sh\n");
-}
-
-TEST(StopScript, SparesProcessesThatThePidFilesNoLongerDescribe)
-{
-    TTempDir d;
-    const std::string cfg = d.path() + "/c";
-    must_sh("mkdir " + shell_str(cfg));
     // Other processes of the account, one even of a neighbouring directory.
     long stranger = spawn_holding("unrelated");
     long neighbour = spawn_holding(cfg + "2/start.sh");
-    write_file(cfg + "/server.pid", std::to_string(stranger) + "\n");
-    write_file(cfg + "/start.pid", std::to_string(neighbour) + "\n");
-
-    expect_clean(run_stop(cfg));
-    EXPECT_TRUE(process_alive(stranger));
-    EXPECT_TRUE(process_alive(neighbour));
-    EXPECT_EQ(must_sh("cd " + shell_str(cfg) + " && ls -A"), "stop.sh\n");
+    stop_with(std::to_string(stranger), std::to_string(neighbour));
+    // A start script about to end may have emptied its pid file: nothing to
+    // signal, nothing printed.
+    stop_with("", "");
+    EXPECT_TRUE(process_alive(stranger) && process_alive(neighbour));
     kill(static_cast<pid_t>(stranger), SIGKILL);
     kill(static_cast<pid_t>(neighbour), SIGKILL);
-}
 
-TEST(StopScript, KillsWhatIgnoresQuitAndTheTerminateSignal)
-{
-    TTempDir d;
-    const std::string cfg = d.path() + "/c d'x";
-    must_sh("mkdir " + shell_str(cfg) + " && mkfifo " + shell_str(cfg + "/server-stdin"));
-    // A console pipe nobody reads: the quit is lost and the wait runs out.
+    // Ours, deaf to the terminate signal, behind a console pipe nobody
+    // reads: the quit is lost and the wait runs out.
     long server = spawn_holding(cfg + "/settings/serversettings.con");
     long start_script = spawn_holding(cfg + "/start.sh");
-    write_file(cfg + "/server.pid", std::to_string(server) + "\n");
-    write_file(cfg + "/start.pid", std::to_string(start_script) + "\n");
-
-    expect_clean(run_stop(cfg));
+    must_sh("mkfifo " + shell_str(cfg + "/server-stdin"));
+    stop_with(std::to_string(server), std::to_string(start_script));
     EXPECT_TRUE(
         wait_until([&] { return !process_alive(server) && !process_alive(start_script); }, 5));
-    EXPECT_EQ(must_sh("cd " + shell_str(cfg) + " && ls -A"), "stop.sh\n");
 }

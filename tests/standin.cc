@@ -12,20 +12,16 @@ namespace fixture {
 
 void install_standin(const std::string& srv_dir, const std::string& owner, const std::string& flags)
 {
-    const std::string program = read_file(std::string(BF2_TESTS_DIR) + "/standin/standin.py");
-    if (program.empty())
-        must_sh("echo 'the stand-in program " BF2_TESTS_DIR "/standin/standin.py is missing' >&2; "
-                "exit 1");
+    const std::string q = shell_str(srv_dir);
     // Not whatever python3 root's PATH finds: the account must run it too.
-    must_sh("test -x /usr/bin/python3 || { echo '/usr/bin/python3 is missing' >&2; exit 1; }");
-    must_sh("mkdir -p " + shell_str(srv_dir));
-    write_file(srv_dir + "/standin.py", program);
+    must_sh("test -x /usr/bin/python3 && install -D -m 644 " +
+            shell_str(BF2_TESTS_DIR "/standin/standin.py") + " " + q + "/standin.py");
     // exec: the game server's pid is the stand-in's own, as the stop script
     // signals that pid.
     write_file(srv_dir + "/start.sh",
                "#!/bin/sh\nexec /usr/bin/python3 \"${0%/*}/standin.py\" " + flags + " \"$@\"\n");
-    std::string own = owner.empty() ? "" : " && chown -R " + owner + ": " + shell_str(srv_dir);
-    must_sh("chmod 755 " + shell_str(srv_dir + "/start.sh") + own);
+    must_sh("chmod 755 " + q + "/start.sh" +
+            (owner.empty() ? "" : " && chown -R " + owner + ": " + q));
 }
 
 std::string standin_log(const std::string& cfg_dir) { return read_file(cfg_dir + "/standin.log"); }
@@ -44,21 +40,17 @@ std::string proc_cmdline(long pid)
 
 long read_pid(const std::string& path)
 {
-    const std::string text = read_file(path);
-    char* end = nullptr;
-    long pid = std::strtol(text.c_str(), &end, 10);
-    return end != text.c_str() && pid > 0 ? pid : -1;
+    long pid = std::atol(read_file(path).c_str());
+    return pid > 0 ? pid : -1;
 }
 
 bool wait_until(const std::function<bool()>& done, double seconds)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return done();
-        usleep(20000);
-    }
-    return true;
+    for (; std::chrono::steady_clock::now() < deadline; usleep(20000))
+        if (done())
+            return true;
+    return done();
 }
 
 }  // namespace fixture

@@ -8,9 +8,9 @@
 
 namespace fixture {
 
-// flags: the stand-in's own options ("--ignore-quit", "--ignore-term",
-// "--lifetime S"), put before the game's arguments.  The files are made
-// owner's (an account name, or "" to leave them root's).
+// flags: the stand-in's own options ("--ignore-quit", "--lifetime S"), put
+// before the game's arguments.  The files are made owner's (an account
+// name, or "" to leave them root's).
 void install_standin(const std::string& srv_dir, const std::string& owner,
                      const std::string& flags = "");
 

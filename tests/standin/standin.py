@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-# Stands in for the game server in the tests, as its start.sh runs it:
-#   standin.py [--ignore-quit] [--ignore-term] [--lifetime S] ARGS...
-# ARGS are the game's own ("+config FILE", "+mapList FILE").  It binds the
-# UDP ports of sv.serverPort and sv.gameSpyPort from FILE and logs to
-# standin.log in the configuration directory (FILE's grandparent): its
-# arguments, the ports bound, every console line, and why it ended.
+# Stands in for the game server, as its start.sh runs it:
+#   standin.py [--ignore-quit] [--lifetime S] ARGS...
+# with the game's ARGS, "+config FILE" among them.  It binds the UDP ports of
+# sv.serverPort and sv.gameSpyPort from FILE and logs its arguments, the ports
+# bound, every console line and why it ended to standin.log in the
+# configuration directory (FILE's grandparent).
 import os
 import signal
 import socket
@@ -14,75 +14,48 @@ import time
 
 def main():
     args = sys.argv[1:]
-    ignore_quit = ignore_term = False
-    lifetime = None
-    while args and args[0].startswith('--'):
-        opt = args.pop(0)
-        if opt == '--ignore-quit':
+    ignore_quit = False
+    end = float('inf')
+    while args[0].startswith('--'):
+        if args.pop(0) == '--ignore-quit':
             ignore_quit = True
-        elif opt == '--ignore-term':
-            ignore_term = True
-        elif opt == '--lifetime':
-            lifetime = float(args.pop(0))
-        else:
-            sys.exit('standin: unknown option ' + opt)
+        else:  # --lifetime S
+            end = time.monotonic() + float(args.pop(0))
     config = args[args.index('+config') + 1]
-    args[args.index('+mapList') + 1]  # required, like the game's
 
     log = open(os.path.join(os.path.dirname(os.path.dirname(config)), 'standin.log'), 'a',
                buffering=1)
     log.write('args ' + ' '.join(args) + '\n')
 
     def on_term(signum, frame):
-        if ignore_term:
-            log.write('ignored signal %d\n' % signum)
-            return
         log.write('exit signal %d\n' % signum)
         os._exit(0)
     signal.signal(signal.SIGTERM, on_term)
 
-    settings = {}
-    with open(config, 'rb') as f:
-        for line in f:
-            words = line.split(None, 1)
-            if len(words) == 2:
-                settings[words[0].decode()] = words[1].strip().decode()
-    sockets = []
-    for key in ('sv.serverPort', 'sv.gameSpyPort'):
-        s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        s.bind(('0.0.0.0', int(settings[key])))
-        sockets.append(s)
-    log.write('bound %s %s\n' % (settings['sv.serverPort'], settings['sv.gameSpyPort']))
-    sys.stderr.write('standin up\n')
-    sys.stderr.flush()
+    settings = {w[0]: w[-1] for w in map(str.split, open(config, errors='replace')) if len(w) > 1}
+    ports = (settings['sv.serverPort'], settings['sv.gameSpyPort'])
+    sockets = [socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in ports]
+    for s, port in zip(sockets, ports):
+        s.bind(('0.0.0.0', int(port)))
+    log.write('bound %s %s\n' % ports)
+    print('standin up', file=sys.stderr, flush=True)
 
     # The console pipe's first writer ends at once; later writers (the stop
     # script) come through the same pipe, so end of input is not the end:
     # keep reading, like the game's console does.
-    os.set_blocking(0, False)
-    pending = b''
-    started = time.monotonic()
-    while True:
-        if lifetime is not None and time.monotonic() - started >= lifetime:
-            log.write('exit lifetime\n')
-            return 0
-        try:
-            chunk = os.read(0, 4096)
-        except BlockingIOError:
-            chunk = b''
-        if not chunk:
+    while time.monotonic() < end:
+        line = sys.stdin.buffer.readline()
+        if not line:
             time.sleep(0.05)
             continue
-        pending += chunk
-        while b'\n' in pending:
-            line, pending = pending.split(b'\n', 1)
-            log.write('console ' + line.decode(errors='replace') + '\n')
-            if line == b'quit':
-                if ignore_quit:
-                    log.write('ignored quit\n')
-                else:
-                    log.write('exit quit\n')
-                    return 0
+        line = line.rstrip(b'\n').decode(errors='replace')
+        log.write('console ' + line + '\n')
+        if line == 'quit':
+            log.write('ignored quit\n' if ignore_quit else 'exit quit\n')
+            if not ignore_quit:
+                return 0
+    log.write('exit lifetime\n')
+    return 0
 
 
 if __name__ == '__main__':
