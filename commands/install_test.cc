@@ -127,26 +127,26 @@ fi
 echo $RET > install_ok.ret
 )sh";
 
-// A directory with a stand-in wget that logs its arguments one a line to
-// wget.argv beside it and "downloads" pkg/PACKAGE, and a work directory
-// whose name holds a blank and a quote.
+std::string q(const std::string& path) { return shell_str(path); }
+
+// A stand-in wget that logs its arguments one a line to base/wget.argv
+// and "downloads" server.tar.gz, and a work directory whose name holds a
+// blank and a quote.  The script is run from base, not from its own
+// directory.
 struct TBench {
     TTempDir base;
     std::string work = base.path() + "/it's a dir";
-    std::string q(const std::string& path) const { return shell_str(path); }
 
-    explicit TBench(const std::string& package)
+    TBench()
     {
         make_packages(base.path() + "/pkg");
         must_sh("mkdir " + q(work) + " " + q(base.path() + "/bin"));
         write_file(base.path() + "/bin/wget",
-                   "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + q(base.path() + "/wget.argv") +
-                       "\ncp " + q(base.path() + "/pkg/" + package) + " bf2_server\n");
+                   "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + q(base.path() + "/wget.argv") + "\ncp " +
+                       q(base.path() + "/pkg/server.tar.gz") + " bf2_server\n");
         must_sh("chmod 755 " + q(base.path() + "/bin/wget"));
-        write_file(base.path() + "/install.sh", "");
     }
 
-    // Runs the script from base, not from its own directory.
     TProc run(const std::string& url, const std::string& dir)
     {
         write_file(base.path() + "/install.sh", get_install_script(url, dir));
@@ -154,14 +154,12 @@ struct TBench {
                   ":$PATH sh ./install.sh");
     }
 
-    std::string listing(const std::string& dir)
-    {
-        return must_sh("cd " + q(dir) + " && find . | LC_ALL=C sort");
-    }
+    std::string ls() { return must_sh("cd " + q(base.path()) + " && ls -A | LC_ALL=C sort"); }
 };
 
 }  // namespace
 
+// The one place the whole text is spelled out: the rest checks its effects.
 TEST(InstallScript, TextIsTheFixedBodyAfterTheQuotedValues)
 {
     EXPECT_EQ(get_install_script("http://h/p?a=1&b=[x]*", "/srv/it's/.bf2_install_Ab3xYz"),
@@ -169,49 +167,26 @@ TEST(InstallScript, TextIsTheFixedBodyAfterTheQuotedValues)
                   "DIR='/srv/it'\\''s/.bf2_install_Ab3xYz'\n" + expected_body);
 }
 
-TEST(InstallScript, PatternUrlReachesWgetAndTreeLandsBesideTheQuotedDir)
+TEST(InstallScript, PatternUrlReachesWgetUnchanged)
 {
-    TBench b("server.tar.gz");
-    // Would the URL be expanded, this file would stand in its place.
+    TBench b;
+    // Were the URL expanded, this file's name would stand in its place.
     const std::string url = "http://x/p?q=*[ab]";
-    must_sh("mkdir -p " + b.q(b.work + "/http:/x") + " && touch " + b.q(b.work + "/http:/x/p_q=zb"));
-    write_file(b.base.path() + "/keep.ret", "7\n");
-
+    must_sh("mkdir -p " + q(b.work + "/http:/x") + " && touch " + q(b.work + "/http:/x/p_q=zb"));
     TProc r = b.run(url, b.work);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(read_file(b.base.path() + "/wget.argv"),
               "-O\nbf2_server\n-a\ndownload.log\n--\n" + url + "\n");
-    EXPECT_EQ(read_file(b.work + "/download_ok.ret"), "0\n");
-    EXPECT_EQ(read_file(b.work + "/extract_ok.ret"), "0\n");
     EXPECT_EQ(read_file(b.work + "/install_ok.ret"), "0\n");
-    EXPECT_EQ(read_file(b.work + "/install.log"), "");
-    EXPECT_EQ(b.listing(b.base.path() + "/bf2"), installed_tree_listing);
-    EXPECT_EQ(read_file(b.base.path() + "/bf2/fixinstall.trace"), "fixinstall ran\n");
-    EXPECT_EQ(must_sh("cd " + b.q(b.base.path() + "/bf2") +
-                      " && stat -c '%a %n' bf2_lnxded.dynamic bf2_lnxded.static fixinstall.sh"
-                      " start.sh mods/bf2/init.con"),
-              "750 bf2_lnxded.dynamic\n750 bf2_lnxded.static\n750 fixinstall.sh\n"
-              "750 start.sh\n644 mods/bf2/init.con\n");
-    // Nothing of the run spilled into the directory it was started from.
-    EXPECT_EQ(must_sh("cd " + b.q(b.base.path()) + " && ls -A | LC_ALL=C sort"),
-              "bf2\nbin\ninstall.sh\nit's a dir\nkeep.ret\npkg\nwget.argv\n");
-    EXPECT_EQ(read_file(b.base.path() + "/keep.ret"), "7\n");
-    EXPECT_EQ(must_sh("cd " + b.q(b.work) + " && ls -A | LC_ALL=C sort"),
-              "bf2_server\ndownload.log\ndownload_ok.ret\nextract.log\nextract_ok.ret\nhttp:\n"
-              "install.log\ninstall_ok.ret\n");
 }
 
 TEST(InstallScript, StopsWhenItCannotEnterItsDirectory)
 {
-    TBench b("server.tar.gz");
+    TBench b;
     write_file(b.base.path() + "/keep.ret", "7\n");
     write_file(b.base.path() + "/keep.log", "log\n");
-    const std::string before = b.listing(b.base.path());
-
     TProc r = b.run("http://x/p", b.work + "/missing");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(b.listing(b.base.path()), before);
-    EXPECT_EQ(read_file(b.base.path() + "/keep.ret"), "7\n");
-    EXPECT_EQ(read_file(b.base.path() + "/keep.log"), "log\n");
-    EXPECT_EQ(read_file(b.base.path() + "/wget.argv"), "");
+    // Nothing removed, downloaded or written where it was started.
+    EXPECT_EQ(b.ls(), "bin\ninstall.sh\nit's a dir\nkeep.log\nkeep.ret\npkg\n");
 }
