@@ -30,5 +30,6 @@ public:
     TChannelGuard& operator=(const TChannelGuard&) = delete;
 };
 
-// Blocks until the socket is ready in the direction libssh2 is waiting for.
+// Blocks until the socket is ready in the direction libssh2 is waiting for,
+// or a second has passed: the caller then simply asks libssh2 again.
 void wait_socket(LIBSSH2_SESSION* session, int sock);

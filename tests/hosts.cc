@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 namespace fixture {
 
@@ -25,7 +25,8 @@ namespace {
     std::fprintf(stderr, "FIXTURE FAILURE: %s\n", what.c_str());
     if (!log.empty())
         std::fprintf(stderr, "---- sshd log ----\n%s\n------------------\n", log.c_str());
-    abort_run();
+    std::fflush(stderr);
+    std::abort();
 }
 
 int test_net()
@@ -59,22 +60,6 @@ bool sees_ssh_banner(const std::string& address)
     }
     close(fd);
     return ok;
-}
-
-// A fixture of a run that crashed may still hold the address.
-void kill_stale(const std::string& pid_path)
-{
-    std::ifstream in(pid_path);
-    pid_t pid = 0;
-    if (in >> pid && pid > 1) {
-        std::string cmdline;
-        std::ifstream(("/proc/" + std::to_string(pid) + "/cmdline").c_str()) >> cmdline;
-        if (cmdline.find("sshd") != std::string::npos)
-            kill(pid, SIGTERM);
-        for (int i = 0; i < 50 && kill(pid, 0) == 0; ++i)
-            usleep(20000);
-    }
-    std::remove(pid_path.c_str());
 }
 
 class TLogPrinter : public testing::EmptyTestEventListener {
@@ -145,15 +130,14 @@ TSshd::TSshd(std::string address, bool password_auth, const std::string& extra_c
                "MaxSessions 200\n"
                "Subsystem sftp internal-sftp\n" + extra_config);
 
-    const std::string stale = "/tmp/bf2-fixture-sshd-" + address_ + ".pid";
-    kill_stale(stale);
-
     pid_ = fork();
     if (pid_ < 0)
         die("fork for sshd failed");
     if (pid_ == 0) {
         // Not the test's own output: a pipe held by sshd would keep whoever
         // reads the test's output waiting after the test has ended.
+        // Ends with the test binary, however that ends (an abort, a kill).
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         int null = open("/dev/null", O_RDWR);
         dup2(null, 0);
         dup2(null, 1);
@@ -163,8 +147,6 @@ TSshd::TSshd(std::string address, bool password_auth, const std::string& extra_c
               static_cast<char*>(nullptr));
         _exit(127);
     }
-    std::ofstream(stale) << pid_ << "\n";
-    kill_on_abort(pid_);
 
     for (int i = 0; !sees_ssh_banner(address_); ++i) {
         int wstatus;
@@ -185,9 +167,7 @@ TSshd::~TSshd()
     if (pid_ > 0) {
         kill(pid_, SIGTERM);
         waitpid(pid_, nullptr, 0);
-        forget_on_abort(pid_);
     }
-    std::remove(("/tmp/bf2-fixture-sshd-" + address_ + ".pid").c_str());
 }
 
 std::string TSshd::log() const

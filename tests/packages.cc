@@ -99,7 +99,8 @@ TPackageServer::TPackageServer(std::string address, int port)
     if (pid_ < 0 || !appears(dir_.path() + "/ready", pid_)) {
         std::fprintf(stderr, "FIXTURE FAILURE: the HTTP server on %s did not start: %s\n",
                      url("").c_str(), read_file(log).c_str());
-        abort_run();
+        std::fflush(stderr);
+        std::abort();
     }
 }
 

@@ -21,31 +21,14 @@ namespace fixture {
 
 namespace {
 
-std::vector<int>& abort_pids()
-{
-    static std::vector<int> pids;
-    return pids;
-}
-
 [[noreturn]] void die(const std::string& what)
 {
     std::fprintf(stderr, "FIXTURE FAILURE: %s\n", what.c_str());
-    abort_run();
+    std::fflush(stderr);
+    std::abort();
 }
 
 }  // namespace
-
-void kill_on_abort(int pid) { abort_pids().push_back(pid); }
-
-void forget_on_abort(int pid) { std::erase(abort_pids(), pid); }
-
-void abort_run()
-{
-    std::fflush(stderr);
-    for (int pid : abort_pids())
-        kill(pid, SIGTERM);
-    std::abort();
-}
 
 TProc run_process(const std::vector<std::string>& argv,
                   const std::map<std::string, std::optional<std::string>>& env,

@@ -29,13 +29,6 @@ TProc sh(const std::string& script, const std::string& input = "", int timeout_s
 // for fixture set-up, where carrying on would only bury the cause.
 std::string must_sh(const std::string& script);
 
-// Aborting the test run skips every destructor: the processes registered
-// here (fixture servers) are stopped first, or they would hold their ports
-// and the run's output pipes after it has ended.
-void kill_on_abort(int pid);
-void forget_on_abort(int pid);
-[[noreturn]] void abort_run();
-
 // A fresh directory under /tmp, removed with its contents on destruction.
 class TTempDir {
 public:
