@@ -15,8 +15,8 @@
 namespace {
 
 // libssh2 sends at most about 32 KB per write call, but a larger local
-// buffer halves the read calls and keeps libssh2 writing back to back;
-// measured on loopback, 256 KiB beat 32 KiB by a fifth.
+// buffer means fewer read calls between its writes: measured on loopback,
+// 256 KiB moved about 7% more than 32 KiB (129 against 120 MB/s).
 constexpr size_t chunk_size = 256 * 1024;
 
 class TLocalFile {
