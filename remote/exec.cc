@@ -72,13 +72,20 @@ void pump(LIBSSH2_CHANNEL* channel, const std::string& input, TExecResult& resul
                 } else {
                     // 0 is the end of the stream, anything else but EAGAIN
                     // a broken channel: either way nothing more comes.
-                    if (n != LIBSSH2_ERROR_EAGAIN)
+                    if (n != LIBSSH2_ERROR_EAGAIN) {
                         stream_done[stream] = true;
+                        progress = true;
+                    }
                     break;
                 }
             }
         }
-        if (!progress && (!stream_done[0] || !stream_done[1]))
+        // Every libssh2 call first takes all waiting packets off the socket,
+        // so reading one stream may have queued the other's data and the
+        // channel's end: the socket then stays quiet and must not be waited on.
+        bool queued = libssh2_poll_channel_read(channel, 0) ||
+                      libssh2_poll_channel_read(channel, 1) || libssh2_channel_eof(channel);
+        if (!progress && !queued && (!stream_done[0] || !stream_done[1]))
             wait_socket(ssh_session, ssh_sock);
     }
 }

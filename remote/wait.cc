@@ -14,9 +14,9 @@ void wait_socket(LIBSSH2_SESSION* session, int sock)
     pfd.events = POLLIN;
     if (directions & LIBSSH2_SESSION_BLOCK_OUTBOUND)
         pfd.events |= POLLOUT;
-    // Bounded: a command's end was seen to go unnoticed here about once in a
-    // few thousand runs, the socket quiet while the channel waited; asking
-    // libssh2 again every second costs a slow command one wake-up a second.
+    // Bounded all the same: should libssh2 ever hold data without a sign on
+    // the socket, the caller asks it again within a second.  A slow command
+    // costs one wake-up a second.
     while (poll(&pfd, 1, 1000) < 0 && errno == EINTR) {
     }
 }
