@@ -1,24 +1,13 @@
 #include "commands/copy_file.h"
 
+#include "opt/lookup.h"
 #include "remote/session.h"
 #include "remote/upload.h"
 
-using zelto::opt::req_arg;
-
 bool copy_file(zelto::opt::TOParsing parsing)
 {
-    std::string from;
-    std::string to;
-    {
-        auto r = parsing("from", req_arg);
-        if (r.found)
-            from = r.entry->second.value;
-    }
-    {
-        auto r = parsing("to", req_arg);
-        if (r.found)
-            to = r.entry->second.value;
-    }
+    const std::string from = zelto::opt::value_of(parsing, "from");
+    const std::string to = zelto::opt::value_of(parsing, "to");
     parsing.end();
     init_ssh_session();
     scp_upload(from, to);

@@ -1,20 +1,14 @@
 #include "commands/host.h"
 
+#include "commands/output.h"
 #include "driver/tuerror.h"
+#include "opt/lookup.h"
 #include "remote/exec.h"
 #include "remote/session.h"
-
-#include <cstdio>
 
 using zelto::opt::req_arg;
 
 namespace {
-
-void print(const std::string& text)
-{
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
 
 bool contains(const std::string& text, const char* what)
 {
@@ -49,13 +43,8 @@ bool check_on_root(zelto::opt::TOParsing parsing)
 
 bool cmd_exec(zelto::opt::TOParsing parsing)
 {
-    std::string command;
+    const std::string command = zelto::opt::value_of(parsing, "cmd");
     std::string input;
-    {
-        auto cmd = parsing("cmd", req_arg);
-        if (cmd.found)
-            command = cmd.entry->second.value;
-    }
     {
         auto in = parsing("input", req_arg);
         if (in.found)

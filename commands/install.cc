@@ -1,13 +1,11 @@
 #include "commands/install.h"
 
+#include "commands/output.h"
 #include "driver/tuerror.h"
+#include "opt/lookup.h"
 #include "remote/exec.h"
 #include "remote/session.h"
 #include "remote/shell.h"
-
-#include <cstdio>
-
-using zelto::opt::req_arg;
 
 namespace {
 
@@ -129,18 +127,6 @@ fi
 echo $RET > install_ok.ret
 )sh";
 
-void print(const std::string& text)
-{
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
-
-std::string read_required(zelto::opt::TOParsing& parsing, const char* name)
-{
-    auto r = parsing(name, req_arg);
-    return r.found ? r.entry->second.value : std::string();
-}
-
 }  // namespace
 
 std::string get_install_script(const std::string& url, const std::string& dir)
@@ -164,8 +150,8 @@ bool check_bf2_dir(const std::string& dir)
 
 bool install(zelto::opt::TOParsing parsing)
 {
-    std::string url = read_required(parsing, "url");
-    std::string dir = read_required(parsing, "dir");
+    std::string url = zelto::opt::value_of(parsing, "url");
+    std::string dir = zelto::opt::value_of(parsing, "dir");
     parsing.end();
     init_ssh_session();
     chk_abs_path(dir);
@@ -196,7 +182,7 @@ bool install(zelto::opt::TOParsing parsing)
 
 bool check_install(zelto::opt::TOParsing parsing)
 {
-    std::string dir = read_required(parsing, "dir");
+    std::string dir = zelto::opt::value_of(parsing, "dir");
     parsing.end();
     init_ssh_session();
     print(check_bf2_dir(dir) ? "ok\n" : "failed\n");

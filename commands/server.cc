@@ -5,6 +5,7 @@
 #include "commands/settings.h"
 #include "commands/stop.h"
 #include "driver/tuerror.h"
+#include "opt/lookup.h"
 #include "remote/exec.h"
 #include "remote/session.h"
 #include "remote/shell.h"
@@ -15,26 +16,9 @@
 using zelto::opt::no_arg;
 using zelto::opt::opt_arg;
 using zelto::opt::req_arg;
+using zelto::opt::flag;
 using zelto::opt::TOParsing;
-
-namespace {
-
-// A failed lookup is thrown by the result's sentry when this returns.
-std::string value_of(TOParsing& parsing, const char* name, zelto::opt::TOParsing::TLOptType type)
-{
-    auto r = parsing(name, type);
-    return r.found ? r.entry->second.value : std::string();
-}
-
-bool flag(TOParsing& parsing, const char* name)
-{
-    auto r = parsing(name, no_arg);
-    bool found = r.found;
-    parsing.clear();  // an absent flag is no error
-    return found;
-}
-
-}  // namespace
+using zelto::opt::value_of;
 
 bool start(TOParsing parsing)
 {

@@ -1,5 +1,6 @@
 #include "commands/user.h"
 
+#include "commands/output.h"
 #include "driver/tuerror.h"
 #include "opt/xtos.h"
 #include "remote/exec.h"
@@ -17,12 +18,6 @@
 namespace {
 
 const char* const fixed_names[] = {"bf2", "bf", "battlefield", "battlefield2"};
-
-void print(const std::string& text)
-{
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
 
 // The kernel's generator: a password or a name drawn from a clock-seeded
 // sequence could be recovered by trying the few thousand likely seeds.

@@ -2,6 +2,7 @@
 #include "commands/copy_file.h"
 #include "commands/host.h"
 #include "commands/install.h"
+#include "commands/output.h"
 #include "commands/server.h"
 #include "commands/user.h"
 #include "driver/connection.h"
@@ -55,12 +56,6 @@ bool dispatch(TOParsing& parsing, size_t row)
     return dispatch(parsing, row + 1);
 }
 
-void print_line(const std::string& line)
-{
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
 
 }  // namespace
 
@@ -77,16 +72,15 @@ int main(int argc, char** argv)
             get_hosting(parsing);
             dispatch(parsing, 0);
         } catch (const TUError& e) {
-            print_line(e.message);
+            print(e.message + "\n");
             status = 1;
         } catch (const zelto::TError& e) {
-            print_line(e.what());
+            print(std::string(e.what()) + "\n");
             status = 1;
         } catch (...) {
-            print_line("Undefined error");
+            print("Undefined error\n");
             status = -1;
         }
-        std::fflush(stdout);
         close_connection();
     }
     return status;

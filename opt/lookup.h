@@ -1,0 +1,19 @@
+// Shorthands for the lookups every command handler makes.
+#pragma once
+
+#include "opt/parsing.h"
+
+#include <string>
+
+namespace zelto::opt {
+
+// The value of a long option.  A missing or malformed option is reported by
+// the lookup's sentry as this returns.
+std::string value_of(TOParsing& parsing, const std::string& name,
+                     TOParsing::TLOptType type = req_arg);
+
+// Whether a flag (a long option without value) is present; its absence is
+// no error.  A flag given a value counts as absent and is left for end().
+bool flag(TOParsing& parsing, const std::string& name);
+
+}  // namespace zelto::opt
