@@ -16,61 +16,54 @@ std::vector<std::string> with_host(std::vector<std::string> args)
     return args;
 }
 
-void expect_run(const TProc& r, const std::string& out, int status)
-{
-    EXPECT_EQ(r.out, out);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, status);
-}
-
 }  // namespace
 
 TEST(Driver, ConnectionParametersAreRequiredInOrder)
 {
-    expect_run(run_bf2ctl({}, "pw"), "Requires long option '--address'\n", 1);
-    expect_run(run_bf2ctl({}, nullptr), "Requires long option '--address'\n", 1);
-    expect_run(run_bf2ctl({"--login=x"}, "pw"), "Requires long option '--address'\n", 1);
-    expect_run(run_bf2ctl({"--address=h"}, "pw"), "Requires long option '--login'\n", 1);
-    expect_run(run_bf2ctl({"--address=", "--login=x"}, "pw"),
+    expect_output(run_bf2ctl({}, "pw"), "Requires long option '--address'\n", 1);
+    expect_output(run_bf2ctl({}, nullptr), "Requires long option '--address'\n", 1);
+    expect_output(run_bf2ctl({"--login=x"}, "pw"), "Requires long option '--address'\n", 1);
+    expect_output(run_bf2ctl({"--address=h"}, "pw"), "Requires long option '--login'\n", 1);
+    expect_output(run_bf2ctl({"--address=", "--login=x"}, "pw"),
                "Incorrect long option '--address'\n", 1);
-    expect_run(run_bf2ctl({"--address=h", "--login"}, "pw"),
+    expect_output(run_bf2ctl({"--address=h", "--login"}, "pw"),
                "Incorrect long option '--login'\n", 1);
-    expect_run(run_bf2ctl(with_host({"--help"}), nullptr), "Password is not set\n", 1);
-    expect_run(run_bf2ctl(with_host({}), nullptr), "Password is not set\n", 1);
+    expect_output(run_bf2ctl(with_host({"--help"}), nullptr), "Password is not set\n", 1);
+    expect_output(run_bf2ctl(with_host({}), nullptr), "Password is not set\n", 1);
     // An empty password is a password.
-    expect_run(run_bf2ctl(with_host({}), ""), "", 0);
+    expect_output(run_bf2ctl(with_host({}), ""), "", 0);
 }
 
 TEST(Driver, HelpAndNoCommandSucceedSilently)
 {
-    expect_run(run_bf2ctl(with_host({}), "pw"), "", 0);
-    expect_run(run_bf2ctl(with_host({"--help"}), "pw"), "", 0);
-    expect_run(run_bf2ctl(with_host({"-h"}), "pw"), "", 0);
+    expect_output(run_bf2ctl(with_host({}), "pw"), "", 0);
+    expect_output(run_bf2ctl(with_host({"--help"}), "pw"), "", 0);
+    expect_output(run_bf2ctl(with_host({"-h"}), "pw"), "", 0);
     // help reads no options, so nothing else is checked.
-    expect_run(run_bf2ctl(with_host({"--help", "--bogus"}), "pw"), "", 0);
-    expect_run(run_bf2ctl(with_host({"-hv"}), "pw"), "", 0);
+    expect_output(run_bf2ctl(with_host({"--help", "--bogus"}), "pw"), "", 0);
+    expect_output(run_bf2ctl(with_host({"-hv"}), "pw"), "", 0);
     // Plain words are no options and are never reported.
-    expect_run(run_bf2ctl(with_host({"word", "--", "-1", "--a.b"}), "pw"), "", 0);
+    expect_output(run_bf2ctl(with_host({"word", "--", "-1", "--a.b"}), "pw"), "", 0);
 }
 
 TEST(Driver, UnknownOptionsAreReported)
 {
-    expect_run(run_bf2ctl(with_host({"--strat"}), "pw"), "Unknown option '--strat'\n", 1);
-    expect_run(run_bf2ctl(with_host({"--exec=1"}), "pw"), "Unknown option '--exec'\n", 1);
-    expect_run(run_bf2ctl(with_host({"-v"}), "pw"), "Unknown option '-v'\n", 1);
-    expect_run(run_bf2ctl(with_host({"--zzz", "-x"}), "pw"), "Unknown option '-x'\n", 1);
-    expect_run(run_bf2ctl(with_host({"--beta", "--alpha"}), "pw"),
+    expect_output(run_bf2ctl(with_host({"--strat"}), "pw"), "Unknown option '--strat'\n", 1);
+    expect_output(run_bf2ctl(with_host({"--exec=1"}), "pw"), "Unknown option '--exec'\n", 1);
+    expect_output(run_bf2ctl(with_host({"-v"}), "pw"), "Unknown option '-v'\n", 1);
+    expect_output(run_bf2ctl(with_host({"--zzz", "-x"}), "pw"), "Unknown option '-x'\n", 1);
+    expect_output(run_bf2ctl(with_host({"--beta", "--alpha"}), "pw"),
                "Unknown option '--alpha'\n", 1);
 }
 
 TEST(Driver, OnlyTheFirstCommandRunsAndRejectsTheOthers)
 {
-    expect_run(run_bf2ctl(with_host({"--stop", "--check-host"}), "pw"),
+    expect_output(run_bf2ctl(with_host({"--stop", "--check-host"}), "pw"),
                "Unknown option '--stop'\n", 1);
-    expect_run(run_bf2ctl(with_host({"--check-host", "--help"}), "pw"),
+    expect_output(run_bf2ctl(with_host({"--check-host", "--help"}), "pw"),
                "Unknown option '--help'\n", 1);
     // exec comes first in the table whatever the order on the line.
-    expect_run(run_bf2ctl(with_host({"--check-host", "--exec", "--cmd=true"}), "pw"),
+    expect_output(run_bf2ctl(with_host({"--check-host", "--exec", "--cmd=true"}), "pw"),
                "Unknown option '--check-host'\n", 1);
 }
 
@@ -78,8 +71,8 @@ TEST(Driver, EveryRemoteCommandConnectsOnlyAfterItsOptions)
 {
     for (const char* command : {"--check-host", "--check-on-root", "--create-user"}) {
         SCOPED_TRACE(command);
-        expect_run(run_bf2ctl(with_host({command}), "pw"), "Failed to connect\n", 1);
-        expect_run(run_bf2ctl(with_host({command, "--extra"}), "pw"),
+        expect_output(run_bf2ctl(with_host({command}), "pw"), "Failed to connect\n", 1);
+        expect_output(run_bf2ctl(with_host({command, "--extra"}), "pw"),
                    "Unknown option '--extra'\n", 1);
     }
 }

@@ -248,6 +248,18 @@ THosts& THosts::get()
     return hosts;
 }
 
+void expect_output(const TProc& r, const std::string& out, int status)
+{
+    EXPECT_EQ(r.out, out);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, status);
+}
+
+void expect_line(const TProc& r, const std::string& line, int status)
+{
+    expect_output(r, line + "\n", status);
+}
+
 TProc run_bf2ctl(const std::vector<std::string>& args, const char* password, int timeout_s)
 {
     std::vector<std::string> argv{BF2CTL_PATH};

@@ -90,6 +90,12 @@ private:
 TProc run_bf2ctl(const std::vector<std::string>& args, const char* password,
                  int timeout_s = 120);
 
+// The tool's contract with its caller: exactly out on standard output,
+// nothing on standard error, and the exit status.
+void expect_output(const TProc& r, const std::string& out, int status);
+// The same for one line of output.
+void expect_line(const TProc& r, const std::string& line, int status);
+
 // Runs the tool as the test account against the password host.
 TProc bf2ctl(const std::vector<std::string>& args, int timeout_s = 120);
 

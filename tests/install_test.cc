@@ -36,13 +36,6 @@ std::string listing(const std::string& dir, const std::string& how)
     return check("cd " + q(dir) + " && " + how + " | LC_ALL=C sort");
 }
 
-void expect_line(const TProc& r, const std::string& line, int status)
-{
-    EXPECT_EQ(r.out, line + "\n");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, status);
-}
-
 // The temporary directory that install printed: a fresh mktemp name inside
 // dir, where the later checks find what the script left.
 std::string printed_temp(const TProc& r, const std::string& dir)

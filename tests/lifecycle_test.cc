@@ -163,9 +163,7 @@ struct TServer {
 // nothing on standard error.
 void expect_outcome(const TProc& r, const std::string& line = "")
 {
-    EXPECT_EQ(r.out, line.empty() ? "" : line + "\n");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, line.empty() ? 0 : 1);
+    expect_output(r, line.empty() ? "" : line + "\n", line.empty() ? 0 : 1);
 }
 
 }  // namespace

@@ -20,13 +20,6 @@ TProc as_user_at(const std::string& address, std::vector<std::string> args,
     return run_bf2ctl(args, pw);
 }
 
-void expect_line(const TProc& r, const std::string& line, int status)
-{
-    EXPECT_EQ(r.out, line + "\n");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, status);
-}
-
 }  // namespace
 
 TEST(Session, EachFailureIsReportedOnItsRealCause)
@@ -52,9 +45,7 @@ TEST(Session, EachFailureIsReportedOnItsRealCause)
 TEST(Session, PasswordWithSpaceAndQuoteLogsIn)
 {
     TProc r = bf2ctl({"--exec", "--cmd=id -un"});
-    EXPECT_EQ(r.out, THosts::get().user.name() + "\n\n0\n");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 0);
+    expect_output(r, THosts::get().user.name() + "\n\n0\n", 0);
 }
 
 TEST(Exec, OutputAndStatusComeBackExactly)
@@ -77,9 +68,7 @@ TEST(Exec, OutputAndStatusComeBackExactly)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.cmd);
         TProc r = bf2ctl({"--exec", "--cmd=" + c.cmd});
-        EXPECT_EQ(r.out, c.printed);
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.status, 0);
+        expect_output(r, c.printed, 0);
     }
 }
 
@@ -138,9 +127,7 @@ TEST(HostChecks, VerdictsFollowUname)
         SCOPED_TRACE(c.uname_script);
         h.fake_tool("uname", c.uname_script);
         TProc r = as_user_at(host, {"--check-host"});
-        EXPECT_EQ(r.out, c.printed);
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.status, 0);
+        expect_output(r, c.printed, 0);
     }
     // And the real host this runs on.
     expect_line(bf2ctl({"--check-host"}), "suitable", 0);
@@ -275,8 +262,6 @@ TEST(Exec, AnUnexpectedFailureIsUndefinedErrorWithStatus255)
                            "--address=" + h.password_host.address(), "--login=" + h.user.name(),
                            "--exec", "--cmd=head -c 200000000 /dev/zero"},
                           {{"BF2_PASSWD", h.user.password()}});
-    EXPECT_EQ(r.out, "Undefined error\n");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 255);
+    expect_output(r, "Undefined error\n", 255);
 #endif
 }
