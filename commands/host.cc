@@ -6,8 +6,6 @@
 #include "remote/exec.h"
 #include "remote/session.h"
 
-using zelto::opt::req_arg;
-
 namespace {
 
 bool contains(const std::string& text, const char* what)
@@ -38,23 +36,5 @@ bool check_on_root(zelto::opt::TOParsing parsing)
     if (r.status != 0)
         throw TUError("Execute 'id' failed: " + r.err);
     print(r.out == "0\n" || r.out == "0" ? "root\n" : "not root\n");
-    return true;
-}
-
-bool cmd_exec(zelto::opt::TOParsing parsing)
-{
-    const std::string command = zelto::opt::value_of(parsing, "cmd");
-    std::string input;
-    {
-        auto in = parsing("input", req_arg);
-        if (in.found)
-            input = in.entry->second.value;
-        parsing.clear();  // "input" is optional
-    }
-    parsing.end();
-    init_ssh_session();
-    // The caller wrote this command line for the remote shell: sent as is.
-    TExecResult r = ssh_exec(command, input, false);
-    print(r.out + r.err + "\n" + std::to_string(r.status) + "\n");
     return true;
 }

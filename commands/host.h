@@ -1,9 +1,7 @@
-// The small commands: is the host suitable, is the login root, and the raw
-// command line run on behalf of the caller.
+// The host checks: is the host suitable, is the login root.
 #pragma once
 
 #include "opt/parsing.h"
 
 bool check_host(zelto::opt::TOParsing parsing);
 bool check_on_root(zelto::opt::TOParsing parsing);
-bool cmd_exec(zelto::opt::TOParsing parsing);

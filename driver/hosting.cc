@@ -14,8 +14,3 @@ void get_hosting(zelto::opt::TOParsing parsing)
     if (!ssh_password)
         throw TUError("Password is not set");
 }
-
-bool help(zelto::opt::TOParsing)
-{
-    return true;
-}

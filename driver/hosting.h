@@ -6,6 +6,3 @@
 // "address", then "login", then BF2_PASSWD: the first one missing is the
 // one reported.  Connects nothing.
 void get_hosting(zelto::opt::TOParsing parsing);
-
-// The "help" command: there is no usage text; it only reports success.
-bool help(zelto::opt::TOParsing parsing);

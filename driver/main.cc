@@ -1,5 +1,6 @@
 // bf2ctl: one run, one command, one result line for the control panel.
 #include "commands/copy_file.h"
+#include "commands/exec.h"
 #include "commands/host.h"
 #include "commands/install.h"
 #include "commands/output.h"
@@ -17,6 +18,12 @@
 using zelto::opt::TOParsing;
 
 namespace {
+
+// There is no usage text: help only reports success.
+bool help(TOParsing)
+{
+    return true;
+}
 
 struct TCommand {
     const char* name;
@@ -55,7 +62,6 @@ bool dispatch(TOParsing& parsing, size_t row)
         return true;
     return dispatch(parsing, row + 1);
 }
-
 
 }  // namespace
 

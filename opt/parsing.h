@@ -179,7 +179,7 @@ class TOParsing::TUnknLOpt : public TPError {
 };
 
 // Runs the handler at once, with the result's session, when the option was
-// found; false otherwise. Commands are dispatched with an ||-chain of these.
+// found; false otherwise. The driver's command table dispatches through these.
 bool operator>>(const TOParsing::TLOptPr& result, bool (*handler)(TOParsing));
 bool operator>>(const TOParsing::TSOptPr& result, bool (*handler)(TOParsing));
 

@@ -2,7 +2,8 @@
 
 #include "driver/connection.h"
 #include "driver/tuerror.h"
-#include "remote/wait.h"
+#include "remote/guards.h"
+#include "remote/session.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

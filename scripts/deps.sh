@@ -2,7 +2,7 @@
 # missing, running 'apt-get update' only when something must be installed.
 bf2_packages="cmake make g++ clang pkg-config libssh2-1-dev libcrypt-dev libgtest-dev
   openssh-server openssh-client sshpass wget bzip2 gzip unzip zip tar makeself
-  python3 passwd procps psmisc iproute2 valgrind dpkg-dev man-db gdb"
+  python3 python3-pytest python3-pytest-xdist passwd procps psmisc iproute2 dpkg-dev man-db gdb"
 
 ensure_packages() {
   local missing="" pkg

@@ -1,23 +1,24 @@
-# Sourced by the demo and the benchmarks: builds the tool and the fixture
-# launcher, then brings up a throw-away SSH host (a real sshd on a loopback
-# address with a real account) until the sourcing script exits.
+# Sourced by the demo and the benchmarks: builds the tool, then brings up a
+# throw-away SSH host (a real sshd on a loopback address with a real
+# account) with tests/fixture.py until the sourcing script exits.
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$top/scripts/deps.sh"
 ensure_packages "$@"
 
 build="$top/build"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target bf2ctl bf2_fixture_hosts >/dev/null
+cmake --build "$build" -j"$(nproc)" --target bf2ctl >/dev/null
 bf2ctl="$build/bf2ctl"
 
 work=$(mktemp -d /tmp/bf2work.XXXXXX)
 mkfifo "$work/hold"
-BF2_TEST_NET=${BF2_TEST_NET:-233} "$build/tests/bf2_fixture_hosts" ${BF2_FIXTURE_ARGS:-} <"$work/hold" >"$work/env" &
+BF2_TEST_NET=${BF2_TEST_NET:-233} /usr/bin/python3 "$top/tests/fixture.py" ${BF2_FIXTURE_ARGS:-} \
+  <"$work/hold" >"$work/env" &
 fixture_pid=$!
-exec 9>"$work/hold"   # the hosts stay up while this end is open
+exec 9>"$work/hold"   # the host stays up while this end is open
 for _ in $(seq 300); do
   grep -q BF2_FIXTURE_READY "$work/env" 2>/dev/null && break
-  kill -0 "$fixture_pid" 2>/dev/null || { echo "the fixture hosts failed to start" >&2; exit 1; }
+  kill -0 "$fixture_pid" 2>/dev/null || { echo "the fixture host failed to start" >&2; exit 1; }
   sleep 0.1
 done
 . "$work/env"

@@ -8,9 +8,15 @@ scratch=$(mktemp -d /tmp/bf2pkg.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "package: $*" >&2; exit 1; }
 
-(cd "$build" && cpack -G DEB -B "$scratch/out" >"$scratch/cpack.log" 2>&1) ||
-  { cat "$scratch/cpack.log"; fail "cpack failed"; }
+# No package leaves without a maintainer: the packager names one.
+maintainer='Test Packager <packager@test.invalid>'
+(cd "$build" && cpack -G DEB -B "$scratch/none" >"$scratch/cpack.log" 2>&1) &&
+  fail "cpack made a package without a maintainer"
+grep -q 'No package maintainer' "$scratch/cpack.log" || { cat "$scratch/cpack.log"; fail "no reason given"; }
+(cd "$build" && cpack -G DEB -B "$scratch/out" -D CPACK_PACKAGE_CONTACT="$maintainer" \
+  >"$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log"; fail "cpack failed"; }
 deb=$(ls "$scratch"/out/*.deb)
+[ "$(dpkg-deb -f "$deb" Maintainer)" = "$maintainer" ] || fail "Maintainer: $(dpkg-deb -f "$deb" Maintainer)"
 
 depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libssh2-1 libcrypt1 libstdc++6 libc6; do

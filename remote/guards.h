@@ -1,5 +1,4 @@
-// Small RAII helpers around the session's blocking mode, the recorded
-// channel, and waiting on the socket for libssh2.
+// Scope guards for the session's blocking mode and the one recorded channel.
 #pragma once
 
 #include "driver/connection.h"
@@ -29,7 +28,3 @@ public:
     TChannelGuard(const TChannelGuard&) = delete;
     TChannelGuard& operator=(const TChannelGuard&) = delete;
 };
-
-// Blocks until the socket is ready in the direction libssh2 is waiting for,
-// or a second has passed: the caller then simply asks libssh2 again.
-void wait_socket(LIBSSH2_SESSION* session, int sock);

@@ -1,0 +1,78 @@
+import os
+import shutil
+import tempfile
+
+import pytest
+
+import fixture as fx
+
+if os.geteuid() != 0:
+    raise SystemExit('the end-to-end tests must run as root: they start sshd and add accounts')
+for tool in ('/usr/sbin/sshd', '/usr/sbin/useradd', '/usr/bin/makeself', '/usr/bin/wget', fx.BF2CTL):
+    if not os.access(tool, os.X_OK):
+        raise SystemExit(f'missing prerequisite {tool}: run scripts/test, which installs and builds')
+
+
+@pytest.fixture(scope='session')
+def account():
+    a = fx.Account(f'bf2t{fx.net()}')
+    yield a
+    a.remove()
+
+
+@pytest.fixture(scope='session')
+def host(account):
+    """The test account on a password sshd at port 22."""
+    sshd = fx.Sshd(fx.address(1) + ':22')
+    yield fx.Host(sshd, account)
+    sshd.stop()
+
+
+@pytest.fixture(scope='session')
+def fake_host(account):
+    """The same account on an sshd that puts a folder of fake tools first in
+    PATH: tool(name, script) stands in for a command."""
+    bin = tempfile.mkdtemp(prefix='bf2bin.')
+    os.chmod(bin, 0o755)
+    sshd = fx.Sshd(fx.address(5) + ':22', extra=f'ForceCommand PATH={bin}:$PATH; export PATH;'
+                   ' exec /bin/sh -c "$SSH_ORIGINAL_COMMAND"\n')
+    h = fx.Host(sshd, account)
+    h.bin = bin
+
+    def tool(name, script):
+        with open(f'{bin}/{name}', 'w') as f:
+            f.write(f'#!/bin/sh\n{script}\n')
+        os.chmod(f'{bin}/{name}', 0o755)
+    h.tool = tool
+    yield h
+    sshd.stop()
+    shutil.rmtree(bin)
+
+
+@pytest.fixture
+def fake_tools(fake_host):
+    """Fake tools for one test only."""
+    yield fake_host
+    for name in os.listdir(fake_host.bin):
+        os.remove(f'{fake_host.bin}/{name}')
+
+
+@pytest.fixture(scope='session')
+def packages():
+    root = tempfile.mkdtemp(prefix='bf2www.')
+    os.chmod(root, 0o755)
+    fx.make_packages(root)
+    server = fx.PackageServer(fx.address(6), root)
+    yield server
+    server.stop()
+    shutil.rmtree(root)
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    """A failed test shows the end of every live sshd's log."""
+    report = (yield).get_result()
+    if report.failed:
+        for sshd in fx.Sshd.live:
+            tail = '\n'.join(sshd.log().splitlines()[-25:])
+            report.sections.append((f'sshd log of {sshd.listen}', tail))

@@ -1,0 +1,315 @@
+"""Real hosts for the end-to-end tests, the demo and the benchmarks: OpenSSH
+servers on loopback addresses with a real account, listeners that are not
+(or not quite) SSH, an HTTP server handing out game packages, and the
+stand-in game server.  Every process it starts ends with the process that
+started it, however that ends.
+
+Run as a program (python3 tests/fixture.py [--game-package]) it brings up
+one host and prints its parameters as sh assignments, then keeps it up until
+its standard input closes."""
+import ctypes
+import functools
+import http.server
+import os
+import shlex
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from collections import namedtuple
+
+TESTS = os.path.dirname(os.path.abspath(__file__))
+BF2CTL = os.environ.get('BF2CTL', os.path.join(TESTS, '..', 'build', 'bf2ctl'))
+PASSWORD = "se cret'pw"  # a blank and a quote, so that quoting matters
+Result = namedtuple('Result', 'out err status')
+
+
+def net():
+    """This process's own block 127.0.N.0/24: runs of several build trees
+    and pytest-xdist workers take different blocks."""
+    worker = os.environ.get('PYTEST_XDIST_WORKER', 'gw0')
+    return int(os.environ.get('BF2_TEST_NET', '50')) + int(worker[2:])
+
+
+def address(host):
+    return f'127.0.{net()}.{host}'
+
+
+def fail(what):
+    raise RuntimeError('FIXTURE FAILURE: ' + what)
+
+
+def sh(script, input=None, check=True, timeout=120):
+    """Runs script under /bin/sh; its output as text.  check: a failure is a
+    fixture failure naming the script."""
+    p = subprocess.run(['/bin/sh', '-c', script], input=input, capture_output=True, text=True,
+                       errors='surrogateescape', timeout=timeout)
+    if check and p.returncode != 0:
+        fail(f'{script!r} ended with {p.returncode}: {p.stderr}')
+    return p
+
+
+def q(value):
+    return shlex.quote(value)
+
+
+def _die_with_parent():
+    ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
+
+def daemon(argv, **kw):
+    return subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent, **kw)
+
+
+def wait_until(done, seconds=10, step=0.02):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if done():
+            return True
+        time.sleep(step)
+    return done()
+
+
+def run(args, password=PASSWORD, timeout=120, input=None):
+    """Runs bf2ctl with args; password None leaves BF2_PASSWD unset.  A run
+    that outlives timeout fails the test with a stack of the hung process."""
+    env = {k: v for k, v in os.environ.items() if k != 'BF2_PASSWD'}
+    if password is not None:
+        env['BF2_PASSWD'] = password
+    p = subprocess.Popen([BF2CTL, *args], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE)
+    try:
+        out, err = p.communicate(input, timeout)
+    except subprocess.TimeoutExpired:
+        stack = subprocess.run(['gdb', '-p', str(p.pid), '-batch', '-ex', 'thread apply all bt'],
+                               capture_output=True, text=True).stdout
+        p.kill()
+        p.communicate()
+        raise AssertionError(f'bf2ctl {args} still ran after {timeout} s:\n{stack}')
+    decode = functools.partial(bytes.decode, errors='surrogateescape')
+    return Result(decode(out), decode(err), p.returncode)
+
+
+class Account:
+    """A local account with a password, removed with its home at the end.
+    superuser: a second name for uid 0, so that root's own is never touched."""
+
+    def __init__(self, name, password=PASSWORD, superuser=False):
+        self.name, self.password, self.superuser = name, password, superuser
+        self.home = '/home/' + name
+        self.remove()
+        # -l: an alias of uid 0 must not reset root's login records.
+        sh(f'useradd -m -s /bin/sh {"-l -o -u 0 -g 0 " if superuser else ""}{name}')
+        sh('/usr/sbin/chpasswd', input=f'{name}:{password}\n')
+
+    def remove(self):
+        if not self.superuser:  # pkill -u of a uid-0 alias would hit every root process
+            sh(f'pkill -KILL -u {self.name}', check=False)
+        sh(f'id {self.name} >/dev/null 2>&1 && userdel -f -r {self.name} >/dev/null 2>&1; true')
+
+
+class Sshd:
+    """A real sshd with fresh ed25519 and ECDSA host keys (libssh2 1.10
+    cannot use RSA ones) on listen ('ADDRESS:PORT' or '[::1]:PORT')."""
+    live = []
+
+    def __init__(self, listen, password_auth=True, extra=''):
+        self.listen = listen
+        self.dir = tempfile.mkdtemp(prefix='bf2sshd.')
+        d = self.dir
+        sh(f'ssh-keygen -q -t ed25519 -N "" -f {d}/host_ed25519 && '
+           f'ssh-keygen -q -t ecdsa -N "" -f {d}/host_ecdsa && mkdir -p /run/sshd')
+        with open(f'{d}/sshd_config', 'w') as f:
+            f.write(f'ListenAddress {listen}\nHostKey {d}/host_ed25519\nHostKey {d}/host_ecdsa\n'
+                    f'PidFile {d}/sshd.pid\nUsePAM yes\n'
+                    f'PasswordAuthentication {"yes" if password_auth else "no"}\n'
+                    'KbdInteractiveAuthentication no\nPubkeyAuthentication yes\n'
+                    'PermitRootLogin yes\nStrictModes no\nUseDNS no\nLogLevel VERBOSE\n'
+                    'MaxSessions 200\nSubsystem sftp internal-sftp\nSetEnv LANG=C.UTF-8\n'
+                    + (extra if 'MaxStartups' in extra else extra + 'MaxStartups 200\n'))
+        self.proc = daemon(['/usr/sbin/sshd', '-D', '-f', f'{d}/sshd_config', '-E', f'{d}/sshd.log'])
+        host, port = listen.rsplit(':', 1)
+        self.host, self.port = host.strip('[]'), int(port)
+        if not wait_until(self._banner, 10, 0.05):
+            fail(f'sshd on {listen} shows no banner: {self.log()}')
+        Sshd.live.append(self)
+
+    def _banner(self):
+        if self.proc.poll() is not None:
+            fail(f'sshd on {self.listen} exited at start-up: {self.log()}')
+        try:
+            with socket.create_connection((self.host, self.port), 1) as s:
+                return s.recv(4) == b'SSH-'
+        except OSError:
+            return False
+
+    def log(self):
+        try:
+            with open(f'{self.dir}/sshd.log', errors='replace') as f:
+                return f.read()
+        except FileNotFoundError:
+            return ''
+
+    def sessions(self):
+        """Channel sessions opened so far (one per remote command)."""
+        return self.log().count('Starting session:')
+
+    def stop(self):
+        Sshd.live.remove(self)
+        self.proc.terminate()
+        self.proc.wait()
+        sh(f'rm -rf {self.dir}')
+
+
+class Listener:
+    """Accepts on (host, port) and sends reply, then closes; reply None keeps
+    every connection open and silent."""
+
+    def __init__(self, host, port, reply):
+        self.sock = socket.create_server((host, port), reuse_port=False)
+        self.reply, self.held = reply, []
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        while True:
+            try:
+                client, _ = self.sock.accept()
+            except OSError:
+                return
+            if self.reply is None:
+                self.held.append(client)
+                continue
+            client.sendall(self.reply)
+            client.close()
+
+    def stop(self):
+        self.sock.close()
+        for c in self.held:
+            c.close()
+
+
+class Host:
+    """An sshd and the account that logs in to it: run() is bf2ctl with
+    --address and --login of this host."""
+
+    def __init__(self, sshd, account):
+        self.sshd, self.account = sshd, account
+        self.address = sshd.listen[:-3] if sshd.listen.endswith(':22') else sshd.listen
+        self.login, self.home = account.name, account.home
+
+    def run(self, *args, password=None, **kw):
+        return run([f'--address={self.address}', f'--login={self.login}', *args],
+                   self.account.password if password is None else password, **kw)
+
+    def mkdir(self, path):
+        """A fresh directory of the account (removed first if there)."""
+        sh(f'rm -rf {q(path)} && mkdir -p {q(path)} && chown -R {self.login}: {q(path)}')
+        return path
+
+
+# Game server packages: a bf2/ tree whose files are all mode 644, so that
+# only the install step's chmod makes them runnable; fixinstall.sh leaves a
+# trace file to show it ran.
+INSTALLED_TREE = ['.', './bf2_lnxded.dynamic', './bf2_lnxded.static', './fixinstall.sh',
+                  './fixinstall.trace', './mods', './mods/bf2', './mods/bf2/init.con', './start.sh']
+
+
+def make_tree(dir, omit=None, start_sh="#!/bin/sh\necho started\n"):
+    t = f'{dir}/bf2'
+    os.makedirs(f'{t}/mods/bf2')
+    files = {'start.sh': start_sh, 'bf2_lnxded.dynamic': 'dynamic server\n',
+             'bf2_lnxded.static': 'static server\n', 'mods/bf2/init.con': 'init\n',
+             'fixinstall.sh': '#!/bin/sh\necho fixinstall ran > fixinstall.trace\n'}
+    for name, text in files.items():
+        if name != omit:
+            with open(f'{t}/{name}', 'w') as f:
+                f.write(text)
+    sh(f'chmod -R u=rwX,go=rX {q(t)}')
+
+
+def make_packages(root):
+    """server.tar.bz2, .tar.gz, .zip and .run (a Makeself archive whose
+    header asks to run "touch makeself_script_ran" after unpacking),
+    unknown.bin (plain text), nostatic.tar.gz (no bf2_lnxded.static)."""
+    make_tree(f'{root}/full')
+    make_tree(f'{root}/nostatic', omit='bf2_lnxded.static')
+    sh(f'cd {root} && tar -cjf server.tar.bz2 -C full bf2 && tar -czf server.tar.gz -C full bf2'
+       ' && tar -czf nostatic.tar.gz -C nostatic bf2 && (cd full && zip -qr ../server.zip bf2)'
+       " && makeself --nox11 full/bf2 server.run 'bf2 server' touch makeself_script_ran >/dev/null"
+       " && printf 'not an archive\\n' > unknown.bin && rm -rf full nostatic")
+
+
+class PackageServer:
+    """Serves root over HTTP on host:8080; a missing name answers 404.
+    "/hold/NAME" answers only once release(NAME) is called, so that a test
+    can look at a download in progress."""
+
+    def __init__(self, host, root):
+        self.root, self.host, self.requests = root, host, []
+        self.held, self.released = set(), set()
+        server = self
+
+        class Handler(http.server.SimpleHTTPRequestHandler):
+            def do_GET(self):
+                if self.path.startswith('/hold/'):
+                    self.path = self.path[5:]
+                    name = self.path[1:].split('?')[0]
+                    server.held.add(name)
+                    wait_until(lambda: name in server.released, 60, 0.05)
+                super().do_GET()
+
+            def log_request(self, code='-', size='-'):
+                server.requests.append(f'"{self.requestline}" {code}')
+
+        self.httpd = http.server.ThreadingHTTPServer(
+            (host, 8080), functools.partial(Handler, directory=root))
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+
+    def url(self, path):
+        return f'http://{self.host}:8080/{path}'
+
+    def stop(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def install_standin(srv_dir, owner, flags=''):
+    """srv_dir/start.sh runs the stand-in game server (tests/standin.py)
+    with flags.  exec: the game server's pid is the stand-in's own."""
+    os.makedirs(srv_dir, exist_ok=True)
+    sh(f'install -m 644 {TESTS}/standin.py {q(srv_dir)}/standin.py')
+    with open(f'{srv_dir}/start.sh', 'w') as f:
+        f.write(f'#!/bin/sh\nexec /usr/bin/python3 "${{0%/*}}/standin.py" {flags} "$@"\n')
+    sh(f'chmod 755 {q(srv_dir)}/start.sh' + (f' && chown -R {owner}: {q(srv_dir)}' if owner else ''))
+
+
+def serve(game_package):
+    """The demo's and the benchmarks' host, up until standard input closes."""
+    account = Account(f'bf2t{net()}')
+    sshd = Sshd(address(1) + ':22')
+    values = {'BF2_HOST': address(1), 'BF2_LOGIN': account.name, 'BF2_PASSWD': account.password,
+              'BF2_HOME': account.home}
+    if game_package:
+        root = tempfile.mkdtemp(prefix='bf2www.')
+        os.chmod(root, 0o755)
+        make_tree(f'{root}/tree')
+        install_standin(f'{root}/tree/bf2', '')
+        sh(f'cd {root} && tar -czf bf2-server.tar.gz -C tree bf2 && rm -rf tree')
+        values['BF2_PACKAGE_URL'] = PackageServer(address(6), root).url('bf2-server.tar.gz')
+    for name, value in values.items():
+        print(f'{name}={q(value)}')
+    print('BF2_FIXTURE_READY=1', flush=True)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    try:
+        sys.stdin.read()
+    finally:
+        sshd.stop()
+        account.remove()
+
+
+if __name__ == '__main__':
+    serve('--game-package' in sys.argv[1:])

@@ -1,0 +1,122 @@
+"""install and check-install: the detached script runs as the test account
+with the host's own wget, bzip2, gzip, unzip, tar and sh, and downloads
+packages built here from a local HTTP server."""
+import os
+import re
+
+import pytest
+
+import fixture as fx
+
+INSTALLED = ['bf2_server', 'download.log', 'download_ok.ret', 'extract.log', 'extract_ok.ret',
+             'install.log', 'install.sh', 'install_ok.ret',
+             'download_ok.ret:0', 'extract_ok.ret:0', 'install_ok.ret:0']
+FAILED_INSTALL = ['bf2', 'bf2_server', 'download.log', 'download_ok.ret', 'extract.log',
+                  'extract_ok.ret', 'install.log', 'install.sh', 'install_err.ret',
+                  'download_ok.ret:0', 'extract_ok.ret:0', 'install_err.ret:1']
+
+
+@pytest.fixture
+def base(host, request):
+    path = host.mkdir(f'{host.home}/{request.node.name[:40]}')
+    yield path
+    fx.sh(f'rm -rf {fx.q(path)}')
+
+
+def install(host, url, dir):
+    """Starts an install; the temporary directory it printed, a fresh
+    mktemp name inside dir."""
+    r = host.run('--install', f'--url={url}', f'--dir={dir}')
+    m = re.fullmatch(r"temp dir: '(.*)'\n", r.out, re.S)
+    assert m and (r.err, r.status) == ('', 0), r
+    assert re.fullmatch(re.escape(dir) + r'/\.bf2_install_\w{6}', m[1], re.S), r
+    return m[1]
+
+
+def final_state(temp):
+    """Once a status file that ends the script is there (60 s at most): the
+    files in temp, then each line of the status files and the install log
+    as NAME:LINE."""
+    ended = ('install_ok.ret', 'download_err.ret', 'extract_err.ret', 'install_err.ret')
+    assert fx.wait_until(lambda: any(os.path.getsize(f'{temp}/{f}') for f in ended
+                                     if os.path.exists(f'{temp}/{f}')), 60, 0.1)
+    r = fx.sh(f"cd {fx.q(temp)} && ls -A | LC_ALL=C sort; grep -s '' *.ret install.log",
+              check=False)
+    return r.stdout.splitlines()
+
+
+def tree(dir):
+    return fx.sh(f'cd {fx.q(dir)}/bf2 && find . | LC_ALL=C sort && '
+                 'stat -c %a bf2_lnxded.* fixinstall.sh start.sh').stdout.split()
+
+
+def test_each_archive_kind_installs_and_install_returns_at_once(host, packages, base):
+    # All four run at once: install only starts the script.  The .tar.gz
+    # download is held; the Makeself one goes into a directory with a blank,
+    # a quote and a newline, under a URL with pattern characters (the
+    # header's own command must not run: the tree is exact).
+    run = 'server.run?x=*[ab]&y=?'
+    kinds = [('server.tar.bz2', f'{base}/bz2'), ('hold/server.tar.gz', f'{base}/gz'),
+             ('server.zip', f'{base}/zip'), (run, f"{base}/it's a\nrun dir")]
+    temps = [install(host, packages.url(path), dir) for path, dir in kinds]
+    assert fx.wait_until(lambda: 'server.tar.gz' in packages.held, 30)
+    assert sorted(os.listdir(temps[1])) == ['bf2_server', 'download.log', 'install.sh']
+    packages.released.add('server.tar.gz')
+    for temp, (_, dir) in zip(temps, kinds):
+        assert final_state(temp) == INSTALLED
+        assert tree(dir) == fx.INSTALLED_TREE + ['750'] * 4
+        assert host.run('--check-install', f'--dir={dir}/bf2') == ('ok\n', '', 0)
+    assert f'"GET /{run} HTTP/1.1" 200' in packages.requests
+    # check-install wants both start.sh and mods/bf2/init.con.
+    os.remove(f'{kinds[0][1]}/bf2/start.sh')
+    os.remove(f'{kinds[3][1]}/bf2/mods/bf2/init.con')
+    for i in (0, 3):
+        assert host.run('--check-install', f'--dir={kinds[i][1]}/bf2') == ('failed\n', '', 0)
+
+
+def test_failures_stop_at_their_stage(host, packages, base):
+    t_first = install(host, packages.url('server.tar.bz2'), f'{base}/twice')
+    t_unknown = install(host, packages.url('unknown.bin'), f'{base}/u')
+    t_missing = install(host, packages.url('no-such.tar.gz'), f'{base}/m')
+    t_nostatic = install(host, packages.url('nostatic.tar.gz'), f'{base}/nostatic')
+
+    assert final_state(t_unknown) == ['bf2_server', 'download.log', 'download_ok.ret',
+                                      'extract.log', 'extract_err.ret', 'install.sh',
+                                      'download_ok.ret:0', 'extract_err.ret:-1']
+    assert open(f'{t_unknown}/extract.log').read() == 'Unknown archive type\n'
+    # wget's own status for a server error answer.
+    assert final_state(t_missing) == ['bf2_server', 'download.log', 'download_err.ret',
+                                      'install.sh', 'download_err.ret:8']
+    # The chmod names a file the package lacks: fixinstall.sh never runs and
+    # nothing is moved.
+    assert final_state(t_nostatic) == FAILED_INSTALL
+    assert sorted(os.listdir(f'{t_nostatic}/bf2')) == ['bf2_lnxded.dynamic', 'fixinstall.sh',
+                                                       'mods', 'start.sh']
+    assert host.run('--check-install', f'--dir={base}/nostatic/bf2') == ('failed\n', '', 0)
+    # A second installation into a directory that holds one fails at the
+    # move and leaves its tree where it is.
+    assert final_state(t_first) == INSTALLED
+    t_second = install(host, packages.url('server.zip'), f'{base}/twice')
+    assert final_state(t_second) == FAILED_INSTALL + [
+        f"install.log:mv: cannot move '{t_second}/bf2' to '{t_second}/../bf2': Directory not empty"]
+    assert tree(t_second) == fx.INSTALLED_TREE + ['750'] * 4
+
+
+def test_path_errors_come_once_connected_and_before_remote_work(host):
+    sessions = host.sshd.sessions()
+    for args in (['--install', '--url=u', '--dir=relative'], ['--check-install', '--dir=bf2']):
+        assert host.run(*args) == ('Directry/file must be set absolute pathname\n', '', 1)
+    assert host.sshd.sessions() == sessions
+    assert host.run('--install', '--url=u', '--dir=/proc/bf2') == (
+        "Make temporary directory in '/proc/bf2' failed: mktemp: failed to create directory via "
+        "template ‘/proc/bf2/.bf2_install_XXXXXX’: No such file or directory\n\n", '', 1)
+
+
+def test_temp_name_without_newline_and_script_copy_failure(fake_tools, packages, base):
+    url = packages.url('server.tar.gz')
+    # Only a newline that ends mktemp's output is cut.
+    fake_tools.tool('mktemp', 'T=`/usr/bin/mktemp "$@"` || exit; printf %s "$T"')
+    assert final_state(install(fake_tools, url, base)) == INSTALLED
+    fake_tools.tool('cat', "echo 'cat: write error: No space left on device' >&2; exit 1")
+    assert fake_tools.run('--install', f'--url={url}', f'--dir={base}') == (
+        'Copy install script failed: cat: write error: No space left on device\n\n', '', 1)

@@ -1,0 +1,127 @@
+"""The SSH layer and the commands built directly on it: session errors,
+exec, the host checks and copy-file, against real OpenSSH servers."""
+import os
+
+import pytest
+
+import fixture as fx
+
+
+@pytest.fixture(scope='module')
+def pubkey_only():
+    sshd = fx.Sshd(fx.address(2) + ':22', password_auth=False)
+    yield sshd
+    sshd.stop()
+
+
+@pytest.fixture(scope='module')
+def not_ssh():
+    listener = fx.Listener(fx.address(3), 22, b'HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n')
+    yield fx.address(3)
+    listener.stop()
+
+
+def test_each_session_failure_is_reported_on_its_real_cause(host, pubkey_only, not_ssh):
+    def check_host(address, password=host.account.password):
+        return fx.run([f'--address={address}', f'--login={host.login}', '--check-host'], password)
+    pubkey = fx.address(2)
+    assert check_host('no-such-host.invalid') == ('Failed to get network host entry\n', '', 1)
+    assert check_host(fx.address(4)) == ('Failed to connect\n', '', 1)
+    assert check_host(not_ssh) == ('Failure establishing SSH session\n', '', 1)
+    assert check_host(pubkey) == (
+        f'Unable to connect to {pubkey}. The server does not support password authentication '
+        'method. You should ask your game hosting account provider to enable password '
+        'authentication method.\n', '', 1)
+    assert check_host(host.address, 'wrong password') == ('Authentication failed\n', '', 1)
+    assert check_host(host.address, '') == ('Authentication failed\n', '', 1)
+
+
+@pytest.mark.parametrize('cmd, printed', [
+    ('id -un', None),  # the password with a blank and a quote logs in
+    ('printf abc', 'abc\n0\n'),
+    ("printf 'abc\\n'; exit 3", 'abc\n\n3\n'),
+    ('printf 12', '12\n0\n'),  # output ending in digits keeps them
+    ('true', '\n0\n'),
+    ('exit 255', '\n255\n'),
+    ('echo out; echo err >&2; exit 2', 'out\nerr\n\n2\n'),
+    ('echo 5 >&2', '5\n\n0\n'),  # standard error is never searched for a status
+    ("printf 'a\\000b\\n'", 'a\0b\n\n0\n'),
+    ("echo 'it'\\''s $HOME'", "it's $HOME\n\n0\n"),
+    ('echo abc; kill -9 $$', '\n-1\n'),  # the shell that would print the status is killed
+])
+def test_exec_prints_output_and_status_exactly(host, cmd, printed):
+    assert host.run('--exec', f'--cmd={cmd}') == (printed or f'{host.login}\n\n0\n', '', 0)
+
+
+def test_exec_input_of_any_size_reaches_the_command_whole(host):
+    # Far above the ~32 KB that one libssh2 write takes.
+    big = ''.join('\n' if i % 71 == 0 else 'x' for i in range(100000))
+    assert host.run('--exec', '--cmd=wc -c; echo done', f'--input={big}').out == '100000\ndone\n\n0\n'
+    assert host.run('--exec', '--cmd=cat', f'--input={big}').out == big + '\n0\n'
+
+
+def test_exec_output_on_both_streams_never_stalls(host):
+    # Reading one stream to its end first deadlocks once the other fills the
+    # shared window: the run would hit the time-out.
+    r = host.run('--exec', "--cmd=head -c 200000 /dev/zero | tr '\\000' e >&2; echo done", timeout=60)
+    assert r.out == 'done\n' + 'e' * 200000 + '\n0\n'
+    r = host.run('--exec', "--cmd=head -c 3000000 /dev/zero | tr '\\000' o")
+    assert r.out == 'o' * 3000000 + '\n0\n'
+
+
+@pytest.mark.parametrize('uname, printed', [
+    ("echo 'Linux box 6.1.0 #1 SMP x86_64 GNU/Linux'", 'suitable\n'),
+    ("echo 'Linux box 2.6.32 i686 GNU/Linux'", 'suitable\n'),
+    ("echo 'Linux pi 6.1.0 aarch64 GNU/Linux'", 'unsuitable\nuname: Linux pi 6.1.0 aarch64 GNU/Linux\n'),
+    ("echo 'FreeBSD bsd 13.2-RELEASE i686'", 'unsuitable\nuname: FreeBSD bsd 13.2-RELEASE i686\n'),
+    ("echo 'uname: not found' >&2; exit 127", 'unsuitable\nuname: '),
+    ("echo 'Linux box x86_64'; exit 1", 'unsuitable\nuname: Linux box x86_64\n'),
+])
+def test_check_host_follows_uname(fake_tools, uname, printed):
+    fake_tools.tool('uname', uname)
+    assert fake_tools.run('--check-host') == (printed, '', 0)
+
+
+@pytest.mark.parametrize('id, printed', [
+    ('echo 0', 'root\n'), ('printf 0', 'root\n'), ("printf '0\\r\\n'", 'not root\n'),
+    ('echo 1000', 'not root\n'),
+    ("echo 'id: cannot find name' >&2; exit 1", None),
+])
+def test_check_on_root_is_only_an_exact_zero(fake_tools, id, printed):
+    fake_tools.tool('id', id)
+    expected = (printed, '', 0) if printed else ("Execute 'id' failed: id: cannot find name\n\n", '', 1)
+    assert fake_tools.run('--check-on-root') == expected
+
+
+def test_host_checks_on_the_real_host(host):
+    assert host.run('--check-host') == ('suitable\n', '', 0)
+    assert host.run('--check-on-root') == ('not root\n', '', 0)
+
+
+@pytest.fixture
+def uploads(host, tmp_path):
+    """A remote directory of the account and a local one."""
+    remote = host.mkdir(f'{host.home}/uploads')
+    yield remote, str(tmp_path)
+    fx.sh(f'rm -rf {remote}')
+
+
+@pytest.mark.parametrize('size', [0, 2000, 2001, 1048577, 64 << 20])
+def test_copy_file_sends_files_of_every_size_whole(host, uploads, size):
+    remote, local = uploads
+    src, to = f'{local}/src', f"{remote}/file with 'quote'"
+    fx.sh(f'head -c {size} /dev/urandom > {src} && chmod 755 {src}')
+    assert host.run('--copy-file', f'--from={src}', f'--to={to}', timeout=300) == ('', '', 0)
+    assert open(src, 'rb').read() == open(to, 'rb').read()
+    assert oct(os.stat(to).st_mode & 0o7777) == '0o640'
+
+
+def test_copy_file_reports_remote_and_local_failures(host, uploads):
+    remote, local = uploads
+    fx.sh(f'head -c 100000 /dev/zero > {local}/src')
+    assert host.run('--copy-file', f'--from={local}/src', f'--to={remote}/no/such/dir/f') == (
+        'Unable to open the scp channel\n', '', 1)
+    assert host.run('--copy-file', f'--from={local}/src', '--to=/dev/full') == (
+        'Failed to copy content: scp: /dev/full: No space left on device\n', '', 1)
+    assert host.run('--copy-file', f'--from={local}/none', '--to=/tmp/x') == (
+        'Unable to define file size\n', '', 1)

@@ -1,0 +1,295 @@
+"""The life of a game server on the fixture host: start, restart and stop
+through the real binary, with the stand-in game server (standin.py) in a
+server directory of the test account."""
+import os
+import socket
+import stat
+import subprocess
+
+import pytest
+
+import fixture as fx
+
+KEYS = ['serverName', 'maxPlayers', 'internet', 'bandwidthChoke', 'maxConnectionType', 'serverIP',
+        'serverPort', 'gameSpyPort', 'timeLimit', 'scoreLimit', 'roundsPerMap', 'svPunkBuster',
+        'password']
+
+
+def cmdline(pid):
+    try:
+        with open(f'/proc/{pid}/cmdline', 'rb') as f:
+            return f.read().decode(errors='replace')
+    except (OSError, ValueError):
+        return ''
+
+
+def read_pid(path):
+    try:
+        return int(open(path).read())
+    except (OSError, ValueError):
+        return -1
+
+
+def processes_with(text):
+    return [pid for pid in os.listdir('/proc') if pid.isdigit() and text in cmdline(pid)]
+
+
+def hold_port(port, kind=socket.SOCK_DGRAM, host='0.0.0.0', family=socket.AF_INET):
+    s = socket.socket(family, kind)
+    s.bind((host, port))
+    if kind == socket.SOCK_STREAM:
+        s.listen()
+    return s
+
+
+def settings_file(*values):
+    return ''.join(f'\nsv.{k} {v}\n' for k, v in zip(KEYS, values))
+
+
+class Server:
+    """A server directory with the stand-in and a configuration directory
+    with its settings folder, both the account's, in its home; the names
+    hold a blank and a quote.  Ports of its own per worker and slot."""
+
+    def __init__(self, host, name, slot, flags=''):
+        self.host = host
+        self.srv, self.cfg = f"{host.home}/srv {name}'s", f"{host.home}/cfg {name}'s"
+        self.port = 10000 + 100 * fx.net() + 10 * slot
+        self.bound = f'bound {self.port} {self.port + 1}\n'
+        host.mkdir(self.cfg)
+        host.mkdir(self.cfg + '/settings')
+        fx.sh(f'rm -rf {fx.q(self.srv)}')
+        fx.install_standin(self.srv, host.login, flags)
+
+    def options(self, **changes):
+        """Every option with a value and both flags, in table order; changes
+        replace values (None drops the option)."""
+        p = self.port
+        opts = {'srv-dir': self.srv, 'cfg-dir': self.cfg, 'name': "My 'best' server",
+                'max-players': '16', 'server-internet': True, 'srv-bandwidth': '100',
+                'cl-bandwidth': '200', 'ip': '127.0.0.1', 'port': str(p), 'spy-lan-port': str(p + 2),
+                'spy-port': str(p + 1), 'game-time': '30', 'score-lim': '250', 'round-num': '3',
+                'punk-buster': True, 'srv-passwd': 'se cret', 'remote-admin-passwd': 'admin pw',
+                'rcon-username': 'rcon user', 'rcon-password': 'rcon pw', 'rcon-port': str(p + 3)}
+        opts.update({k.replace('_', '-'): v for k, v in changes.items()})
+        return ['--start'] + [f'--{k}' if v is True else f'--{k}={v}'
+                              for k, v in opts.items() if v is not None]
+
+    def start(self, **changes):
+        return self.host.run(*self.options(**changes))
+
+    def stop(self):
+        return self.host.run('--stop', f'--cfg-dir={self.cfg}')
+
+    def log(self):
+        try:
+            return open(f'{self.cfg}/standin.log').read()
+        except FileNotFoundError:
+            return ''
+
+    def log_head(self):
+        return (f'args +statusMonitor 1 +config {self.cfg}/settings/serversettings.con '
+                f'+mapList {self.cfg}/settings/maplist.con\n{self.bound}')
+
+    def running(self):
+        """The pid files name the processes as stop recognises them, the
+        console pipe is there and the ports are bound."""
+        c = self.cfg
+        return (cmdline(read_pid(f'{c}/start.pid')) == f'/bin/sh\0{c}/start.sh\0'
+                and f'\0{c}/settings/serversettings.con\0' in cmdline(read_pid(f'{c}/server.pid'))
+                and os.path.exists(f'{c}/server-stdin')
+                and stat.S_ISFIFO(os.lstat(f'{c}/server-stdin').st_mode)
+                and self.log().endswith(self.bound))
+
+    def stopped(self, files=('settings', 'srderr.log', 'standin.log', 'start.sh', 'stop.sh')):
+        """No process left, no run file."""
+        return not processes_with(self.cfg + '/') and sorted(os.listdir(self.cfg)) == sorted(files)
+
+    def settings(self):
+        return open(f'{self.cfg}/settings/serversettings.con').read()
+
+    def cleanup(self):
+        for pid in processes_with(self.cfg):
+            os.kill(int(pid), 9)
+        fx.sh(f'rm -rf {fx.q(self.srv)} {fx.q(self.cfg)}')
+
+
+@pytest.fixture
+def server(host, request):
+    made = []
+
+    def make(flags='', slot=None):
+        s = Server(host, request.node.name[5:25] + str(len(made)),
+                   len(made) if slot is None else slot, flags)
+        made.append(s)
+        return s
+    yield make
+    for s in made:
+        s.cleanup()
+
+
+OK = ('', '', 0)
+
+
+def test_start_restart_stop(server):
+    s = server()
+    p, spy = str(s.port), str(s.port + 1)
+    assert s.start(spy_lan_port='00') == OK  # "00" is checked like any port
+    assert fx.wait_until(s.running), s.log()
+    assert s.settings() == settings_file('"My \'best\' server"', 16, 1, 100, 200, '127.0.0.1', p,
+                                         spy, 30, 250, 3, 1, '"se cret"')
+    first = read_pid(f'{s.cfg}/server.pid')
+    # Again without flags, with an empty server password and neither remote
+    # admin nor rcon, whose port another process holds: the first server
+    # quits, a new one runs, the settings change in place.
+    with hold_port(s.port + 3):
+        r = s.host.run('--start', f'--srv-dir={s.srv}', f'--cfg-dir={s.cfg}', '--name=Two',
+                       '--max-players=8', '--srv-bandwidth=1', '--cl-bandwidth=2', '--ip=10.0.0.1',
+                       f'--port={p}', '--spy-lan-port=0', f'--spy-port={spy}', '--game-time=5',
+                       '--score-lim=6', '--round-num=7', '--srv-passwd', '--no-remote-admin',
+                       '--no-rcon')
+    assert r == OK
+    assert fx.wait_until(lambda: s.running() and read_pid(f'{s.cfg}/server.pid') != first), s.log()
+    assert s.settings() == settings_file('"Two"', 8, 0, 1, 2, '10.0.0.1', p, spy, 5, 6, 7, 0, '""')
+    assert open(f'{s.cfg}/srderr.log').read() == 'standin up\nstandin up\n'
+    for _ in range(2):  # stopped, then stopped again with nothing running
+        assert s.stop() == OK
+        assert s.log() == 2 * (s.log_head() + 'console quit\nexit quit\n')
+        assert fx.wait_until(s.stopped, 5)
+
+
+def test_a_server_that_ignores_quit_is_killed(server):
+    s = server('--ignore-quit')
+    assert s.start() == OK
+    assert fx.wait_until(s.running), s.log()
+    assert s.stop() == OK
+    assert s.log() == s.log_head() + 'console quit\nignored quit\nconsole \nexit signal 15\n'
+    assert fx.wait_until(s.stopped, 5)
+
+
+def test_a_server_that_ends_by_itself_leaves_no_run_files(server):
+    s = server('--lifetime 3')
+    assert s.start() == OK
+    assert fx.wait_until(s.running), s.log()
+    assert fx.wait_until(s.stopped, 10)
+    assert s.log() == s.log_head() + 'exit lifetime\n'
+
+
+def test_each_start_failure_on_its_real_cause(server):
+    s = server()
+    home = s.host.home
+    assert s.start(cfg_dir=f'{home}/no such') == (
+        f'Copy stop script failed: sh: 1: cannot create {home}/no such/stop.sh: Directory '
+        'nonexistent\n\n', '', 1)
+    os.rmdir(f'{s.cfg}/settings')
+    settings = f'{s.cfg}/settings/serversettings.con'
+    assert s.start() == (f"Set option 'sv.serverName' failed in {settings}: sh: 1: cannot create "
+                         f'{settings}: Directory nonexistent\n\n', '', 1)
+    s.host.mkdir(f'{s.cfg}/settings')
+    assert s.start(srv_dir=s.cfg) == ('Test on exec server failed\n', '', 1)
+    assert 'sv.password "se cret"\n' in s.settings()  # written before the check
+    # Ports held by other processes, one more each time, from the last
+    # checked to the first: the first one checked is reported.  A listening
+    # TCP socket counts too.
+    held = []
+    for offset in (3, 1, 2, 0):
+        held.append(hold_port(s.port + offset, socket.SOCK_STREAM if offset == 2 else socket.SOCK_DGRAM))
+        assert s.start() == (f'Port {s.port + offset} using already other proces\n', '', 1)
+    for h in held:
+        h.close()
+    os.mkdir(f'{s.cfg}/start.sh')
+    assert s.start() == (f'Copy start script failed: sh: 1: cannot create {s.cfg}/start.sh: '
+                         'Is a directory\n\n', '', 1)
+
+
+@pytest.mark.parametrize('host_address, family, kind', [
+    (a, f, k) for a, f in (('127.0.0.1', socket.AF_INET), ('0.0.0.0', socket.AF_INET),
+                           ('127.171.205.239', socket.AF_INET), ('::1', socket.AF_INET6),
+                           ('::', socket.AF_INET6))
+    for k in (socket.SOCK_STREAM, socket.SOCK_DGRAM)])
+def test_a_port_held_on_any_address_is_in_use(server, host_address, family, kind):
+    s = server()
+    with hold_port(s.port, kind, host_address, family):
+        for given in (str(s.port), '00' + str(s.port)):
+            assert s.start(port=given) == (f'Port {given} using already other proces\n', '', 1)
+    assert s.start(port=str(s.port + 65536), srv_dir=s.cfg) == ('Test on exec server failed\n', '', 1)
+
+
+NASTY = 'a/b & c\\d \'e\' "f" $HOME * %s \\n\\c\\0101 `id` ~!'
+
+
+def test_settings_are_rewritten_in_place_or_appended(server):
+    s = server()
+    file = f'{s.cfg}/settings/serversettings.con'
+    with open(file, 'w', encoding='latin-1') as f:
+        f.write('rem sv.password "x"\nsv.password "a"\n\t  sv.password\t"b\xff" trailing \xe9\n'
+                'sv.passwordX "keep"\nsvXpassword 7\n\nsv.maxPlayers\n# end')
+    fx.sh(f'chown {s.host.login} {fx.q(file)}')
+    assert s.start(srv_dir=s.cfg, srv_passwd=NASTY, name=NASTY) == ('Test on exec server failed\n', '', 1)
+    # Every line of the key gets the value, "." matching any character (svX);
+    # a key alone on its line has no separator, so the setting is appended,
+    # as are the missing keys.
+    assert open(file, encoding='latin-1').read() == (
+        f'rem sv.password "x"\nsv.password "{NASTY}"\n\t  sv.password\t"{NASTY}"\n'
+        f'sv.passwordX "keep"\nsvXpassword "{NASTY}"\n\nsv.maxPlayers\n# end'
+        + settings_file(f'"{NASTY}"', 16, 1, 100, 200, '127.0.0.1', s.port, s.port + 1, 30, 250, 3, 1))
+    assert not os.path.exists(file + '.pre')
+
+
+def as_account(host, argv):
+    """A process of the test account."""
+    uid, gid = int(fx.sh(f'id -u {host.login}').stdout), int(fx.sh(f'id -g {host.login}').stdout)
+    return subprocess.Popen(argv, preexec_fn=lambda: (os.setgid(gid), os.setuid(uid)),
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+
+
+def deaf(host, word):
+    """A process of the account that ignores the terminate signal and holds
+    word in its command line."""
+    p = as_account(host, ['/usr/bin/python3', '-c', 'import signal, time; '
+                          'signal.signal(15, signal.SIG_IGN); time.sleep(120)', word])
+    assert fx.wait_until(lambda: word in cmdline(p.pid))
+    return p
+
+
+def test_stop_kills_what_the_pid_files_describe_and_nothing_else(server, host):
+    s = server()
+
+    def stop_with(server_pid, start_pid):
+        for name, pid in (('server.pid', server_pid), ('start.pid', start_pid)):
+            with open(f'{s.cfg}/{name}', 'w') as f:
+                f.write(str(pid))
+        assert s.stop() == OK
+        assert s.stopped(('settings', 'stop.sh'))
+    # Other processes of the account, one even of a neighbouring directory.
+    stranger, neighbour = deaf(host, 'unrelated'), deaf(host, s.cfg + '2/start.sh')
+    stop_with(stranger.pid, neighbour.pid)
+    stop_with('', '')  # a start script about to end may have emptied its pid file
+    assert stranger.poll() is None and neighbour.poll() is None
+    stranger.kill(), neighbour.kill()
+    # Ours, deaf to the terminate signal, behind a console pipe nobody reads:
+    # the quit is lost and the wait runs out.
+    srv, start = deaf(host, s.cfg + '/settings/serversettings.con'), deaf(host, s.cfg + '/start.sh')
+    os.mkfifo(f'{s.cfg}/server-stdin')
+    stop_with(srv.pid, start.pid)
+    assert srv.wait(5) == -9 and start.wait(5) == -9
+
+
+def test_the_reason_of_a_failed_launch_comes_through_the_terminal(server, fake_tools):
+    s = server()
+    # The fake nohup's own command line ends in ".../start.sh" while it
+    # lives: only a grep blind to it makes "Process dead" certain.
+    fake_tools.tool('nohup', 'exit 0')
+    fake_tools.tool('grep', "[ \"$1\" = '.*start\\.sh.\\?$' ] && exit 1; exec /bin/grep \"$@\"")
+    assert fake_tools.run(*s.options()) == ('Start server failed: Process dead\n\n', '', 1)
+
+
+def test_the_server_survives_the_terminal_closing_right_after_the_launch(server, fake_tools):
+    # A slow nohup: the launcher's first check already sees ".../start.sh"
+    # ending its command line, and the terminal closes before nohup runs.
+    s = server()
+    fake_tools.tool('nohup', 'sleep 2; exec /usr/bin/nohup "$@"')
+    assert fake_tools.run(*s.options()) == OK
+    assert fx.wait_until(s.running), s.log()
+    assert s.stop() == OK
+    assert fx.wait_until(s.stopped, 5)
