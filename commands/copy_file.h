@@ -1,4 +1,5 @@
-// The copy-file command: one local file onto the remote account.
+// The copy-file command: one local file onto the remote account, the target
+// replaced only once the whole new file has arrived.
 #pragma once
 
 #include "opt/parsing.h"

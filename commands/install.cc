@@ -1,6 +1,7 @@
 #include "commands/install.h"
 
 #include "commands/output.h"
+#include "commands/remote_script.h"
 #include "driver/tuerror.h"
 #include "opt/lookup.h"
 #include "remote/exec.h"
@@ -127,13 +128,43 @@ fi
 echo $RET > install_ok.ret
 )sh";
 
-}  // namespace
-
-std::string get_install_script(const std::string& url, const std::string& dir)
-{
-    return "#!/bin/sh\n\nURL=" + shell_str(url) + "\nDIR=" + shell_str(dir) + "\n" +
-           install_script_body;
+// quote VALUE prints VALUE as one single-quoted sh word: the temporary
+// directory goes into the install script's DIR line the way shell_str would
+// put it.  The script runs through sh, so a directory mounted noexec cannot
+// stop it, with the hang-up ignored as under nohup; it counts as started
+// once its shell runs it, or once it has left a status file or log.
+const char* const launch_install = R"sh(
+quote() {
+	rest=$1 quoted=
+	while :; do
+		case $rest in
+		*\'*) quoted=$quoted${rest%%\'*}"'\\''"; rest=${rest#*\'} ;;
+		*) printf "'%s%s'" "$quoted" "$rest"; return ;;
+		esac
+	done
 }
+
+mkdir -p -- "$DIR" 2>/dev/null
+T=$(mktemp -d "$DIR/.bf2_install_XXXXXX") || fail mktemp
+{ printf '%s' "$HEAD"; quote "$T"; printf '\n%s' "$BODY"; } | write_new "$T/install.sh" || fail copy
+chmod 750 "$T/install.sh"
+(trap '' 1; exec sh "$T/install.sh") </dev/null >/dev/null 2>&1 &
+PID=$!
+TRIES=0
+until ours "$PID" "$T/install.sh"; do
+	if [ ! -d /proc/$PID ]; then
+		ls "$T"/*.ret "$T"/download.log >/dev/null 2>&1 && break
+		echo "the install script ended without a trace" >&2
+		fail start
+	fi
+	TRIES=$((TRIES + 1))
+	[ $TRIES -le 100 ] || { echo "the install script did not start within 10 s" >&2; fail start; }
+	sleep 0.1
+done
+printf '%s' "$T"
+)sh";
+
+}  // namespace
 
 bool check_bf2_dir(const std::string& dir)
 {
@@ -156,27 +187,19 @@ bool install(zelto::opt::TOParsing parsing)
     init_ssh_session();
     chk_abs_path(dir);
 
-    ssh_exec("mkdir -p " + shell_str(dir), "", false);
-    TExecResult made = ssh_exec("mktemp -d " + shell_str(dir) + "/.bf2_install_XXXXXX", "", false);
-    if (made.status != 0)
-        throw TUError("Make temporary directory in '" + dir + "' failed: " + made.err);
-    // mktemp ends its one line with a newline; a directory name may hold
-    // newlines of its own, so only that last one is cut.
-    std::string temp = made.out;
-    if (!temp.empty() && temp.back() == '\n')
-        temp.pop_back();
-
-    TExecResult copied =
-        ssh_exec("cat >" + shell_str(temp) + "/install.sh", get_install_script(url, temp), false);
-    if (copied.status != 0)
-        throw TUError("Copy install script failed: " + copied.err);
-    // nohup, the subshell and all three streams redirected: the script
-    // outlives the channel and holds none of it open.
-    ssh_exec("cd " + shell_str(temp) +
-                 " && chmod 750 install.sh && ( nohup ./install.sh >/dev/null 2>&1 </dev/null & )",
-             "", false);
-
-    print("temp dir: '" + temp + "'\n");
+    TScriptResult r = run_script(sh_var("DIR", dir) +
+                                     sh_var("HEAD", "#!/bin/sh\n\nURL=" + shell_str(url) + "\nDIR=") +
+                                     sh_var("BODY", install_script_body) + launch_install,
+                                 true);
+    if (r.step == "mktemp")
+        throw TUError("Make temporary directory in '" + dir + "' failed: " + r.err);
+    if (r.step == "copy")
+        throw TUError("Copy install script failed: " + r.err);
+    if (r.step == "start")
+        throw TUError("Run install script failed: " + r.err);
+    if (r.status != 0)
+        script_broke(r);
+    print("temp dir: '" + r.out + "'\n");
     return true;
 }
 

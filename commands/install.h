@@ -9,9 +9,5 @@
 bool install(zelto::opt::TOParsing parsing);
 bool check_install(zelto::opt::TOParsing parsing);
 
-// The install script that downloads url and works in dir, leaving its
-// status files (*.ret) and logs there and the server tree in dir's parent.
-std::string get_install_script(const std::string& url, const std::string& dir);
-
 // Whether dir holds start.sh and mods/bf2/init.con.  Needs the session.
 bool check_bf2_dir(const std::string& dir);

@@ -1,77 +1,58 @@
 #include "commands/settings.h"
 
 #include "driver/tuerror.h"
-#include "remote/exec.h"
-#include "remote/shell.h"
 
-namespace {
+// A setting line is blanks, the key, one blank and the value.  In the key
+// "." stands for any character, as keys have always matched; keyed() gives
+// the length of a line's key part with its separator, 0 for another line.
+// LC_ALL=C: bytes that are not valid in the host's locale still count as
+// characters of the old value, which goes whole.
+//
+// The file is backed up before the rewrite and put back should the rewrite
+// fail, so that no line is ever lost; the setting is then appended, as it is
+// when no backup can be made.  The rewrite keeps a missing last line break
+// missing.  The append runs in a shell of its own so that its complaint
+// reads "sh: 1: cannot create FILE: ...".
+const char* const settings_functions = R"sh(
+KEYED='function keyed(s,   k, n, i, j, c) {
+	k = ENVIRON["BF2_KEY"]; n = length(k); i = 1
+	while (substr(s, i, 1) ~ /^[[:space:]]$/) i++
+	for (j = 1; j <= n; j++) {
+		c = substr(s, i + j - 1, 1)
+		if (c == "" || (substr(k, j, 1) != "." && c != substr(k, j, 1))) return 0
+	}
+	return substr(s, i + n, 1) ~ /^[[:space:]]$/ ? i + n : 0
+}'
 
-// The key stays a basic regular expression in which only "." is special, as
-// keys have always matched; everything else that could change the pattern
-// or end the sed script is escaped.
-std::string key_pattern(const std::string& key, bool for_sed)
-{
-    std::string out;
-    for (char c : key) {
-        if (c == '\\' || c == '[' || c == '*' || c == '^' || c == '$' || (for_sed && c == '/'))
-            out += '\\';
-        out += c;
-    }
-    return out;
+append_option() {
+	printf '\n%s %s\n' "$1" "$2" | sh -c 'cat >>"$1"' sh "$SETTINGS"
 }
 
-std::string sed_replacement(const std::string& value)
-{
-    std::string out;
-    for (char c : value) {
-        if (c == '\\' || c == '&' || c == '/')
-            out += '\\';
-        out += c;
-    }
-    return out;
+set_option() {
+	if [ -e "$SETTINGS" ] && [ ! -f "$SETTINGS" ]; then
+		echo "$SETTINGS is not a regular file" >&2
+		return 1
+	fi
+	if [ -f "$SETTINGS" ] &&
+		BF2_KEY=$1 LC_ALL=C awk "$KEYED"' keyed($0) { found = 1; exit } END { exit !found }' "$SETTINGS" &&
+		write_new "$SETTINGS.pre" <"$SETTINGS" 2>/dev/null; then
+		NOEOL=
+		[ -n "$(tail -c 1 "$SETTINGS.pre")" ] && NOEOL=1
+		if BF2_KEY=$1 BF2_VALUE=$2 BF2_NOEOL=$NOEOL LC_ALL=C awk "$KEYED"'
+			{ p = keyed($0); printf "%s%s", (NR > 1 ? "\n" : ""), (p ? substr($0, 1, p) ENVIRON["BF2_VALUE"] : $0) }
+			END { if (NR && !ENVIRON["BF2_NOEOL"]) printf "\n" }' "$SETTINGS.pre" >"$SETTINGS"; then
+			rm -f "$SETTINGS.pre"
+		else
+			cat "$SETTINGS.pre" >"$SETTINGS" && append_option "$1" "$2"
+		fi
+	else
+		append_option "$1" "$2"
+	fi
 }
+)sh";
 
-}  // namespace
-
-std::string set_cfg_command(const std::string& file, const std::string& key,
-                            const std::string& value, bool quote)
+void refuse_line_break(const std::string& file, const std::string& key, const std::string& value)
 {
-    // sed works line by line, and a line break would split the setting into
-    // two lines of the file.
-    auto refuse = [&](const char* why) {
-        return TUError("Set option '" + key + "' failed in " + file + ": " + why);
-    };
-    if (key.find_first_of("\n\r") != std::string::npos)
-        throw refuse("key holds a line break");
     if (value.find_first_of("\n\r") != std::string::npos)
-        throw refuse("value holds a line break");
-
-    std::string v = quote ? "\"" + value + "\"" : value;
-    std::string f = shell_str(file);
-    std::string pre = shell_str(file + ".pre");
-    std::string grep_re = "^[[:space:]]*" + key_pattern(key, false) + "[[:space:]]";
-    std::string sed_script = "s/^\\([[:space:]]*" + key_pattern(key, true) + "[[:space:]]\\).*/\\1" +
-                             sed_replacement(v) + "/";
-
-    // printf, not echo: dash's echo rewrites backslash sequences.  The
-    // redirection empties the file before sed runs, so a failed sed must be
-    // undone from the backup before anything is appended, and if even that
-    // fails nothing is appended and the backup is kept.  LC_ALL=C: in a UTF-8
-    // locale ".*" stops at the first byte that is not valid UTF-8 and would
-    // leave the rest of the old value behind.
-    return "append_setting() { printf '\\n%s %s\\n' " + shell_str(key) + " " + shell_str(v) +
-           " >>" + f + "; }; if LC_ALL=C grep -e " + shell_str(grep_re) + " " + f +
-           " >/dev/null 2>&1 && cp -f " + f + " " + pre + "; then if LC_ALL=C sed -e " +
-           shell_str(sed_script) + " " + pre + " >" + f + "; then rm -f " + pre +
-           " || append_setting; else cat " + pre + " >" + f +
-           " && append_setting; fi; else append_setting; fi";
-}
-
-void set_cfg_option(const std::string& file, const std::string& key, const std::string& value,
-                    bool quote)
-{
-    std::string command = set_cfg_command(file, key, value, quote);
-    TExecResult r = ssh_exec(command, "", false);
-    if (r.status != 0)
-        throw TUError("Set option '" + key + "' failed in " + file + ": " + r.err);
+        throw TUError("Set option '" + key + "' failed in " + file + ": value holds a line break");
 }

@@ -1,16 +1,15 @@
-// Sets one key of a game server settings file on the remote account, in
-// place when the key is there, appended otherwise, with one remote command.
+// Setting keys of a game server settings file on the remote account: every
+// line of a key gets the new value in place, and a file without one gets the
+// line appended.
 #pragma once
 
 #include <string>
 
-// quote: write the value in double quotes.  Throws TUError
-// "Set option '<key>' failed in <file>: <stderr>" on failure.
-void set_cfg_option(const std::string& file, const std::string& key,
-                    const std::string& value, bool quote);
+// The sh function "set_option KEY VALUE" for a script that has $SETTINGS
+// set to the settings file.  VALUE reaches awk through its environment, so
+// it is never on a command line and never read as a pattern.
+extern const char* const settings_functions;
 
-// The remote command line that set_cfg_option runs.  Throws the same
-// "Set option" TUError, before anything runs, for a key or value that
-// holds a line break ("\n" or "\r").
-std::string set_cfg_command(const std::string& file, const std::string& key,
-                            const std::string& value, bool quote);
+// Throws the "Set option" TUError, before anything is sent, for a value
+// holding a line break: sed-like line editing would split the setting.
+void refuse_line_break(const std::string& file, const std::string& key, const std::string& value);

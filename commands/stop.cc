@@ -1,76 +1,91 @@
 #include "commands/stop.h"
 
 #include "driver/tuerror.h"
-#include "remote/exec.h"
+#include "opt/lookup.h"
+#include "remote/session.h"
 #include "remote/shell.h"
 
-// A pid file can outlive its process (a start script killed from outside)
-// and by now name another process of the account, so a pid is signalled
-// only while its command line still holds a file of this directory: the
-// settings path for the server, the start script's path for the start
-// script.  Anything but digits (an empty file, "-1") is no pid at all.
-std::string get_stop_script(const std::string& cfg_dir)
-{
-    return "#!/bin/sh\nCFGDIR=" + shell_str(cfg_dir) + R"sh(
-ours() {
-	case $1 in
-	''|*[!0-9]*) return 1 ;;
-	esac
-	case "
-$(tr '\000' '\n' 2>/dev/null <"/proc/$1/cmdline")
-" in
-	*"
-$2
-"*) return 0 ;;
-	esac
-	return 1
-}
+namespace {
 
-if [ -p "$CFGDIR/server-stdin" -a -r "$CFGDIR/server-stdin" ]; then
-	{ sleep 1000 <"$CFGDIR/server-stdin" & } && FSLEEPPID=$!
+// The console pipe is opened read-write, so the quit goes in at once even
+// when nobody reads it, and a full pipe holds up only the writer, which is
+// killed when the wait is over.  The start script removes the pipe once the
+// server has ended.
+const char* const stop_body = R"sh(
+if [ -p "$CFGDIR/server-stdin" ]; then
 	echo 'quit
-' >"$CFGDIR/server-stdin"
-	kill $FSLEEPPID 2>/dev/null
+' 1<>"$CFGDIR/server-stdin" &
+	QUITPID=$!
 	for i in 1 2 3 4 5; do
 		sleep 1
 		[ ! -p "$CFGDIR/server-stdin" ] && break
 	done
+	kill $QUITPID 2>/dev/null
 fi
 
-rm -f "$CFGDIR/server-stdin"
-
-if [ -f "$CFGDIR/server.pid" ]; then
-	SRVPID=`cat "$CFGDIR/server.pid"`
-	if ours "$SRVPID" "$CFGDIR/settings/serversettings.con"; then
-		kill $SRVPID 2>/dev/null
+stop_pid() {
+	PID=
+	[ -f "$1" ] && read -r PID <"$1"
+	if ours "$PID" "$2"; then
+		kill $PID 2>/dev/null
 		sleep 1
-		ours "$SRVPID" "$CFGDIR/settings/serversettings.con" && kill -9 $SRVPID 2>/dev/null
+		ours "$PID" "$2" && kill -9 $PID 2>/dev/null && sleep 1
+		if ours "$PID" "$2"; then
+			echo "process $PID survives signal 9" >&2
+			return 1
+		fi
 	fi
-fi
-
-rm -f "$CFGDIR/server.pid"
-
-if [ -f "$CFGDIR/start.pid" ]; then
-	sleep 1
-	STARTPID=`cat "$CFGDIR/start.pid"`
-	if ours "$STARTPID" "$CFGDIR/start.sh"; then
-		kill $STARTPID 2>/dev/null
-		sleep 1
-		ours "$STARTPID" "$CFGDIR/start.sh" && kill -9 $STARTPID 2>/dev/null
-	fi
-fi
-
-rm -f "$CFGDIR/start.pid" 2>/dev/null
-)sh";
+	rm -f "$1"
 }
 
-void stop_srv(const std::string& cfg_dir)
+stop_pid "$CFGDIR/server.pid" "$CFGDIR/settings/serversettings.con" || exit 1
+[ -f "$CFGDIR/start.pid" ] && sleep 1
+stop_pid "$CFGDIR/start.pid" "$CFGDIR/start.sh" || exit 1
+rm -f "$CFGDIR/server-stdin"
+)sh";
+
+// The stop script runs from the text just written, not from the file,
+// which the account could have changed in between.
+const char* const run_stop = R"sh(
+lock || fail busy
+printf '%s' "$STOP_SCRIPT" | write_new "$CFGDIR/stop.sh" || fail copy-stop
+chmod 750 "$CFGDIR/stop.sh"
+(eval "$STOP_SCRIPT") || fail stop
+)sh";
+
+}  // namespace
+
+std::string get_stop_script(const std::string& cfg_dir)
 {
-    const std::string q = shell_str(cfg_dir);
-    TExecResult r = ssh_exec("cat >" + q + "/stop.sh", get_stop_script(cfg_dir), false);
-    if (r.status != 0)
+    return "#!/bin/sh\nCFGDIR=" + shell_str(cfg_dir) + ours_function + stop_body;
+}
+
+std::string stop_steps(const std::string& cfg_dir)
+{
+    return sh_var("STOP_SCRIPT", get_stop_script(cfg_dir)) + run_stop;
+}
+
+void raise_stop_failure(const TScriptResult& r)
+{
+    if (r.step == "busy")
+        throw TUError("Configuration directory busy: another start or stop of it still runs "
+                      "after 40 s");
+    if (r.step == "copy-stop")
         throw TUError("Copy stop script failed: " + r.err);
-    // What the script did is no error: a stop leaves no run files whatever
-    // state it found.
-    ssh_exec("chmod 750 " + q + "/stop.sh && " + q + "/stop.sh", "", false);
+    if (r.step == "stop")
+        throw TUError("Stop server failed: " + r.err);
+}
+
+bool stop(zelto::opt::TOParsing parsing)
+{
+    const std::string cfg_dir = zelto::opt::value_of(parsing, "cfg-dir");
+    parsing.end();
+    chk_abs_path(cfg_dir);
+    init_ssh_session();
+    TScriptResult r = run_script(sh_var("CFGDIR", cfg_dir) + stop_steps(cfg_dir) + "unlock\n", true);
+    if (r.status != 0) {
+        raise_stop_failure(r);
+        script_broke(r);
+    }
+    return true;
 }

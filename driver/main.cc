@@ -4,12 +4,15 @@
 #include "commands/host.h"
 #include "commands/install.h"
 #include "commands/output.h"
-#include "commands/server.h"
+#include "commands/start.h"
+#include "commands/stop.h"
 #include "commands/user.h"
 #include "driver/connection.h"
 #include "driver/hosting.h"
 #include "driver/tuerror.h"
 #include "opt/parsing.h"
+
+#include <sys/prctl.h>
 
 #include <csignal>
 #include <cstdio>
@@ -70,6 +73,9 @@ int main(int argc, char** argv)
     // A peer that drops the connection must end in an error line, not a
     // silent death by SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
+    // Neither a core dump nor another process of the same user may read the
+    // password out of this one.
+    prctl(PR_SET_DUMPABLE, 0);
 
     int status = 0;
     {
@@ -78,10 +84,10 @@ int main(int argc, char** argv)
             get_hosting(parsing);
             dispatch(parsing, 0);
         } catch (const TUError& e) {
-            print(e.message + "\n");
+            print(one_line(e.message) + "\n");
             status = 1;
         } catch (const zelto::TError& e) {
-            print(std::string(e.what()) + "\n");
+            print(one_line(e.what()) + "\n");
             status = 1;
         } catch (...) {
             print("Undefined error\n");

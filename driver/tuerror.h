@@ -10,3 +10,8 @@ public:
     explicit TUError(std::string message) : message(std::move(message)) {}
     std::string message;
 };
+
+// An error message as the one line the caller reads: line breaks at its end
+// (remote error text brings its own) are cut, and each run of line breaks
+// inside becomes "; ".
+std::string one_line(const std::string& message);

@@ -109,7 +109,7 @@ def test_path_errors_come_once_connected_and_before_remote_work(host):
     assert host.sshd.sessions() == sessions
     assert host.run('--install', '--url=u', '--dir=/proc/bf2') == (
         "Make temporary directory in '/proc/bf2' failed: mktemp: failed to create directory via "
-        "template ‘/proc/bf2/.bf2_install_XXXXXX’: No such file or directory\n\n", '', 1)
+        "template ‘/proc/bf2/.bf2_install_XXXXXX’: No such file or directory\n", '', 1)
 
 
 def test_temp_name_without_newline_and_script_copy_failure(fake_tools, packages, base):
@@ -119,4 +119,4 @@ def test_temp_name_without_newline_and_script_copy_failure(fake_tools, packages,
     assert final_state(install(fake_tools, url, base)) == INSTALLED
     fake_tools.tool('cat', "echo 'cat: write error: No space left on device' >&2; exit 1")
     assert fake_tools.run('--install', f'--url={url}', f'--dir={base}') == (
-        'Copy install script failed: cat: write error: No space left on device\n\n', '', 1)
+        'Copy install script failed: cat: write error: No space left on device\n', '', 1)

@@ -1,6 +1,9 @@
 """The SSH layer and the commands built directly on it: session errors,
 exec, the host checks and copy-file, against real OpenSSH servers."""
+import glob
 import os
+import re
+import subprocess
 
 import pytest
 
@@ -89,7 +92,7 @@ def test_check_host_follows_uname(fake_tools, uname, printed):
 ])
 def test_check_on_root_is_only_an_exact_zero(fake_tools, id, printed):
     fake_tools.tool('id', id)
-    expected = (printed, '', 0) if printed else ("Execute 'id' failed: id: cannot find name\n\n", '', 1)
+    expected = (printed, '', 0) if printed else ("Execute 'id' failed: id: cannot find name\n", '', 1)
     assert fake_tools.run('--check-on-root') == expected
 
 
@@ -116,12 +119,58 @@ def test_copy_file_sends_files_of_every_size_whole(host, uploads, size):
     assert oct(os.stat(to).st_mode & 0o7777) == '0o640'
 
 
-def test_copy_file_reports_remote_and_local_failures(host, uploads):
+@pytest.mark.parametrize('source, line', [
+    ('none', 'Unable to define file size'),
+    ('.', 'Not a regular file: {}'), ('fifo', 'Not a regular file: {}'),
+    ('/dev/zero', 'Not a regular file: {}'), ('/dev/null', 'Not a regular file: {}'),
+])
+def test_copy_file_refuses_a_source_that_is_no_regular_file(host, uploads, source, line):
+    remote, local = uploads
+    os.mkfifo(f'{local}/fifo')
+    path = os.path.join(local, source)
+    with open(f'{remote}/target', 'w') as f:
+        f.write('old')
+    assert host.run('--copy-file', f'--from={path}', f'--to={remote}/target') == (
+        line.format(path) + '\n', '', 1)
+    assert open(f'{remote}/target').read() == 'old'
+
+
+def test_copy_file_replaces_what_is_planted_at_the_target_without_following_it(host, uploads):
+    remote, local = uploads
+    fx.sh(f'echo new > {local}/src && echo victim > {local}/victim && chmod 666 {local}/victim')
+    os.symlink(f'{local}/victim', f'{remote}/link')
+    os.mkfifo(f'{remote}/fifo')
+    for name in ('link', 'fifo'):
+        assert host.run('--copy-file', f'--from={local}/src', f'--to={remote}/{name}',
+                        timeout=30) == ('', '', 0)
+        assert open(f'{remote}/{name}').read() == 'new\n'
+    assert open(f'{local}/victim').read() == 'victim\n'
+    assert sorted(os.listdir(remote)) == ['fifo', 'link']  # no upload directory left
+
+
+def test_copy_file_failures_leave_the_old_target(host, uploads):
     remote, local = uploads
     fx.sh(f'head -c 100000 /dev/zero > {local}/src')
-    assert host.run('--copy-file', f'--from={local}/src', f'--to={remote}/no/such/dir/f') == (
-        'Unable to open the scp channel\n', '', 1)
-    assert host.run('--copy-file', f'--from={local}/src', '--to=/dev/full') == (
-        'Failed to copy content: scp: /dev/full: No space left on device\n', '', 1)
-    assert host.run('--copy-file', f'--from={local}/none', '--to=/tmp/x') == (
-        'Unable to define file size\n', '', 1)
+    assert host.run('--copy-file', f'--from={local}/src', f'--to={remote}/no/dir/f') == (
+        'Unable to open the scp channel: mktemp: failed to create directory via template '
+        f'‘{remote}/no/dir/.bf2ctl-upload.XXXXXX’: No such file or directory\n', '', 1)
+    # A full disk: the remote scp's own complaint, and the target as it was.
+    full = host.mkdir(f'{remote}/full')
+    fx.sh(f'mount -t tmpfs -o size=64k tmpfs {full} && chown {host.login} {full} && echo old > {full}/f')
+    try:
+        r = host.run('--copy-file', f'--from={local}/src', f'--to={full}/f')
+        assert re.fullmatch(f'Failed to copy content: scp: {full}/.bf2ctl-upload.\\w{{6}}/file: '
+                            'No space left on device\n', r.out) and r[1:] == ('', 1), r
+        assert os.listdir(full) == ['f'] and open(f'{full}/f').read() == 'old\n'
+    finally:
+        fx.sh(f'umount {full}')
+    # Killed midway: the target is the old file whole.
+    fx.sh(f'head -c 300000000 /dev/zero > {local}/big && echo old > {remote}/f')
+    p = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}',
+                          '--copy-file', f'--from={local}/big', f'--to={remote}/f'],
+                         env={'BF2_PASSWD': host.account.password}, stdout=subprocess.DEVNULL)
+    assert fx.wait_until(lambda: any(os.path.getsize(f) > 1000000 for f in
+                                     glob.glob(f'{remote}/.bf2ctl-upload.*/file')), 60)
+    p.kill()
+    p.wait()
+    assert open(f'{remote}/f').read() == 'old\n'

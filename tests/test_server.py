@@ -180,13 +180,13 @@ def test_each_start_failure_on_its_real_cause(server):
     home = s.host.home
     assert s.start(cfg_dir=f'{home}/no such') == (
         f'Copy stop script failed: sh: 1: cannot create {home}/no such/stop.sh: Directory '
-        'nonexistent\n\n', '', 1)
+        'nonexistent\n', '', 1)
     os.rmdir(f'{s.cfg}/settings')
     settings = f'{s.cfg}/settings/serversettings.con'
     assert s.start() == (f"Set option 'sv.serverName' failed in {settings}: sh: 1: cannot create "
-                         f'{settings}: Directory nonexistent\n\n', '', 1)
+                         f'{settings}: Directory nonexistent\n', '', 1)
     s.host.mkdir(f'{s.cfg}/settings')
-    assert s.start(srv_dir=s.cfg) == ('Test on exec server failed\n', '', 1)
+    assert s.start(srv_dir=s.host.home) == ('Test on exec server failed\n', '', 1)
     assert 'sv.password "se cret"\n' in s.settings()  # written before the check
     # Ports held by other processes, one more each time, from the last
     # checked to the first: the first one checked is reported.  A listening
@@ -198,8 +198,8 @@ def test_each_start_failure_on_its_real_cause(server):
     for h in held:
         h.close()
     os.mkdir(f'{s.cfg}/start.sh')
-    assert s.start() == (f'Copy start script failed: sh: 1: cannot create {s.cfg}/start.sh: '
-                         'Is a directory\n\n', '', 1)
+    assert s.start() == (f'Copy start script failed: sh: 1: cannot open {s.cfg}/start.sh: '
+                         'Is a directory\n', '', 1)
 
 
 @pytest.mark.parametrize('host_address, family, kind', [
@@ -212,7 +212,6 @@ def test_a_port_held_on_any_address_is_in_use(server, host_address, family, kind
     with hold_port(s.port, kind, host_address, family):
         for given in (str(s.port), '00' + str(s.port)):
             assert s.start(port=given) == (f'Port {given} using already other proces\n', '', 1)
-    assert s.start(port=str(s.port + 65536), srv_dir=s.cfg) == ('Test on exec server failed\n', '', 1)
 
 
 NASTY = 'a/b & c\\d \'e\' "f" $HOME * %s \\n\\c\\0101 `id` ~!'
@@ -225,7 +224,7 @@ def test_settings_are_rewritten_in_place_or_appended(server):
         f.write('rem sv.password "x"\nsv.password "a"\n\t  sv.password\t"b\xff" trailing \xe9\n'
                 'sv.passwordX "keep"\nsvXpassword 7\n\nsv.maxPlayers\n# end')
     fx.sh(f'chown {s.host.login} {fx.q(file)}')
-    assert s.start(srv_dir=s.cfg, srv_passwd=NASTY, name=NASTY) == ('Test on exec server failed\n', '', 1)
+    assert s.start(srv_dir=s.host.home, srv_passwd=NASTY, name=NASTY) == ('Test on exec server failed\n', '', 1)
     # Every line of the key gets the value, "." matching any character (svX);
     # a key alone on its line has no separator, so the setting is appended,
     # as are the missing keys.
@@ -281,7 +280,7 @@ def test_the_reason_of_a_failed_launch_comes_through_the_terminal(server, fake_t
     # lives: only a grep blind to it makes "Process dead" certain.
     fake_tools.tool('nohup', 'exit 0')
     fake_tools.tool('grep', "[ \"$1\" = '.*start\\.sh.\\?$' ] && exit 1; exec /bin/grep \"$@\"")
-    assert fake_tools.run(*s.options()) == ('Start server failed: Process dead\n\n', '', 1)
+    assert fake_tools.run(*s.options()) == ('Start server failed: Process dead\n', '', 1)
 
 
 def test_the_server_survives_the_terminal_closing_right_after_the_launch(server, fake_tools):

@@ -77,10 +77,10 @@ def test_taken_names_are_skipped_then_a_numbered_name_is_taken(root):
 def test_a_login_that_may_not_add_users_gets_useradds_error(host):
     # An ordinary login has no /usr/sbin in its PATH.
     assert host.run('--create-user') == (
-        "Create system user 'bf2' failed: sh: 1: useradd: not found\n\n", '', 1)
+        "Create system user 'bf2' failed: sh: 1: useradd: not found\n", '', 1)
 
 
-@pytest.mark.parametrize('uname, line', [('echo Plan9', 'Unknown system: Plan9\n\n'),
+@pytest.mark.parametrize('uname, line', [('echo Plan9', 'Unknown system: Plan9\n'),
                                          ('printf Darwin', 'Unknown system: Darwin\n')])
 def test_an_unknown_system_is_reported(fake_tools, uname, line):
     fake_tools.tool('uname', uname)
