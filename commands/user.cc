@@ -113,13 +113,13 @@ int TNameNumbers::next()
     }
 }
 
-std::string find_numbered_name(int tries)
+std::string find_numbered_name(const std::function<bool(const std::string&)>& is_free)
 {
     TNameNumbers numbers;
     int tried = 0;
-    for (int number; tried < tries && (number = numbers.next()) != 0; ++tried) {
+    for (int number; (number = numbers.next()) != 0; ++tried) {
         std::string name = "bf2_" + zelto::xtos<int>(number);
-        if (name_is_free(name))
+        if (is_free(name))
             return name;
     }
     throw TUError("No free user name: bf2, bf, battlefield, battlefield2 and " +
@@ -128,7 +128,14 @@ std::string find_numbered_name(int tries)
 
 bool exist_sys_user(const std::string& name)
 {
-    return ssh_exec("id " + shell_str(name), "", false).status == 0;
+    // A home left by a deleted account counts too: useradd would hand its
+    // files and keys to the new account.
+    const std::string q = shell_str(name);
+    return ssh_exec("id " + q + " >/dev/null 2>&1 || { H=$(useradd -D 2>/dev/null | sed -n "
+                    "'s/^HOME=//p'); [ -e \"${H:-/home}/\"" + q + " ] || [ -L \"${H:-/home}/\"" + q +
+                        " ]; }",
+                    "", false)
+               .status == 0;
 }
 
 bool exist_sys_group(const std::string& name)
@@ -152,7 +159,9 @@ std::pair<std::string, std::string> create_sys_user(const std::string& name,
     TExecResult r = ssh_exec("useradd -c \"Zelto's BF2 module\" -m " + shell_str(name) + " -p " +
                                  shell_str(hash),
                              "", false);
-    if (r.status != 0)
+    // A warning (a home or mail spool that already existed) is a failure
+    // too: the account would not be the fresh one the caller is told of.
+    if (r.status != 0 || !r.err.empty())
         throw TUError("Create system user '" + name + "' failed: " + r.err);
     return {name, password};
 }
@@ -163,8 +172,7 @@ std::pair<std::string, std::string> get_new_user()
     for (const char* name : fixed_names)
         if (name_is_free(name))
             return create_sys_user(name, password);
-    const int every_number = TNameNumbers::last - TNameNumbers::first + 1;
-    return create_sys_user(find_numbered_name(every_number), password);
+    return create_sys_user(find_numbered_name(name_is_free), password);
 }
 
 bool create_user(zelto::opt::TOParsing parsing)

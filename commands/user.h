@@ -5,6 +5,7 @@
 
 #include "opt/parsing.h"
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +19,8 @@ std::pair<std::string, std::string> get_new_user();
 std::pair<std::string, std::string> create_sys_user(const std::string& name,
                                                     const std::string& password);
 
+// Whether the name is taken by a user, or by a home directory where
+// useradd would make the new one.
 bool exist_sys_user(const std::string& name);
 bool exist_sys_group(const std::string& name);
 
@@ -46,6 +49,6 @@ private:
     int left_ = last - first + 1;
 };
 
-// Tries up to `tries` distinct names "bf2_NNNN" (all 9000 at most) and
-// returns the first free one; throws TUError when none of them is.
-std::string find_numbered_name(int tries);
+// Tries distinct names "bf2_NNNN", each of the 9000 at most once, and
+// returns the first that is_free accepts; throws TUError when none is.
+std::string find_numbered_name(const std::function<bool(const std::string&)>& is_free);

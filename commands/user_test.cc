@@ -1,5 +1,7 @@
 #include "commands/user.h"
 
+#include "driver/tuerror.h"
+
 #include <crypt.h>
 #include <gtest/gtest.h>
 
@@ -49,4 +51,24 @@ TEST(NameNumbers, EveryNumberFrom1000To9999ExactlyOnceInRandomOrderThenZero)
     std::sort(drawn.begin(), drawn.end());
     std::iota(expected.begin(), expected.end(), 1000);
     EXPECT_EQ(drawn, expected);
+}
+
+TEST(FindNumberedName, TriesEachNameOnceThenGivesUpWithOneLine)
+{
+    std::set<std::string> tried;
+    try {
+        find_numbered_name([&](const std::string& name) {
+            EXPECT_TRUE(tried.insert(name).second) << name << " tried twice";
+            return false;
+        });
+        ADD_FAILURE() << "found a name although none is free";
+    } catch (const TUError& e) {
+        EXPECT_EQ(e.message, "No free user name: bf2, bf, battlefield, battlefield2 and 9000 tried "
+                             "names bf2_NNNN are taken");
+    }
+    EXPECT_EQ(tried.size(), 9000u);
+    EXPECT_EQ(*tried.begin(), "bf2_1000");
+    EXPECT_EQ(*tried.rbegin(), "bf2_9999");
+    EXPECT_EQ(find_numbered_name([](const std::string& name) { return name == "bf2_4242"; }),
+              "bf2_4242");
 }

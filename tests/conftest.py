@@ -1,4 +1,5 @@
 import os
+import secrets
 import shutil
 import tempfile
 
@@ -29,15 +30,25 @@ def host(account):
 
 
 @pytest.fixture(scope='session')
+def root(host):
+    """A second name for uid 0, with a password drawn per run, on the test host."""
+    account = fx.Account(f'bf2su{fx.net()}', secrets.token_hex(8) + " '", superuser=True)
+    yield fx.Host(host.sshd, account)
+    account.remove()
+
+
+@pytest.fixture(scope='session')
 def fake_host(account):
     """The same account on an sshd that puts a folder of fake tools first in
     PATH: tool(name, script) stands in for a command."""
     bin = tempfile.mkdtemp(prefix='bf2bin.')
     os.chmod(bin, 0o755)
-    sshd = fx.Sshd(fx.address(5) + ':22', extra=f'ForceCommand PATH={bin}:$PATH; export PATH;'
-                   ' exec /bin/sh -c "$SSH_ORIGINAL_COMMAND"\n')
+    with open(bin + '.log', 'w'):  # every command line it was sent
+        os.chmod(bin + '.log', 0o666)
+    sshd = fx.Sshd(fx.address(5) + ':22', extra=f'ForceCommand printf "%s\\n" "$SSH_ORIGINAL_COMMAND"'
+                   f' >>{bin}.log; PATH={bin}:$PATH; export PATH; exec /bin/sh -c "$SSH_ORIGINAL_COMMAND"\n')
     h = fx.Host(sshd, account)
-    h.bin = bin
+    h.bin, h.commands = bin, bin + '.log'
 
     def tool(name, script):
         with open(f'{bin}/{name}', 'w') as f:
@@ -47,6 +58,7 @@ def fake_host(account):
     yield h
     sshd.stop()
     shutil.rmtree(bin)
+    os.remove(bin + '.log')
 
 
 @pytest.fixture

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 # Stands in for the game server, as its start.sh runs it:
-#   standin.py [--ignore-quit] [--lifetime S] ARGS...
+#   standin.py [--ignore-quit] [--lifetime S] [--die MESSAGE] ARGS...
 # with the game's ARGS, "+config FILE" among them.  It binds the UDP ports of
 # sv.serverPort and sv.gameSpyPort from FILE and logs its arguments, the ports
 # bound, every console line and why it ended to standin.log in the
@@ -17,8 +17,11 @@ def main():
     ignore_quit = False
     end = float('inf')
     while args[0].startswith('--'):
-        if args.pop(0) == '--ignore-quit':
+        flag = args.pop(0)
+        if flag == '--ignore-quit':
             ignore_quit = True
+        elif flag == '--die':  # cannot start: says why on its error output
+            sys.exit(args.pop(0))
         else:  # --lifetime S
             end = time.monotonic() + float(args.pop(0))
     config = args[args.index('+config') + 1]

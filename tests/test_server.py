@@ -292,3 +292,54 @@ def test_the_server_survives_the_terminal_closing_right_after_the_launch(server,
     assert fx.wait_until(s.running), s.log()
     assert s.stop() == OK
     assert fx.wait_until(s.stopped, 5)
+
+
+def test_a_server_that_cannot_start_fails_the_start_with_its_reason(server, fake_tools):
+    s = server("--die 'no licence for this port'")
+    assert s.start() == ('Start server failed: no licence for this port\n', '', 1)
+    assert fx.wait_until(lambda: s.stopped(('settings', 'srderr.log', 'start.sh', 'stop.sh')), 5)
+    fx.install_standin(s.srv, s.host.login, '')  # now a server that starts, under a deaf nohup
+    fake_tools.tool('nohup', 'exit 0')
+    assert fake_tools.run(*s.options()) == ('Start server failed: Process dead\n', '', 1)
+    fake_tools.tool('nohup', 'exec sleep 60')
+    assert fake_tools.run(*s.options()) == ('Start server failed: Timeout end\n', '', 1)
+
+
+def test_a_refused_start_leaves_the_running_server_alone(server):
+    s = server()
+    assert s.start() == OK
+    pid, settings = read_pid(f'{s.cfg}/server.pid'), s.settings()
+    file = f'{s.cfg}/settings/serversettings.con'
+    assert s.start(round_num='3\n4') == (
+        f"Set option 'sv.roundsPerMap' failed in {file}: value holds a line break\n", '', 1)
+    assert s.start(rcon_port='http') == ("Port 'http' is not a number from 0 to 65535\n", '', 1)
+    os.symlink(s.srv, f'{s.host.home}/same')
+    assert s.start(cfg_dir=f'{s.host.home}/same/') == (
+        'Configuration directory must not be the server directory\n', '', 1)
+    os.remove(f'{s.host.home}/same')
+    assert s.running() and read_pid(f'{s.cfg}/server.pid') == pid and s.settings() == settings
+    assert 'standin.py' in open(f'{s.srv}/start.sh').read()
+
+
+def test_stop_finds_its_server_by_any_spelling_of_the_directory(server):
+    s = server('--ignore-quit')
+    for spelling in (s.cfg + '/', s.cfg.replace('/cfg ', '//cfg '), s.cfg.replace('/cfg ', '/./cfg ')):
+        assert s.start() == OK
+        assert s.host.run('--stop', f'--cfg-dir={spelling}') == OK
+        assert fx.wait_until(s.stopped, 5), spelling
+
+
+def test_stop_keeps_the_run_files_of_a_process_that_survives(server):
+    s = server()
+    # A process of the configuration the account may not signal.
+    p = subprocess.Popen(['/usr/bin/python3', '-c', 'import time; time.sleep(60)',
+                          f'{s.cfg}/settings/serversettings.con'])
+    try:
+        assert fx.wait_until(lambda: 'serversettings' in cmdline(p.pid))
+        with open(f'{s.cfg}/server.pid', 'w') as f:
+            f.write(str(p.pid))
+        assert s.stop() == (f'Stop server failed: process {p.pid} survives signal 9\n', '', 1)
+        assert read_pid(f'{s.cfg}/server.pid') == p.pid
+        assert s.start() == (f'Stop server failed: process {p.pid} survives signal 9\n', '', 1)
+    finally:
+        p.kill()

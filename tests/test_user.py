@@ -5,7 +5,6 @@ each test, and runs of other workers and build trees wait their turn."""
 import fcntl
 import os
 import re
-import secrets
 
 import pytest
 
@@ -25,14 +24,6 @@ rm -rf /home/bf2 /home/bf /home/battlefield /home/battlefield2
 test -z "$(names passwd)$(names group)"
 '''
 PRINTED = re.compile(r'login: "([^"\n]*)"\npassword: "([0-9A-Za-z]{10})"\n')
-
-
-@pytest.fixture(scope='module')
-def root(host):
-    """A second name for uid 0 with a password drawn per run, on the test host."""
-    account = fx.Account(f'bf2su{fx.net()}', secrets.token_hex(8) + " '", superuser=True)
-    yield fx.Host(host.sshd, account)
-    account.remove()
 
 
 @pytest.fixture(autouse=True)
@@ -95,3 +86,15 @@ def test_freebsd_groups_are_asked_with_pw(fake_tools):
     assert created(fake_tools.run('--create-user'))[0] == 'bf'
     assert open(log).read() == 'groupshow\nbf2\ngroupshow\nbf\n'
     os.remove(log)
+
+
+def test_a_home_left_by_a_deleted_account_is_not_handed_on(root):
+    fx.sh('mkdir -p /home/bf2/.ssh && echo "ssh-ed25519 AAAA old tenant" > /home/bf2/.ssh/authorized_keys')
+    assert created(root.run('--create-user'))[0] == 'bf'
+    assert fx.sh('stat -c %U /home/bf2/.ssh/authorized_keys').stdout == 'root\n'
+
+
+def test_a_warning_of_useradd_is_a_failure(fake_tools):
+    fake_tools.tool('useradd', "echo 'useradd: warning: the home directory already exists.' >&2")
+    assert fake_tools.run('--create-user') == (
+        "Create system user 'bf2' failed: useradd: warning: the home directory already exists.\n", '', 1)

@@ -1,0 +1,164 @@
+"""The game account as a hostile tenant, and a clumsy panel: planted
+symlinks and pipes, root logins, double clicks, values in the process list."""
+import os
+import subprocess
+import threading
+
+import pytest
+
+import fixture as fx
+from test_server import OK, Server, as_account, read_pid
+
+ROOT = ("Not for root: log in as the game server's account\n", '', 1)
+
+
+@pytest.fixture
+def victim(host):
+    """A file the runs must never write, and a way to plant things as the account."""
+    path = f'{host.home}/victim'
+    with open(path, 'w') as f:
+        f.write('precious\n')
+    fx.sh(f'chown {host.login} {path}')
+    yield path
+    os.remove(path)
+
+
+@pytest.fixture
+def server(host, request):
+    s = Server(host, request.node.name[5:20], 9)
+    yield s
+    s.cleanup()
+
+
+def test_root_may_check_but_not_write_into_the_account(root, server, packages, victim):
+    os.symlink(victim, f'{server.cfg}/stop.sh')
+    for args in (['--stop', f'--cfg-dir={server.cfg}'], server.options(),
+                 ['--install', f'--url={packages.url("server.tar.gz")}', f'--dir={server.cfg}'],
+                 ['--copy-file', f'--from={fx.TESTS}/standin.py', f'--to={server.cfg}/stop.sh']):
+        assert root.run(*args) == ROOT, args
+    assert open(victim).read() == 'precious\n'
+    assert sorted(os.listdir(server.cfg)) == ['settings', 'stop.sh']
+    assert root.run('--check-on-root') == ('root\n', '', 0)
+    assert root.run('--exec', '--cmd=id -u') == ('0\n\n0\n', '', 0)
+
+
+def plant(path, kind, victim):
+    if kind == 'symlink':
+        os.symlink(victim, path)
+    else:
+        os.mkfifo(path)
+        os.chmod(path, 0o666)
+
+
+# The account's own error log may well be a link; a pipe there is planted.
+@pytest.mark.parametrize('name, kind', [
+    (name, kind) for name in ('stop.sh', 'start.sh', 'settings/serversettings.con.pre',
+                              'server.pid', 'start.pid', 'srderr.log')
+    for kind in ('symlink', 'fifo') if (name, kind) != ('srderr.log', 'symlink')])
+def test_planted_files_are_neither_followed_nor_waited_on(server, victim, name, kind):
+    plant(f'{server.cfg}/{name}', kind, victim)
+    with open(f'{server.cfg}/settings/serversettings.con', 'w') as f:
+        f.write('sv.serverName "x"\n')  # an existing key: the backup is made
+    fx.sh(f'chown -R {server.host.login} {fx.q(server.cfg)}')
+    assert server.start() == OK
+    assert fx.wait_until(server.running), server.log()
+    assert server.stop() == OK
+    assert fx.wait_until(server.stopped, 5)
+    assert open(victim).read() == 'precious\n'
+
+
+def test_a_console_pipe_nobody_reads_cannot_hold_stop(server, host):
+    pipe = f'{server.cfg}/server-stdin'
+    os.mkfifo(pipe)
+    fx.sh(f'chown {host.login} {fx.q(pipe)}')
+    reader = as_account(host, ['/bin/sh', '-c', f'exec sleep 60 <{fx.q(pipe)}'])
+    fd = os.open(pipe, os.O_RDWR | os.O_NONBLOCK)
+    try:
+        while True:
+            os.write(fd, b'x' * 4096)
+    except BlockingIOError:
+        pass
+    with open(f'{server.cfg}/server.pid', 'w') as f:
+        f.write(str(reader.pid))
+    assert server.stop() == OK  # the quit is lost, the wait ends, nothing of ours to kill
+    os.close(fd)
+    reader.kill()
+
+
+def test_two_starts_at_once_leave_one_server_and_every_line(server):
+    lines = ''.join(f'rem customer line {i}\n' for i in range(30))
+    for _ in range(2):
+        with open(f'{server.cfg}/settings/serversettings.con', 'w') as f:
+            f.write(lines)
+        fx.sh(f'chown -R {server.host.login} {fx.q(server.cfg)}')
+        results = []
+        runs = [threading.Thread(target=lambda: results.append(server.start())) for _ in range(2)]
+        for t in runs:
+            t.start()
+        for t in runs:
+            t.join()
+        assert results == [OK, OK]
+        assert fx.wait_until(server.running), server.log()
+        assert server.settings().startswith(lines)
+        assert server.log().count('bound') - server.log().count('exit') == 1
+        assert server.stop() == OK
+        assert fx.wait_until(server.stopped, 5)
+
+
+def test_a_lock_left_by_a_killed_run_is_taken_over(server, host):
+    lock = f'{server.cfg}/.bf2ctl.lock'
+    os.mkdir(lock)
+    with open(f'{lock}/owner', 'w') as f:
+        f.write('999999999\n')
+    fx.sh(f'chown -R {host.login} {fx.q(lock)}')
+    assert server.stop() == OK
+    os.mkdir(lock)  # no owner at all: its run was killed in its first moment
+    fx.sh(f'chown -R {host.login} {fx.q(lock)}')
+    assert server.stop() == OK
+    assert not os.path.exists(lock)
+
+
+def test_a_start_waits_at_most_40_s_for_another(server, host):
+    lock = f'{server.cfg}/.bf2ctl.lock'
+    holder = as_account(host, ['sleep', '100'])
+    os.mkdir(lock)
+    with open(f'{lock}/owner', 'w') as f:
+        f.write(f'{holder.pid}\n')
+    fx.sh(f'chown -R {host.login} {fx.q(lock)}')
+    assert server.start() == (
+        'Configuration directory busy: another start or stop of it still runs after 40 s\n', '', 1)
+    holder.kill()
+    assert not os.path.exists(f'{server.cfg}/stop.sh')
+
+
+def test_no_value_reaches_a_command_line(fake_tools, server):
+    """Every remote command line, and every external command the scripts
+    run, is logged by the fake host: no value may show in one."""
+    log = f'{fake_tools.home}/argv.log'
+    with open(f'{server.cfg}/settings/serversettings.con', 'w') as f:
+        f.write('sv.serverName "old"\nsv.password "old"\n')  # rewritten, not appended
+    fx.sh(f'chown -R {fake_tools.login} {fx.q(server.cfg)}')
+    for tool in ('awk', 'sed', 'grep', 'cat', 'cp', 'mv', 'rm', 'mkdir', 'tail', 'tr', 'sh',
+                 'chmod', 'sleep', 'id', 'kill', 'nohup', 'wc', 'mkfifo', 'printf', 'echo'):
+        path = subprocess.run(['sh', '-c', f'command -v {tool}'], capture_output=True,
+                              text=True).stdout.strip()
+        fake_tools.tool(tool, f'printf "%s\\n" "$0 $*" >>{log}; exec {path} "$@"')
+    secret, name = 'pw-8c1e59', 'name-5be0d1'
+    assert fake_tools.run(*server.options(srv_passwd=secret, name=name)) == OK
+    assert fx.wait_until(server.running), server.log()
+    assert server.stop() == OK
+    logged = open(log).read() + open(fake_tools.commands).read()
+    assert 'awk' in logged and secret not in logged and name not in logged
+    assert secret in server.settings() and name in server.settings()
+    os.remove(log)
+
+
+def test_the_password_cannot_be_read_out_of_the_process(host):
+    uid = int(fx.sh(f'id -u {host.login}').stdout)
+    p = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}',
+                          '--exec', '--cmd=sleep 2'], env={'BF2_PASSWD': host.account.password},
+                         preexec_fn=lambda: os.setuid(uid), stdout=subprocess.DEVNULL)
+    # Not dumpable: while it runs, its memory and environment belong to root,
+    # not to the user who started it.
+    assert fx.wait_until(lambda: os.stat(f'/proc/{p.pid}/environ').st_uid == 0, 1.5)
+    assert p.wait() == 0
