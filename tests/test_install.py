@@ -120,3 +120,16 @@ def test_temp_name_without_newline_and_script_copy_failure(fake_tools, packages,
     fake_tools.tool('cat', "echo 'cat: write error: No space left on device' >&2; exit 1")
     assert fake_tools.run('--install', f'--url={url}', f'--dir={base}') == (
         'Copy install script failed: cat: write error: No space left on device\n', '', 1)
+
+
+def test_the_script_runs_on_a_noexec_mount_or_the_install_fails(host, fake_tools, packages, base):
+    fx.sh(f'mount -t tmpfs -o noexec,size=16m tmpfs {base} && chown {host.login} {base}')
+    try:
+        # It runs and reports what the mount then stops: the package's own fixinstall.sh.
+        assert final_state(install(host, packages.url('server.tar.gz'), base))[-3:] == [
+            'download_ok.ret:0', 'extract_ok.ret:0', 'install_err.ret:126']
+    finally:
+        fx.sh(f'umount {base}')
+    fake_tools.tool('sh', 'case $1 in */install.sh) exit 0 ;; esac; exec /bin/sh "$@"')
+    assert fake_tools.run('--install', f'--url={packages.url("server.tar.gz")}', f'--dir={base}') == (
+        'Run install script failed: the install script ended without a trace\n', '', 1)

@@ -1,0 +1,101 @@
+#!/usr/bin/python3
+"""Round trips of start, stop and exec: each command's time directly and
+through a proxy that holds every chunk 50 ms in each direction (a 100 ms
+round trip), the extra round trips that makes, and the channel sessions the
+command opened (the sshd log's "Starting session:" lines).
+
+    bench/roundtrips.py [RUNS]        (as root; BF2CTL picks the binary)
+
+Medians of RUNS (default 5) interleaved runs."""
+import asyncio
+import os
+import statistics
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests'))
+import fixture as fx  # noqa: E402
+
+DELAY = 0.05
+
+
+async def pipe(reader, writer):
+    """Forwards what reader gets to writer, each chunk DELAY after it came."""
+    queue = asyncio.Queue()
+
+    async def send():
+        while True:
+            due, data = await queue.get()
+            await asyncio.sleep(max(0, due - time.monotonic()))
+            if not data:
+                writer.close()
+                return
+            writer.write(data)
+            await writer.drain()
+    sender = asyncio.ensure_future(send())
+    while True:
+        data = await reader.read(65536)
+        queue.put_nowait((time.monotonic() + DELAY, data))
+        if not data:
+            break
+    await sender
+
+
+def start_proxy(listen, target):
+    async def handle(reader, writer):
+        up_reader, up_writer = await asyncio.open_connection(target, 22)
+        await asyncio.gather(pipe(reader, up_writer), pipe(up_reader, writer),
+                             return_exceptions=True)
+
+    async def serve():
+        server = await asyncio.start_server(handle, listen, 22)
+        await server.serve_forever()
+    threading.Thread(target=lambda: asyncio.run(serve()), daemon=True).start()
+    time.sleep(0.5)
+
+
+def main():
+    runs = int(sys.argv[1]) if len(sys.argv) > 1 else 5
+    account = fx.Account(f'bf2t{fx.net()}')
+    sshd = fx.Sshd(fx.address(1) + ':22')
+    start_proxy(fx.address(2), fx.address(1))
+    home = account.home
+    srv, cfg = f'{home}/srv', f'{home}/cfg'
+    fx.install_standin(srv, account.name)
+    fx.sh(f'mkdir -p {cfg}/settings && chown -R {account.name}: {cfg}')
+    p = 20000 + 10 * fx.net()
+    start = ['--start', f'--srv-dir={srv}', f'--cfg-dir={cfg}', '--name=Bench', '--max-players=16',
+             '--srv-bandwidth=1', '--cl-bandwidth=1', '--ip=127.0.0.1', f'--port={p}',
+             f'--spy-lan-port={p + 2}', f'--spy-port={p + 1}', '--game-time=1', '--score-lim=1',
+             '--round-num=1', '--srv-passwd=x', '--no-remote-admin', '--no-rcon']
+    commands = {'start': start, 'stop': ['--stop', f'--cfg-dir={cfg}'],
+                'exec true': ['--exec', '--cmd=true']}
+    times = {(name, via): [] for name in commands for via in ('direct', 'delayed')}
+    sessions = {}
+    try:
+        # Each start finds the server stopped, each stop finds it running.
+        for _ in range(runs):
+            for via, address in (('direct', fx.address(1)), ('delayed', fx.address(2))):
+                for name, args in commands.items():
+                    before = sshd.sessions()
+                    t0 = time.monotonic()
+                    r = fx.run([f'--address={address}', f'--login={account.name}', *args])
+                    times[name, via].append(time.monotonic() - t0)
+                    sessions[name] = sshd.sessions() - before
+                    if r.status != 0:
+                        sys.exit(f'{name} via {via} failed: {r}')
+        print(f'{"command":10} {"direct":>8} {"100 ms RTT":>11} {"extra RTTs":>11} {"sessions":>9}')
+        for name in commands:
+            direct = statistics.median(times[name, 'direct'])
+            delayed = statistics.median(times[name, 'delayed'])
+            print(f'{name:10} {direct:7.2f}s {delayed:10.2f}s {(delayed - direct) / (2 * DELAY):11.1f}'
+                  f' {sessions[name]:9d}')
+    finally:
+        fx.run([f'--address={fx.address(1)}', f'--login={account.name}', '--stop', f'--cfg-dir={cfg}'])
+        sshd.stop()
+        account.remove()
+
+
+if __name__ == '__main__':
+    main()
