@@ -5,6 +5,7 @@
 #include "commands/install.h"
 #include "commands/output.h"
 #include "commands/start.h"
+#include "commands/status.h"
 #include "commands/stop.h"
 #include "commands/user.h"
 #include "driver/connection.h"
@@ -44,6 +45,10 @@ const TCommand commands[] = {
     {"install", install},
     {"start", start},
     {"stop", stop},
+    {"status", status},
+    {"console", console},
+    {"install-status", install_status},
+    {"log", show_log},
     {"help", help},
 };
 

@@ -7,9 +7,7 @@ import threading
 import pytest
 
 import fixture as fx
-from test_server import OK, Server, as_account, read_pid
-
-ROOT = ("Not for root: log in as the game server's account\n", '', 1)
+from test_server import OK, ROOT, Server, as_account
 
 
 @pytest.fixture

@@ -3,6 +3,7 @@ with the host's own wget, bzip2, gzip, unzip, tar and sh, and downloads
 packages built here from a local HTTP server."""
 import os
 import re
+import subprocess
 
 import pytest
 
@@ -133,3 +134,49 @@ def test_the_script_runs_on_a_noexec_mount_or_the_install_fails(host, fake_tools
     fake_tools.tool('sh', 'case $1 in */install.sh) exit 0 ;; esac; exec /bin/sh "$@"')
     assert fake_tools.run('--install', f'--url={packages.url("server.tar.gz")}', f'--dir={base}') == (
         'Run install script failed: the install script ended without a trace\n', '', 1)
+
+
+def install_status(host, temp):
+    return host.run('--install-status', f'--dir={temp}')
+
+
+def test_install_status_follows_a_real_install(host, packages, base):
+    temp = install(host, packages.url('hold/server.zip'), base)
+    assert fx.wait_until(lambda: 'server.zip' in packages.held, 30)
+    assert install_status(host, temp) == ('downloading\nbytes: 0\n', '', 0)
+    packages.released.add('server.zip')
+    final_state(temp)
+    assert install_status(host, temp) == ('ok\n', '', 0)
+    temp = install(host, packages.url('unknown.bin'), base)
+    final_state(temp)
+    assert install_status(host, temp) == (
+        'failed\nstage: extract\nstatus: -1\nlog: Unknown archive type\n', '', 0)
+
+
+@pytest.mark.parametrize('files, running, printed', [
+    ({}, True, 'downloading\nbytes: 5\n'),
+    ({'download_ok.ret': '0\n'}, True, 'extracting\n'),
+    ({'download_ok.ret': '0\n', 'extract_ok.ret': '0\n'}, True, 'installing\n'),
+    ({'download_ok.ret': '0\n'}, False, 'interrupted\n'),
+    ({'download_err.ret': '8\n', 'download.log': ''.join(f'l{i}\n' for i in range(12))}, False,
+     'failed\nstage: download\nstatus: 8\n' + ''.join(f'log: l{i}\n' for i in range(2, 12))),
+])
+def test_install_status_reads_the_status_files_and_the_running_script(host, base, files, running,
+                                                                      printed):
+    temp = f'{base}/.bf2_install_hand'
+    os.mkdir(temp)
+    files = {'install.sh': 'sleep 30\n', 'bf2_server': 'bytes', **files}
+    for name, text in files.items():
+        with open(f'{temp}/{name}', 'w') as f:
+            f.write(text)
+    script = subprocess.Popen(['sh', f'{temp}/install.sh']) if running else None
+    try:
+        assert install_status(host, temp) == (printed, '', 0)
+    finally:
+        if script:
+            script.kill()
+
+
+def test_install_status_refuses_what_is_no_install_directory(host, base):
+    assert install_status(host, base) == (
+        f'Not an install directory (no install.sh): {base}\n', '', 1)

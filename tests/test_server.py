@@ -2,6 +2,7 @@
 through the real binary, with the stand-in game server (standin.py) in a
 server directory of the test account."""
 import os
+import re
 import socket
 import stat
 import subprocess
@@ -129,6 +130,7 @@ def server(host, request):
 
 
 OK = ('', '', 0)
+ROOT = ("Not for root: log in as the game server's account\n", '', 1)
 
 
 def test_start_restart_stop(server):
@@ -343,3 +345,68 @@ def test_stop_keeps_the_run_files_of_a_process_that_survives(server):
         assert s.start() == (f'Stop server failed: process {p.pid} survives signal 9\n', '', 1)
     finally:
         p.kill()
+
+
+def status(s):
+    return s.host.run('--status', f'--cfg-dir={s.cfg}')
+
+
+def test_status_tells_a_running_server_by_its_pid_file(server, host):
+    s = server()
+    assert status(s) == ('stopped\n', '', 0)
+    assert s.start() == OK
+    r = status(s)
+    pid = read_pid(f'{s.cfg}/server.pid')
+    m = re.fullmatch(rf'running\npid: {pid}\nuptime: ([0-9]+)\nmemory-kb: ([0-9]+)\n', r.out)
+    assert m and r[1:] == ('', 0) and 2 <= int(m[1]) <= 30 and int(m[2]) > 1000, r
+    assert s.host.run('--status', f'--cfg-dir={s.cfg}//') == r  # any spelling
+    assert s.stop() == OK
+    # A stale pid file, one naming another process, a pipe in its place.
+    stranger = deaf(host, 'unrelated')
+    for planted in ('12345678', str(stranger.pid), None):
+        if planted:
+            with open(f'{s.cfg}/server.pid', 'w') as f:
+                f.write(planted)
+        else:
+            os.remove(f'{s.cfg}/server.pid')
+            os.mkfifo(f'{s.cfg}/server.pid')
+        assert status(s) == ('stopped\n', '', 0)
+    stranger.kill()
+
+
+def test_console_lines_reach_the_server_and_only_then(server, host, root):
+    s = server()
+    console = ['--console', f'--cfg-dir={s.cfg}']
+    assert host.run(*console, '--line=say hi') == ('Server is not running\n', '', 1)
+    assert host.run(*console, '--line=a\rb') == ('Console line holds a line break\n', '', 1)
+    assert s.start() == OK
+    assert fx.wait_until(s.running), s.log()
+    assert host.run(*console, "--line=say 'hello' $HOME") == OK
+    assert root.run(*console, '--line=say root') == ROOT
+    assert fx.wait_until(lambda: s.log().endswith("console say 'hello' $HOME\n"), 5), s.log()
+    assert s.stop() == OK
+    # A configuration process that does not read its console pipe.
+    deafened = deaf(host, s.cfg + '/settings/serversettings.con')
+    os.mkfifo(f'{s.cfg}/server-stdin')
+    fx.sh(f'chown {host.login} {fx.q(s.cfg)}/server-stdin')
+    with open(f'{s.cfg}/server.pid', 'w') as f:
+        f.write(str(deafened.pid))
+    assert host.run(*console, '--line=say hi', timeout=30) == (
+        f'Server does not read its console: {s.cfg}/server-stdin\n', '', 1)
+    deafened.kill()
+
+
+def test_log_shows_the_end_of_the_servers_error_output(server, host):
+    s = server()
+    log = ['--log', f'--cfg-dir={s.cfg}']
+    assert host.run(*log) == OK  # nothing yet
+    with open(f'{s.cfg}/srderr.log', 'wb') as f:
+        f.write(b''.join(b'line %d \xff\n' % i for i in range(60)) + b'no end')
+    tail = ''.join(f'line {i} \udcff\n' for i in range(11, 60)) + 'no end'
+    assert host.run(*log) == (tail, '', 0)
+    assert host.run(*log, '--lines=1') == ('no end', '', 0)
+    for bad in ('0', '10001', 'x', '-1'):
+        assert host.run(*log, f'--lines={bad}') == ("Incorrect long option '--lines'\n", '', 1)
+    os.remove(f'{s.cfg}/srderr.log')
+    os.mkfifo(f'{s.cfg}/srderr.log')
+    assert host.run(*log, timeout=30) == (f'Not a regular file: {s.cfg}/srderr.log\n', '', 1)

@@ -1,0 +1,9 @@
+// What a panel asks of a configuration between start and stop: is its game
+// server up, a line for its console, and the end of its error log.
+#pragma once
+
+#include "opt/parsing.h"
+
+bool status(zelto::opt::TOParsing parsing);
+bool console(zelto::opt::TOParsing parsing);
+bool show_log(zelto::opt::TOParsing parsing);
