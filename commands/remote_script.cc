@@ -59,6 +59,7 @@ lock() {
 }
 
 unlock() {
+	[ -n "$KEEPER" ] || return 0
 	holder=
 	[ -f "$CFGDIR/.bf2ctl.lock/owner" ] && read -r holder <"$CFGDIR/.bf2ctl.lock/owner"
 	[ "$holder" = "$KEEPER" ] && rm -rf "$CFGDIR/.bf2ctl.lock"
