@@ -1,6 +1,6 @@
 # Sourced by the demo and the benchmarks: builds the tool, then brings up a
 # throw-away SSH host (a real sshd on a loopback address with a real
-# account) with tests/fixture.py until the sourcing script exits.
+# account) with scripts/fixture_host.py until the sourcing script exits.
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$top/scripts/deps.sh"
 ensure_packages "$@"
@@ -12,7 +12,7 @@ bf2ctl="$build/bf2ctl"
 
 work=$(mktemp -d /tmp/bf2work.XXXXXX)
 mkfifo "$work/hold"
-BF2_TEST_NET=${BF2_TEST_NET:-233} /usr/bin/python3 "$top/tests/fixture.py" ${BF2_FIXTURE_ARGS:-} \
+BF2_TEST_NET=${BF2_TEST_NET:-233} /usr/bin/python3 "$top/scripts/fixture_host.py" ${BF2_FIXTURE_ARGS:-} \
   <"$work/hold" >"$work/env" &
 fixture_pid=$!
 exec 9>"$work/hold"   # the host stays up while this end is open

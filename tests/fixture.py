@@ -2,11 +2,8 @@
 servers on loopback addresses with a real account, listeners that are not
 (or not quite) SSH, an HTTP server handing out game packages, and the
 stand-in game server.  Every process it starts ends with the process that
-started it, however that ends.
-
-Run as a program (python3 tests/fixture.py [--game-package]) it brings up
-one host and prints its parameters as sh assignments, then keeps it up until
-its standard input closes."""
+started it, however that ends.  scripts/fixture_host.py brings one host up
+for the demo and the benchmarks."""
 import ctypes
 import functools
 import http.server
@@ -15,7 +12,6 @@ import shlex
 import signal
 import socket
 import subprocess
-import sys
 import tempfile
 import threading
 import time
@@ -285,31 +281,3 @@ def install_standin(srv_dir, owner, flags=''):
     with open(f'{srv_dir}/start.sh', 'w') as f:
         f.write(f'#!/bin/sh\nexec /usr/bin/python3 "${{0%/*}}/standin.py" {flags} "$@"\n')
     sh(f'chmod 755 {q(srv_dir)}/start.sh' + (f' && chown -R {owner}: {q(srv_dir)}' if owner else ''))
-
-
-def serve(game_package):
-    """The demo's and the benchmarks' host, up until standard input closes."""
-    account = Account(f'bf2t{net()}')
-    sshd = Sshd(address(1) + ':22')
-    values = {'BF2_HOST': address(1), 'BF2_LOGIN': account.name, 'BF2_PASSWD': account.password,
-              'BF2_HOME': account.home}
-    if game_package:
-        root = tempfile.mkdtemp(prefix='bf2www.')
-        os.chmod(root, 0o755)
-        make_tree(f'{root}/tree')
-        install_standin(f'{root}/tree/bf2', '')
-        sh(f'cd {root} && tar -czf bf2-server.tar.gz -C tree bf2 && rm -rf tree')
-        values['BF2_PACKAGE_URL'] = PackageServer(address(6), root).url('bf2-server.tar.gz')
-    for name, value in values.items():
-        print(f'{name}={q(value)}')
-    print('BF2_FIXTURE_READY=1', flush=True)
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
-    try:
-        sys.stdin.read()
-    finally:
-        sshd.stop()
-        account.remove()
-
-
-if __name__ == '__main__':
-    serve('--game-package' in sys.argv[1:])
