@@ -41,6 +41,7 @@ const TCommand commands[] = {
     {"install", install},
     {"start", start},
     {"stop", stop},
+    {"fingerprint", fingerprint},
     {"help", help},
 };
 

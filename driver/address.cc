@@ -1,0 +1,62 @@
+#include "driver/address.h"
+
+#include "driver/tuerror.h"
+
+namespace {
+
+constexpr int default_port = 22;
+
+// Decimal 1..65535, digits only (no sign, no blanks); 0 for anything else.
+int port_of(const std::string& text)
+{
+    if (text.empty())
+        return 0;
+    long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return 0;
+        value = value * 10 + (c - '0');
+        if (value > 65535)
+            return 0;
+    }
+    return static_cast<int>(value);
+}
+
+}  // namespace
+
+TAddress parse_address(const std::string& text)
+{
+    auto refuse = [&](const char* why) {
+        return TUError("Incorrect address '" + text + "': " + why);
+    };
+    std::string host = text;
+    std::string port;
+    bool has_port = false;
+    if (!text.empty() && text[0] == '[') {
+        const size_t close = text.find(']');
+        if (close == std::string::npos)
+            throw refuse("no closing bracket");
+        host = text.substr(1, close - 1);
+        if (close + 1 < text.size()) {
+            if (text[close + 1] != ':')
+                throw refuse("only ':' and a port may follow the closing bracket");
+            port = text.substr(close + 2);
+            has_port = true;
+        }
+    } else if (const size_t colon = text.find(':');
+               colon != std::string::npos && text.find(':', colon + 1) == std::string::npos) {
+        // Exactly one colon: HOST:PORT.  Two or more make an IPv6 literal,
+        // which needs brackets to carry a port.
+        host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+        has_port = true;
+    }
+    if (host.empty())
+        throw refuse("no host name");
+    if (!has_port)
+        return {host, default_port};
+    const int number = port_of(port);
+    if (number == 0)
+        throw refuse("the port must be a number from 1 to 65535");
+    return {host, number};
+}
