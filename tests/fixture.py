@@ -4,9 +4,9 @@ servers on loopback addresses with a real account, listeners that are not
 stand-in game server.  Every process it starts ends with the process that
 started it, however that ends.
 
-Run as a program (python3 tests/fixture.py [--game-package]) it brings up
-one host and prints its parameters as sh assignments, then keeps it up until
-its standard input closes."""
+Run as a program (python3 tests/fixture.py [--game-package]
+[--default-max-startups]) it brings up one host and prints its parameters as
+sh assignments, then keeps it up until its standard input closes."""
 import ctypes
 import functools
 import http.server
@@ -319,10 +319,11 @@ def install_standin(srv_dir, owner, flags=''):
     sh(f'chmod 755 {q(srv_dir)}/start.sh' + (f' && chown -R {owner}: {q(srv_dir)}' if owner else ''))
 
 
-def serve(game_package):
-    """The demo's and the benchmarks' host, up until standard input closes."""
+def serve(game_package, default_max_startups=False):
+    """The demo's and the benchmarks' host, up until standard input closes.
+    default_max_startups: OpenSSH's own limit on unauthenticated connections."""
     account = Account(f'bf2t{net()}')
-    sshd = Sshd(address(1) + ':22')
+    sshd = Sshd(address(1) + ':22', extra='MaxStartups 10:30:100\n' if default_max_startups else '')
     values = {'BF2_HOST': address(1), 'BF2_LOGIN': account.name, 'BF2_PASSWD': account.password,
               'BF2_HOME': account.home}
     if game_package:
@@ -344,4 +345,4 @@ def serve(game_package):
 
 
 if __name__ == '__main__':
-    serve('--game-package' in sys.argv[1:])
+    serve('--game-package' in sys.argv[1:], '--default-max-startups' in sys.argv[1:])
