@@ -8,11 +8,10 @@ import pytest
 
 import fixture as fx
 
-DEAD = fx.address(4)
-SIX = 31000 + fx.net()
-NO_PASSWORD_METHOD = ('. The server does not support password authentication method. You should '
-                      'ask your game hosting account provider to enable password authentication '
-                      'method.\n')
+DEAD, A7, SIX = fx.address(4), fx.address(7), 31000 + fx.net()
+HI, NO_ANSWER = 'hi\n\n0\n', 'Failure establishing SSH session: no answer in 2 s\n'
+NO_PASSWORD_METHOD = ('. The server does not support password authentication method. You should ask '
+                      'your game hosting account provider to enable password authentication method.\n')
 
 
 @pytest.fixture(scope='module')
@@ -21,7 +20,7 @@ def peers():
     logins) and on [::1]; peers that never finish connecting: silent (8),
     silent after an SSH banner (9), and one whose full accept queue leaves
     the TCP handshake unanswered (11)."""
-    four = fx.Sshd(fx.address(7) + ':2222', extra=f'MaxStartups 200\nListenAddress {fx.address(7)}:2223\n'
+    four = fx.Sshd(A7 + ':2222', extra=f'MaxStartups 200\nListenAddress {A7}:2223\n'
                    'Match LocalPort 2223\n  PasswordAuthentication no\n')
     six = fx.Sshd(f'[::1]:{SIX}')
     silent = fx.Listener(fx.address(8), 22, None)
@@ -37,39 +36,32 @@ P = pytest.param
 
 
 @pytest.mark.parametrize('address, bound, cmd, printed, status', [
-    P(f'{fx.address(7)}:2222', 30, 'echo hi', 'hi\n\n0\n', 0, id='host and port'),
-    P(f'[{fx.address(7)}]:2222', 30, 'echo hi', 'hi\n\n0\n', 0, id='bracketed host and port'),
-    P(f'[::1]:{SIX}', 30, 'echo hi', 'hi\n\n0\n', 0, id='IPv6 and port'),
-    P(fx.address(7), 30, 'echo hi', 'Failed to connect\n', 1, id='port 22 unless given'),
-    P(f'{fx.address(7)}:2223', 30, 'echo hi', f'Unable to connect to {fx.address(7)}:2223' +
-      NO_PASSWORD_METHOD, 1, id='address quoted as given'),
-    P(fx.address(8), 2, 'echo hi', 'Failure establishing SSH session: no answer in 2 s\n', 1,
-      id='silent peer'),
-    P(fx.address(9), 2, 'echo hi', 'Failure establishing SSH session: no answer in 2 s\n', 1,
-      id='silent after the banner'),
-    P(fx.address(11), 2, 'echo hi', 'Failed to connect: no answer in 2 s\n', 1,
-      id='unanswered TCP handshake'),
-    P(f'{fx.address(7)}:2222', 1, 'sleep 2; echo hi', 'hi\n\n0\n', 0,
-      id='the bound ends with the login'),
+    P(f'{A7}:2222', 30, 'echo hi', HI, 0, id='host and port'),
+    P(f'[{A7}]:2222', 30, 'echo hi', HI, 0, id='bracketed host and port'),
+    P(f'[::1]:{SIX}', 30, 'echo hi', HI, 0, id='IPv6 and port'),
+    P(A7, 30, 'echo hi', 'Failed to connect\n', 1, id='port 22 unless given'),
+    P(f'{A7}:2223', 30, 'echo hi', f'Unable to connect to {A7}:2223{NO_PASSWORD_METHOD}', 1,
+      id='address quoted as given'),
+    P(fx.address(8), 2, 'echo hi', NO_ANSWER, 1, id='silent peer'),
+    P(fx.address(9), 2, 'echo hi', NO_ANSWER, 1, id='silent after the banner'),
+    P(fx.address(11), 2, 'echo hi', 'Failed to connect: no answer in 2 s\n', 1, id='no TCP answer'),
+    P(f'{A7}:2222', 1, 'sleep 2; echo hi', HI, 0, id='the bound ends with the login'),
 ])
 def test_address_forms_and_the_connection_bound(account, peers, address, bound, cmd, printed, status):
     assert fx.run([f'--address={address}', f'--login={account.name}', f'--connect-timeout={bound}',
                    '--exec', f'--cmd={cmd}'], account.password) == (printed, '', status)
 
 
-BAD_TIMEOUT = "Incorrect long option '--connect-timeout'"
-BAD_KEY = "Incorrect long option '--host-key'"
-PORT = 'the port must be a number from 1 to 65535'
-
-
 @pytest.mark.parametrize('args, line', [
-    P(['--address=h:0', '--login=x'], f"Incorrect address 'h:0': {PORT}", id='bad port'),
     P(['--address=[::1', '--login=x', '--help'], "Incorrect address '[::1': no closing bracket",
       id='bad address, whatever the command'),
-    P(['--address=h:x'], f"Incorrect address 'h:x': {PORT}", id='address checked before the login'),
-    *[P([f'--address={DEAD}', '--login=x', f'--connect-timeout{v}', '--help'], BAD_TIMEOUT,
-        id=f'timeout {v}') for v in ('', '=', '=0', '=-5', '=+5', '=1.5', '=x', '=86401', '=' + '9' * 20)],
-    *[P([f'--address={DEAD}', '--login=x', f'--host-key={v}', '--help'], BAD_KEY, id=f'host key {v}')
+    P(['--address=h:x'], "Incorrect address 'h:x': the port must be a number from 1 to 65535",
+      id='address checked before the login'),
+    *[P([f'--address={DEAD}', '--login=x', f'--connect-timeout{v}', '--help'],
+        "Incorrect long option '--connect-timeout'", id=f'timeout {v}')
+      for v in ('', '=', '=0', '=-5', '=+5', '=1.5', '=x', '=86401', '=' + '9' * 20)],
+    *[P([f'--address={DEAD}', '--login=x', f'--host-key={v}', '--help'],
+        "Incorrect long option '--host-key'", id=f'host key {v}')
       for v in ('', 'SHA256:' + 'A' * 42, 'SHA256:' + 'A' * 44, 'SHA256:' + 'A' * 42 + '=',
                 'sha256:' + 'A' * 43, 'MD5:' + 'A' * 43, 'SHA256:' + 'A' * 42 + '-')],
     P([f'--address={DEAD}', '--login=x', '--connect-timeout=86400', f'--host-key=SHA256:{"A" * 43}',
@@ -92,7 +84,7 @@ def test_fingerprint_and_pinned_host_key_send_no_password_to_the_wrong_host(host
     assert host.run(f'--host-key={other}', '--exec', '--cmd=echo hi') == (
         f'Host key mismatch: expected {other}, got {offered}\n', '', 1)
     assert 'password' not in host.sshd.log()[seen:]
-    assert host.run(f'--host-key={offered}', '--exec', '--cmd=echo hi') == ('hi\n\n0\n', '', 0)
+    assert host.run(f'--host-key={offered}', '--exec', '--cmd=echo hi') == (HI, '', 0)
     assert 'Accepted password' in host.sshd.log()[seen:]
 
 
@@ -107,7 +99,7 @@ def crowded(account):
 def test_runs_dropped_past_max_startups_are_tried_again(crowded):
     with ThreadPoolExecutor(50) as pool:
         results = list(pool.map(lambda _: crowded.run('--exec', '--cmd=echo hi'), range(50)))
-    assert results == [('hi\n\n0\n', '', 0)] * 50
+    assert results == [(HI, '', 0)] * 50
     assert 'past MaxStartups' in crowded.sshd.log()  # some were dropped indeed
 
 
