@@ -4,6 +4,7 @@
 #include "driver/fingerprint.h"
 #include "driver/tuerror.h"
 #include "remote/guards.h"
+#include "remote/wire.h"
 
 #include <netdb.h>
 #include <netinet/in.h>
@@ -28,57 +29,6 @@ using TClock = std::chrono::steady_clock;
 const char connect_failed[] = "Failed to connect";
 const char handshake_failed[] = "Failure establishing SSH session";
 const char login_failed[] = "Authentication failed";
-
-// What the socket saw of the peer on the current connection; libssh2 keeps
-// only its own error codes, not the errno or what a non-SSH peer said.
-struct TWire {
-    std::string first_bytes;  // the start of what the peer sent
-    bool closed = false;      // it closed the connection
-    int error = 0;            // errno of the first failed send or receive, the cause
-};
-TWire wire;
-
-int wire_errno()
-{
-    // No signal handler is installed, but an EINTR must never read as a
-    // broken connection.
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
-        return -EAGAIN;
-    if (wire.error == 0)
-        wire.error = errno;
-    return -errno;
-}
-
-ssize_t wire_recv(libssh2_socket_t sock, void* buffer, size_t length, int flags, void**)
-{
-    ssize_t n = recv(sock, buffer, length, flags);
-    if (n < 0)
-        return wire_errno();
-    if (n == 0)
-        wire.closed = true;
-    const size_t room = 64 - wire.first_bytes.size();
-    wire.first_bytes.append(static_cast<const char*>(buffer), std::min<size_t>(n, room));
-    return n;
-}
-
-ssize_t wire_send(libssh2_socket_t sock, const void* buffer, size_t length, int flags, void**)
-{
-    ssize_t n = send(sock, buffer, length, flags);
-    return n < 0 ? wire_errno() : n;
-}
-
-// OpenSSH drops unauthenticated connections past MaxStartups: it closes or
-// resets them at once, maybe after a line saying so, before or during the
-// key exchange.  Such a connection is worth another try; a peer that said
-// anything else is not an SSH server, and one that stopped talking is no
-// drop.
-bool dropped_before_login()
-{
-    const bool ended = wire.closed || wire.error == ECONNRESET || wire.error == EPIPE;
-    const std::string& said = wire.first_bytes;
-    return ended && (said.empty() || said.starts_with("SSH-") ||
-                     said.starts_with("Exceeded MaxStartups"));
-}
 
 // The bound on the whole connection phase: every wait in it ends by the
 // deadline, and the step then waiting is reported with the bound.
@@ -217,7 +167,7 @@ void handshake(const TDeadline& deadline)
         }
         if (rc == 0)
             return;
-        if (!dropped_before_login())
+        if (!dropped_before_login(rc, wire))
             throw TUError(handshake_failed);
         // A random share of the step, so that runs dropped together come
         // back apart.

@@ -197,11 +197,9 @@ class Listener:
 
 
 class Netns:
-    """A network namespace joined to this one by a veth pair; address is its
-    end.  down() takes the link down, so that a peer there vanishes without
-    a FIN or a reset, as a dead host does.  Its link-layer address is pinned
-    on this side, so that silence is the only sign (no failed ARP turning
-    into "No route to host")."""
+    """A network namespace on a veth pair; address is its end, its MAC pinned
+    here.  down() takes the link down: a peer there vanishes silently, with
+    no FIN, reset or failed ARP, as a dead host beyond a router does."""
 
     def __init__(self):
         self.name, self.address = f'bf2ns{net()}', f'10.{net()}.77.2'
