@@ -56,6 +56,7 @@ private:
     TClock::time_point end_;
 };
 
+// A socket not yet handed over to the connection record.
 class TSocket {
 public:
     explicit TSocket(int fd) : fd_(fd) {}
