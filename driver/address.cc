@@ -6,8 +6,18 @@ namespace {
 
 constexpr int default_port = 22;
 
-// Decimal 1..65535, digits only (no sign, no blanks); 0 for anything else.
-int port_of(const std::string& text)
+// The address as given, but on one line whatever it holds.
+std::string one_line(std::string text)
+{
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return text;
+}
+
+}  // namespace
+
+int whole_number(const std::string& text, int max)
 {
     if (text.empty())
         return 0;
@@ -16,18 +26,16 @@ int port_of(const std::string& text)
         if (c < '0' || c > '9')
             return 0;
         value = value * 10 + (c - '0');
-        if (value > 65535)
+        if (value > max)
             return 0;
     }
     return static_cast<int>(value);
 }
 
-}  // namespace
-
 TAddress parse_address(const std::string& text)
 {
     auto refuse = [&](const char* why) {
-        return TUError("Incorrect address '" + text + "': " + why);
+        return TUError("Incorrect address '" + one_line(text) + "': " + why);
     };
     std::string host = text;
     std::string port;
@@ -55,7 +63,7 @@ TAddress parse_address(const std::string& text)
         throw refuse("no host name");
     if (!has_port)
         return {host, default_port};
-    const int number = port_of(port);
+    const int number = whole_number(port, 65535);
     if (number == 0)
         throw refuse("the port must be a number from 1 to 65535");
     return {host, number};

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 TEST(ParseAddress, SplitsEachFormOrRefusesItWithTheReason)
 {
     const std::string port = "the port must be a number from 1 to 65535";
@@ -31,6 +33,7 @@ TEST(ParseAddress, SplitsEachFormOrRefusesItWithTheReason)
         {"[::1", nullptr, 0, "no closing bracket"},
         {"[::1]22", nullptr, 0, bracket},
         {":22", nullptr, 0, "no host name"},
+        {"h\n:0", nullptr, 0, port},  // quoted on one line: "h?:0"
     };
     for (const auto& c : cases) {
         try {
@@ -39,7 +42,9 @@ TEST(ParseAddress, SplitsEachFormOrRefusesItWithTheReason)
             EXPECT_EQ(a.host, c.host ? c.host : "") << c.text;
             EXPECT_EQ(a.port, c.port) << c.text;
         } catch (const TUError& e) {
-            EXPECT_EQ(e.message, "Incorrect address '" + std::string(c.text) + "': " + c.why);
+            std::string quoted = c.text;
+            std::replace(quoted.begin(), quoted.end(), '\n', '?');
+            EXPECT_EQ(e.message, "Incorrect address '" + quoted + "': " + c.why);
         }
     }
 }

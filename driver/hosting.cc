@@ -13,23 +13,7 @@ using zelto::opt::TOParsing;
 namespace {
 
 // A day: a longer bound is a mistake, not a wish.
-constexpr long max_connect_timeout = 24 * 60 * 60;
-
-// A positive whole number of seconds up to the maximum; 0 for anything else.
-int seconds_of(const std::string& text)
-{
-    if (text.empty())
-        return 0;
-    long value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return 0;
-        value = value * 10 + (c - '0');
-        if (value > max_connect_timeout)
-            return 0;
-    }
-    return static_cast<int>(value);
-}
+constexpr int max_connect_timeout = 24 * 60 * 60;
 
 }  // namespace
 
@@ -43,7 +27,7 @@ void get_hosting(TOParsing parsing)
     // Both optional, so looked up without a report; a bad value is reported
     // as the option library reports one.
     if (auto timeout = parsing["connect-timeout"]; timeout.found) {
-        ssh_connect_timeout = seconds_of(timeout.entry->second.value);
+        ssh_connect_timeout = whole_number(timeout.entry->second.value, max_connect_timeout);
         if (ssh_connect_timeout == 0)
             throw TOParsing::TBadLOpt(timeout.entry);
     }
