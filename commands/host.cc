@@ -38,3 +38,11 @@ bool check_on_root(zelto::opt::TOParsing parsing)
     print(r.out == "0\n" || r.out == "0" ? "root\n" : "not root\n");
     return true;
 }
+
+bool fingerprint(zelto::opt::TOParsing parsing)
+{
+    parsing.end();
+    init_ssh_handshake();
+    print(host_key_fingerprint() + "\n");
+    return true;
+}

@@ -1,5 +1,7 @@
 #include "commands/ports.h"
 
+#include "driver/address.h"
+
 // The address field of the tables is hexadecimal, so only the port after its
 // last ":" is compared.  The IPv6 tables are missing on hosts without IPv6.
 // The port reaches awk through its environment, as data.
@@ -14,8 +16,7 @@ port_in_use() {
 
 bool is_port_number(const std::string& text)
 {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    size_t first = text.find_first_not_of('0');
-    return first == std::string::npos || (text.size() - first <= 5 && std::stol(text.substr(first)) <= 65535);
+    // Port 0 lets the server choose; whole_number has no room for it.
+    return whole_number(text, 65535) > 0 ||
+           (!text.empty() && text.find_first_not_of('0') == std::string::npos);
 }

@@ -2,6 +2,7 @@
 
 #include "commands/output.h"
 #include "commands/remote_script.h"
+#include "driver/address.h"
 #include "driver/tuerror.h"
 #include "opt/lookup.h"
 #include "remote/session.h"
@@ -112,8 +113,7 @@ bool show_log(TOParsing parsing)
         parsing.clear();  // "lines" is optional
     }
     parsing.end();
-    if (lines.empty() || lines.size() > 5 || lines.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(lines) < 1 || std::stoi(lines) > 10000)
+    if (whole_number(lines, 10000) == 0)
         throw TUError("Incorrect long option '--lines'");
     chk_abs_path(cfg_dir);
     init_ssh_session();

@@ -3,8 +3,12 @@
 #include <unistd.h>
 
 std::string ssh_address;
+std::string ssh_host;
+int ssh_port = 22;
 std::string ssh_login;
 const char* ssh_password = nullptr;
+int ssh_connect_timeout = 30;
+std::string ssh_host_key;
 int ssh_sock = -1;
 LIBSSH2_SESSION* ssh_session = nullptr;
 LIBSSH2_CHANNEL* ssh_channel = nullptr;

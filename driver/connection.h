@@ -7,9 +7,13 @@
 
 #include <string>
 
-extern std::string ssh_address;
+extern std::string ssh_address;  // as given, for messages
+extern std::string ssh_host;     // the address's host, without brackets
+extern int ssh_port;
 extern std::string ssh_login;
 extern const char* ssh_password;  // points into the environment, not copied
+extern int ssh_connect_timeout;   // seconds for connecting and logging in
+extern std::string ssh_host_key;  // the expected fingerprint; empty accepts any key
 extern int ssh_sock;
 extern LIBSSH2_SESSION* ssh_session;
 extern LIBSSH2_CHANNEL* ssh_channel;

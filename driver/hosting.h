@@ -3,6 +3,7 @@
 
 #include "opt/parsing.h"
 
-// "address", then "login", then BF2_PASSWD: the first one missing is the
-// one reported.  Connects nothing.
+// "address" (checked for its form), then "login", then the optional
+// "connect-timeout" and "host-key", then BF2_PASSWD: the first one missing
+// or malformed is the one reported.  Connects nothing.
 void get_hosting(zelto::opt::TOParsing parsing);

@@ -49,6 +49,7 @@ const TCommand commands[] = {
     {"console", console},
     {"install-status", install_status},
     {"log", show_log},
+    {"fingerprint", fingerprint},
     {"help", help},
 };
 

@@ -52,12 +52,14 @@ void pump(LIBSSH2_CHANNEL* channel, const std::string& input, TExecResult& resul
                 sent += n;
                 progress = true;
             } else if (n < 0 && n != LIBSSH2_ERROR_EAGAIN) {
+                check_connection(n);
                 sent = input.size();  // the command stopped reading; go on with its output
             }
         }
         if (sent == input.size() && !eof_sent) {
             int rc = finish_sending([&] { return libssh2_channel_send_eof(channel); });
             if (rc != LIBSSH2_ERROR_EAGAIN) {
+                check_connection(rc);
                 eof_sent = true;
                 progress = true;
             }
@@ -72,8 +74,11 @@ void pump(LIBSSH2_CHANNEL* channel, const std::string& input, TExecResult& resul
                     progress = true;
                 } else {
                     // 0 is the end of the stream, anything else but EAGAIN
-                    // a broken channel: either way nothing more comes.
+                    // a broken channel: either way nothing more comes.  A
+                    // broken connection is an error of the run instead: the
+                    // output so far is no result.
                     if (n != LIBSSH2_ERROR_EAGAIN) {
+                        check_connection(n);
                         stream_done[stream] = true;
                         progress = true;
                     }
@@ -91,6 +96,38 @@ void pump(LIBSSH2_CHANNEL* channel, const std::string& input, TExecResult& resul
     }
 }
 
+// Closes the channel and reports whether a signal ended the remote shell.
+// The exit signal is known for sure only once the server has closed its
+// side, which follows the end of both streams.
+bool close_and_ask_killed(LIBSSH2_CHANNEL* channel)
+{
+    TNonBlocking nonblocking(ssh_session);
+    int rc;
+    while ((rc = finish_sending([&] { return libssh2_channel_close(channel); })) ==
+           LIBSSH2_ERROR_EAGAIN)
+        wait_socket(ssh_session, ssh_sock);
+    check_connection(rc);
+    char* signal = nullptr;
+    libssh2_channel_get_exit_signal(channel, &signal, nullptr, nullptr, nullptr, nullptr, nullptr);
+    const bool killed = signal != nullptr;
+    libssh2_free(ssh_session, signal);
+    return killed;
+}
+
+bool ends_with_status_line(const std::string& out, bool pty)
+{
+    size_t end = out.size();
+    if (end == 0 || out[end - 1] != '\n')
+        return false;
+    --end;
+    if (pty && end > 0 && out[end - 1] == '\r')
+        --end;  // the terminal writes every newline as "\r\n"
+    size_t begin = end;
+    while (begin > 0 && is_digit(out[begin - 1]))
+        --begin;
+    return begin < end && begin > 0 && out[begin - 1] == '\n';
+}
+
 }  // namespace
 
 TExecResult ssh_exec(std::string command, std::string input, bool want_pty)
@@ -99,27 +136,41 @@ TExecResult ssh_exec(std::string command, std::string input, bool want_pty)
     ssh_channel = libssh2_channel_open_ex(ssh_session, "session", 7,
                                           LIBSSH2_CHANNEL_WINDOW_DEFAULT,
                                           LIBSSH2_CHANNEL_PACKET_DEFAULT, nullptr, 0);
-    if (!ssh_channel)
+    if (!ssh_channel) {
+        check_connection(libssh2_session_last_errno(ssh_session));
         throw TUError("Unable to open a session");
+    }
     TChannelGuard guard;
 
-    if (want_pty &&
-        libssh2_channel_request_pty_ex(ssh_channel, "linux", 5, nullptr, 0, 80, 24, 0, 0) != 0)
-        throw TUError("Failed requesting pty");
+    if (want_pty) {
+        int rc = libssh2_channel_request_pty_ex(ssh_channel, "linux", 5, nullptr, 0, 80, 24, 0, 0);
+        check_connection(rc);
+        if (rc != 0)
+            throw TUError("Failed requesting pty");
+    }
 
     // The subshell keeps the command's own exits and syntax away from the
     // status echo, which always runs.
     std::string wrapped = "( " + command + " ); echo \"\n$?\"";
-    if (libssh2_channel_process_startup(ssh_channel, "exec", 4, wrapped.c_str(),
-                                        std::strlen(wrapped.c_str())) != 0)
+    int rc = libssh2_channel_process_startup(ssh_channel, "exec", 4, wrapped.c_str(),
+                                             std::strlen(wrapped.c_str()));
+    check_connection(rc);
+    if (rc != 0)
         throw TUError("Unable to request exec: " + wrapped);
 
     libssh2_channel_handle_extended_data2(ssh_channel, LIBSSH2_CHANNEL_EXTENDED_DATA_NORMAL);
 
     TExecResult result{-1, {}, {}};
     pump(ssh_channel, input, result);
-    result.status = extr_ret_code(result.out);
+    result.status = wrapper_status(result.out, close_and_ask_killed(ssh_channel), want_pty);
     return result;
+}
+
+int wrapper_status(std::string& out, bool killed, bool pty)
+{
+    if (killed || !ends_with_status_line(out, pty))
+        return -1;
+    return extr_ret_code(out);
 }
 
 int extr_ret_code(std::string& text)

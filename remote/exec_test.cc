@@ -48,3 +48,29 @@ TEST(ExtrRetCode, NoReadableStatusIsMinusOne)
         EXPECT_EQ(text, c.rest) << c.text;
     }
 }
+
+TEST(WrapperStatus, BelievesTheStatusLineOnlyFromAShellThatEndedNormally)
+{
+    const struct {
+        std::string out;
+        bool killed;
+        bool pty;
+        int status;
+        std::string rest;
+    } cases[] = {
+        {"abc\n\n3\n", false, false, 3, "abc\n"},
+        {"\n0\n", true, false, -1, "\n0\n"},  // killed after printing a line of that form
+        {"12\n", false, false, -1, "12\n"},
+        {"abc\n7", false, false, -1, "abc\n7"},
+        {"x\n-5\n", false, false, -1, "x\n-5\n"},
+        {"a\r\n\r\n0\r\n", false, false, -1, "a\r\n\r\n0\r\n"},
+        // Through a terminal every newline arrives as "\r\n".
+        {"Process dead\r\n\r\n1\r\n", false, true, 1, "Process dead\r\n\r"},
+        {"ok\n\n0\n", false, true, 0, "ok\n"},
+    };
+    for (const auto& c : cases) {
+        std::string out = c.out;
+        EXPECT_EQ(wrapper_status(out, c.killed, c.pty), c.status) << c.out;
+        EXPECT_EQ(out, c.rest) << c.out;
+    }
+}

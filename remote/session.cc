@@ -1,55 +1,261 @@
 #include "remote/session.h"
 
 #include "driver/connection.h"
+#include "driver/fingerprint.h"
 #include "driver/tuerror.h"
+#include "remote/guards.h"
+#include "remote/wire.h"
 
-#include <arpa/inet.h>
-#include <poll.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <memory>
+#include <random>
+#include <thread>
+#include <utility>
 
-void init_ssh_session()
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+const char connect_failed[] = "Failed to connect";
+const char handshake_failed[] = "Failure establishing SSH session";
+const char login_failed[] = "Authentication failed";
+
+// The bound on the whole connection phase: every wait in it ends by the
+// deadline, and the step then waiting is reported with the bound.
+class TDeadline {
+public:
+    explicit TDeadline(int seconds)
+        : seconds_(seconds), end_(TClock::now() + std::chrono::seconds(seconds))
+    {
+    }
+
+    // Milliseconds left; 0 once the deadline has passed.
+    int left_ms() const
+    {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end_ - TClock::now());
+        return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    }
+
+    [[noreturn]] void expire(const char* step) const
+    {
+        throw TUError(std::string(step) + ": no answer in " + std::to_string(seconds_) + " s");
+    }
+
+private:
+    int seconds_;
+    TClock::time_point end_;
+};
+
+// A socket not yet handed over to the connection record.
+class TSocket {
+public:
+    explicit TSocket(int fd) : fd_(fd) {}
+    ~TSocket()
+    {
+        if (fd_ != -1)
+            close(fd_);
+    }
+    TSocket(const TSocket&) = delete;
+    TSocket& operator=(const TSocket&) = delete;
+    int fd() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+// A peer that vanishes without a FIN or a reset is given up after about a
+// minute: keepalive probes start after 30 s of silence, every 10 s, and
+// three unanswered end it.  Probes are not sent while sent data waits for
+// its acknowledgement; the user time-out bounds that wait the same way.
+void keep_alive(int fd)
 {
-    hostent* host = gethostbyname(ssh_address.c_str());
-    if (!host || host->h_addrtype != AF_INET || !host->h_addr_list || !host->h_addr_list[0])
+    const int on = 1, idle = 30, interval = 10, count = 3;
+    const unsigned user_timeout_ms = (idle + interval * count) * 1000;
+    if (setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0 ||
+        setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) != 0 ||
+        setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) != 0 ||
+        setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) != 0 ||
+        setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &user_timeout_ms, sizeof user_timeout_ms) != 0)
+        throw TUError(std::string(connect_failed) + ": setsockopt: " + std::strerror(errno));
+}
+
+// Tries each address in turn until one accepts; all of them together get
+// no more than the deadline.
+int connect_tcp(const addrinfo* addresses, const TDeadline& deadline)
+{
+    for (const addrinfo* a = addresses; a; a = a->ai_next) {
+        TSocket sock(socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
+                            a->ai_protocol));
+        if (sock.fd() < 0)
+            continue;
+        if (connect(sock.fd(), a->ai_addr, a->ai_addrlen) != 0) {
+            if (errno != EINPROGRESS)
+                continue;
+            pollfd pfd{sock.fd(), POLLOUT, 0};
+            int ready;
+            while ((ready = poll(&pfd, 1, deadline.left_ms())) < 0 && errno == EINTR) {
+            }
+            if (ready == 0)
+                deadline.expire(connect_failed);
+            int error = 0;
+            socklen_t size = sizeof error;
+            if (ready < 0 || getsockopt(sock.fd(), SOL_SOCKET, SO_ERROR, &error, &size) != 0 ||
+                error != 0)
+                continue;
+        }
+        keep_alive(sock.fd());
+        return sock.release();
+    }
+    throw TUError(connect_failed);
+}
+
+// Calls a non-blocking libssh2 step until it is done, waiting on the socket
+// in between, at most until the deadline.
+template <class Call>
+int until_done(const TDeadline& deadline, const char* step, Call call)
+{
+    for (;;) {
+        int rc = call();
+        if (rc != LIBSSH2_ERROR_EAGAIN)
+            return rc;
+        int left = deadline.left_ms();
+        if (left == 0)
+            deadline.expire(step);
+        wait_socket(ssh_session, ssh_sock, std::min(left, 1000));
+    }
+}
+
+// Connects and completes the handshake, trying again while the server
+// drops the connection before login.
+void handshake(const TDeadline& deadline)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(ssh_host.c_str(), std::to_string(ssh_port).c_str(), &hints, &found) != 0)
         throw TUError("Failed to get network host entry");
+    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, freeaddrinfo);
 
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(22);
-    std::memcpy(&sin.sin_addr, host->h_addr_list[0],
-                std::min<size_t>(host->h_length, sizeof sin.sin_addr));
+    std::minstd_rand random(std::random_device{}());
+    for (int step_ms = 100;; step_ms = std::min(2 * step_ms, 2000)) {
+        wire = TWire();
+        ssh_sock = connect_tcp(addresses.get(), deadline);
+        ssh_session = libssh2_session_init_ex(nullptr, nullptr, nullptr, nullptr);
+        if (!ssh_session)
+            throw TUError(handshake_failed);
+        libssh2_session_callback_set(ssh_session, LIBSSH2_CALLBACK_RECV,
+                                     reinterpret_cast<void*>(wire_recv));
+        libssh2_session_callback_set(ssh_session, LIBSSH2_CALLBACK_SEND,
+                                     reinterpret_cast<void*>(wire_send));
+        int rc;
+        {
+            TNonBlocking nonblocking(ssh_session);
+            rc = until_done(deadline, handshake_failed,
+                            [] { return libssh2_session_handshake(ssh_session, ssh_sock); });
+        }
+        if (rc == 0)
+            return;
+        if (!dropped_before_login(rc, wire))
+            throw TUError(handshake_failed);
+        // A random share of the step, so that runs dropped together come
+        // back apart.
+        const int pause_ms = step_ms / 2 + static_cast<int>(random() % (step_ms / 2 + 1));
+        if (pause_ms >= deadline.left_ms())
+            deadline.expire(handshake_failed);
+        close_connection();
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+    }
+}
 
-    // Recorded before it is checked: a failed socket() fails connect() below.
-    ssh_sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (connect(ssh_sock, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0)
-        throw TUError("Failed to connect");
+void check_host_key()
+{
+    if (ssh_host_key.empty())
+        return;
+    const std::string offered = host_key_fingerprint();
+    if (offered != ssh_host_key)
+        throw TUError("Host key mismatch: expected " + ssh_host_key + ", got " + offered);
+}
 
-    ssh_session = libssh2_session_init_ex(nullptr, nullptr, nullptr, nullptr);
-    if (!ssh_session || libssh2_session_handshake(ssh_session, ssh_sock) != 0)
-        throw TUError("Failure establishing SSH session");
-    libssh2_session_set_blocking(ssh_session, 1);
-
-    if (libssh2_userauth_password_ex(ssh_session, ssh_login.data(), ssh_login.size(),
-                                     ssh_password, std::strlen(ssh_password), nullptr) == 0)
+void authenticate(const TDeadline& deadline)
+{
+    TNonBlocking nonblocking(ssh_session);
+    int rc = until_done(deadline, login_failed, [] {
+        return libssh2_userauth_password_ex(ssh_session, ssh_login.data(), ssh_login.size(),
+                                            ssh_password, std::strlen(ssh_password), nullptr);
+    });
+    if (rc == 0)
         return;
 
-    const char* methods =
-        libssh2_userauth_list(ssh_session, ssh_login.data(), ssh_login.size());
+    const char* methods = nullptr;
+    until_done(deadline, login_failed, [&] {
+        methods = libssh2_userauth_list(ssh_session, ssh_login.data(), ssh_login.size());
+        return methods ? 0 : libssh2_session_last_errno(ssh_session);
+    });
     if (methods && !std::strstr(methods, "password"))
         throw TUError("Unable to connect to " + ssh_address +
                       ". The server does not support password authentication method."
                       " You should ask your game hosting account provider to enable"
                       " password authentication method.");
-    throw TUError("Authentication failed");
+    throw TUError(login_failed);
 }
 
-void wait_socket(LIBSSH2_SESSION* session, int sock)
+}  // namespace
+
+void init_ssh_handshake()
+{
+    TDeadline deadline(ssh_connect_timeout);
+    handshake(deadline);
+    check_host_key();
+}
+
+void init_ssh_session()
+{
+    TDeadline deadline(ssh_connect_timeout);
+    handshake(deadline);
+    check_host_key();
+    authenticate(deadline);
+}
+
+std::string host_key_fingerprint()
+{
+    const char* hash = libssh2_hostkey_hash(ssh_session, LIBSSH2_HOSTKEY_HASH_SHA256);
+    if (!hash)
+        throw TUError(handshake_failed);
+    return sha256_fingerprint(reinterpret_cast<const unsigned char*>(hash));
+}
+
+void check_connection(long rc)
+{
+    if (rc != LIBSSH2_ERROR_SOCKET_SEND && rc != LIBSSH2_ERROR_SOCKET_RECV &&
+        rc != LIBSSH2_ERROR_SOCKET_DISCONNECT && rc != LIBSSH2_ERROR_SOCKET_TIMEOUT)
+        return;
+    std::string cause;
+    if (wire.error != 0) {
+        cause = std::strerror(wire.error);
+    } else if (wire.closed) {
+        cause = "closed by the server";
+    } else {
+        char* message = nullptr;
+        libssh2_session_last_error(ssh_session, &message, nullptr, 0);
+        cause = message ? message : "";
+    }
+    throw TUError("Connection lost: " + cause);
+}
+
+void wait_socket(LIBSSH2_SESSION* session, int sock, int timeout_ms)
 {
     int directions = libssh2_session_block_directions(session);
     pollfd pfd{};
@@ -59,9 +265,9 @@ void wait_socket(LIBSSH2_SESSION* session, int sock)
     pfd.events = POLLIN;
     if (directions & LIBSSH2_SESSION_BLOCK_OUTBOUND)
         pfd.events |= POLLOUT;
-    // Bounded all the same: should libssh2 ever hold data without a sign on
-    // the socket, the caller asks it again within a second.  A slow command
-    // costs one wake-up a second.
-    while (poll(&pfd, 1, 1000) < 0 && errno == EINTR) {
+    // Bounded all the same (a second unless told less): should libssh2 ever
+    // hold data without a sign on the socket, the caller asks it again soon.
+    // A slow command costs one wake-up a second.
+    while (poll(&pfd, 1, timeout_ms) < 0 && errno == EINTR) {
     }
 }

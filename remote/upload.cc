@@ -25,8 +25,10 @@ bool write_all(LIBSSH2_CHANNEL* channel, const char* data, size_t size)
 {
     while (size > 0) {
         ssize_t n = libssh2_channel_write_ex(channel, 0, data, size);
-        if (n < 0)
+        if (n < 0) {
+            check_connection(n);
             return false;
+        }
         data += n;
         size -= n;
     }
@@ -41,6 +43,7 @@ void read_ack(LIBSSH2_CHANNEL* channel)
     ssize_t n = libssh2_channel_read_ex(channel, 0, &code, 1);
     if (n == 1 && code == 0)
         return;
+    check_connection(n);
     std::string message;
     if (n == 1 && code != 1 && code != 2)
         message += code;  // not a protocol reply: show it as received
@@ -80,8 +83,10 @@ void scp_upload(const TLocalFile& file, const std::string& to)
 {
     free_channel();
     ssh_channel = libssh2_scp_send64(ssh_session, to.c_str(), 0640, file.size(), 0, 0);
-    if (!ssh_channel)
+    if (!ssh_channel) {
+        check_connection(libssh2_session_last_errno(ssh_session));
         throw TUError("Unable to open the scp channel");
+    }
     TChannelGuard guard;
 
     // Exactly the announced size is sent: a file that grows meanwhile
@@ -112,8 +117,10 @@ void scp_upload(const TLocalFile& file, const std::string& to)
     char c[256];
     while (!libssh2_channel_eof(ssh_channel)) {
         ssize_t n = libssh2_channel_read_ex(ssh_channel, 0, c, sizeof c);
-        if (n < 0)
+        if (n < 0) {
+            check_connection(n);
             throw TUError("Failed to copy content: ");
+        }
         if (n == 0)
             break;
         extra.append(c, n);

@@ -5,7 +5,7 @@ and, with --game-package, an HTTP server handing out a game package whose
 start.sh runs the tests' stand-in game server.  Prints the host's
 parameters as sh assignments, then keeps it up until standard input closes.
 
-    scripts/fixture_host.py [--game-package]"""
+    scripts/fixture_host.py [--game-package] [--default-max-startups]"""
 import os
 import signal
 import sys
@@ -15,10 +15,11 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'
 import fixture as fx  # noqa: E402
 
 
-def serve(game_package):
-    """The demo's and the benchmarks' host, up until standard input closes."""
+def serve(game_package, default_max_startups=False):
+    """The demo's and the benchmarks' host, up until standard input closes.
+    default_max_startups: OpenSSH's own limit on unauthenticated connections."""
     account = fx.Account(f'bf2t{fx.net()}')
-    sshd = fx.Sshd(fx.address(1) + ':22')
+    sshd = fx.Sshd(fx.address(1) + ':22', extra='MaxStartups 10:30:100\n' if default_max_startups else '')
     values = {'BF2_HOST': fx.address(1), 'BF2_LOGIN': account.name, 'BF2_PASSWD': account.password,
               'BF2_HOME': account.home}
     if game_package:
@@ -40,4 +41,4 @@ def serve(game_package):
 
 
 if __name__ == '__main__':
-    serve('--game-package' in sys.argv[1:])
+    serve('--game-package' in sys.argv[1:], '--default-max-startups' in sys.argv[1:])

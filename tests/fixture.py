@@ -110,10 +110,11 @@ class Account:
 
 class Sshd:
     """A real sshd with fresh ed25519 and ECDSA host keys (libssh2 1.10
-    cannot use RSA ones) on listen ('ADDRESS:PORT' or '[::1]:PORT')."""
+    cannot use RSA ones) on listen ('ADDRESS:PORT' or '[::1]:PORT'), inside
+    the network namespace netns if given."""
     live = []
 
-    def __init__(self, listen, password_auth=True, extra=''):
+    def __init__(self, listen, password_auth=True, extra='', netns=None):
         self.listen = listen
         self.dir = tempfile.mkdtemp(prefix='bf2sshd.')
         d = self.dir
@@ -127,7 +128,8 @@ class Sshd:
                     'PermitRootLogin yes\nStrictModes no\nUseDNS no\nLogLevel VERBOSE\n'
                     'MaxSessions 200\nSubsystem sftp internal-sftp\nSetEnv LANG=C.UTF-8\n'
                     + (extra if 'MaxStartups' in extra else extra + 'MaxStartups 200\n'))
-        self.proc = daemon(['/usr/sbin/sshd', '-D', '-f', f'{d}/sshd_config', '-E', f'{d}/sshd.log'])
+        self.proc = daemon((['ip', 'netns', 'exec', netns] if netns else []) +
+                           ['/usr/sbin/sshd', '-D', '-f', f'{d}/sshd_config', '-E', f'{d}/sshd.log'])
         host, port = listen.rsplit(':', 1)
         self.host, self.port = host.strip('[]'), int(port)
         if not wait_until(self._banner, 10, 0.05):
@@ -163,11 +165,12 @@ class Sshd:
 
 class Listener:
     """Accepts on (host, port) and sends reply, then closes; reply None keeps
-    every connection open and silent."""
+    every connection open and silent, hold keeps it open and silent after
+    the reply."""
 
-    def __init__(self, host, port, reply):
+    def __init__(self, host, port, reply, hold=False):
         self.sock = socket.create_server((host, port), reuse_port=False)
-        self.reply, self.held = reply, []
+        self.reply, self.hold, self.held = reply, hold, []
         threading.Thread(target=self._serve, daemon=True).start()
 
     def _serve(self):
@@ -176,16 +179,43 @@ class Listener:
                 client, _ = self.sock.accept()
             except OSError:
                 return
-            if self.reply is None:
+            if self.reply is not None:
+                client.sendall(self.reply)
+            if self.reply is None or self.hold:
                 self.held.append(client)
-                continue
-            client.sendall(self.reply)
-            client.close()
+            else:
+                client.close()
 
     def stop(self):
         self.sock.close()
         for c in self.held:
             c.close()
+
+
+class Netns:
+    """A network namespace on a veth pair; address is its end, its MAC pinned
+    here.  down() takes the link down: a peer there vanishes silently, with
+    no FIN, reset or failed ARP, as a dead host beyond a router does."""
+
+    def __init__(self):
+        self.name, self.address = f'bf2ns{net()}', f'10.{net()}.77.2'
+        self.remove()
+        n, h, p, mac = self.name, self.name + 'h', self.name + 'p', f'02:b2:{net():02x}:00:00:02'
+        try:
+            sh(f'ip netns add {n} && ip link add {h} type veth peer name {p} address {mac} netns {n}'
+               f' && ip addr add 10.{net()}.77.1/30 dev {h} && ip link set {h} up'
+               f' && ip -n {n} addr add {self.address}/30 dev {p} && ip -n {n} link set {p} up'
+               f' && ip neigh replace {self.address} lladdr {mac} dev {h} nud permanent')
+        except Exception:
+            self.remove()
+            raise
+
+    def down(self):
+        sh(f'ip -n {self.name} link set {self.name}p down')
+
+    def remove(self):
+        # The veth pair goes with the namespace.
+        sh(f'ip netns del {self.name} 2>/dev/null; ip link del {self.name}h 2>/dev/null; true')
 
 
 class Host:

@@ -50,7 +50,10 @@ def test_each_session_failure_is_reported_on_its_real_cause(host, pubkey_only, n
     ('echo 5 >&2', '5\n\n0\n'),  # standard error is never searched for a status
     ("printf 'a\\000b\\n'", 'a\0b\n\n0\n'),
     ("echo 'it'\\''s $HOME'", "it's $HOME\n\n0\n"),
-    ('echo abc; kill -9 $$', '\n-1\n'),  # the shell that would print the status is killed
+    # The shell that prints the status is killed: its output stays whole.
+    ('echo abc; kill -9 $$', 'abc\n\n-1\n'),
+    ('echo 12; kill -9 $$', '12\n\n-1\n'),
+    ("printf '\\n5\\n'; kill -9 $$", '\n5\n\n-1\n'),  # even after a line of the status's form
 ])
 def test_exec_prints_output_and_status_exactly(host, cmd, printed):
     assert host.run('--exec', f'--cmd={cmd}') == (printed or f'{host.login}\n\n0\n', '', 0)

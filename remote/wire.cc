@@ -1,0 +1,59 @@
+#include "remote/wire.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+
+TWire wire;
+
+namespace {
+
+constexpr size_t kept_bytes = 64;
+
+int wire_errno()
+{
+    // No signal handler is installed, but an EINTR must never read as a
+    // broken connection.
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+        return -EAGAIN;
+    if (wire.error == 0)
+        wire.error = errno;
+    return -errno;
+}
+
+}  // namespace
+
+ssize_t wire_recv(libssh2_socket_t sock, void* buffer, size_t length, int flags, void**)
+{
+    ssize_t n = recv(sock, buffer, length, flags);
+    if (n < 0)
+        return wire_errno();
+    if (n == 0)
+        wire.closed = true;
+    const size_t room = kept_bytes - wire.first_bytes.size();
+    wire.first_bytes.append(static_cast<const char*>(buffer), std::min<size_t>(n, room));
+    return n;
+}
+
+ssize_t wire_send(libssh2_socket_t sock, const void* buffer, size_t length, int flags, void**)
+{
+    ssize_t n = send(sock, buffer, length, flags);
+    return n < 0 ? wire_errno() : n;
+}
+
+// OpenSSH drops unauthenticated connections past MaxStartups: it closes or
+// resets them at once, maybe after a line saying so, before or during the
+// key exchange.  Such a connection is worth another try when the handshake
+// failed on the socket itself.  A peer that said anything else is not an
+// SSH server, one that stopped talking is no drop, and a key exchange that
+// failed on its merits (no common algorithm) fails again.
+bool dropped_before_login(int rc, const TWire& seen)
+{
+    const bool on_socket = rc == LIBSSH2_ERROR_SOCKET_RECV || rc == LIBSSH2_ERROR_SOCKET_SEND ||
+                           rc == LIBSSH2_ERROR_SOCKET_DISCONNECT;
+    const bool ended = seen.closed || seen.error == ECONNRESET || seen.error == EPIPE;
+    const std::string& said = seen.first_bytes;
+    return on_socket && ended &&
+           (said.empty() || said.starts_with("SSH-") || said.starts_with("Exceeded MaxStartups"));
+}

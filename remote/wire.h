@@ -1,0 +1,23 @@
+// What the socket saw of the peer on the run's connection, which libssh2
+// does not keep: the errno of a failure, the peer's close, the first bytes
+// it sent.  libssh2 reads and writes through wire_recv and wire_send.
+#pragma once
+
+#include <libssh2.h>
+
+#include <string>
+
+struct TWire {
+    std::string first_bytes;  // the start of what the peer sent
+    bool closed = false;      // it closed the connection
+    int error = 0;            // errno of the first failed send or receive, the cause
+};
+
+extern TWire wire;  // of the current connection; reset for each new one
+
+ssize_t wire_recv(libssh2_socket_t sock, void* buffer, size_t length, int flags, void**);
+ssize_t wire_send(libssh2_socket_t sock, const void* buffer, size_t length, int flags, void**);
+
+// Whether a handshake that failed with rc, the peer having done what seen
+// shows, is a connection dropped before login and worth another try.
+bool dropped_before_login(int rc, const TWire& seen);

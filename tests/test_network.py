@@ -1,0 +1,124 @@
+"""Reaching the host: address forms, the connection bound, vanished peers,
+drops before login and host key pinning, on real servers and listeners."""
+import socket
+from concurrent.futures import ThreadPoolExecutor
+
+import pytest
+
+import fixture as fx
+
+DEAD, A7, SIX = fx.address(4), fx.address(7), 31000 + fx.net()
+HI, NO_ANSWER = 'hi\n\n0\n', 'Failure establishing SSH session: no answer in 2 s\n'
+NO_PASSWORD_METHOD = ('. The server does not support password authentication method. You should ask '
+                      'your game hosting account provider to enable password authentication method.\n')
+
+
+@pytest.fixture(scope='module')
+def peers():
+    """sshd on 7:2222 (7:2223 offers no passwords) and [::1]; peers that never
+    finish: silent (8), silent after a banner (9), full accept queue (11)."""
+    four = fx.Sshd(A7 + ':2222', extra=f'MaxStartups 200\nListenAddress {A7}:2223\n'
+                   'Match LocalPort 2223\n  PasswordAuthentication no\n')
+    six = fx.Sshd(f'[::1]:{SIX}')
+    silent = fx.Listener(fx.address(8), 22, None)
+    banner = fx.Listener(fx.address(9), 22, b'SSH-2.0-OpenSSH_9.2\r\n', hold=True)
+    full = socket.create_server((fx.address(11), 22), backlog=0)
+    filler = socket.create_connection((fx.address(11), 22))
+    yield
+    for closing in (four.stop, six.stop, silent.stop, banner.stop, full.close, filler.close):
+        closing()
+
+
+P = pytest.param
+
+
+@pytest.mark.parametrize('address, bound, cmd, printed, status', [
+    P(f'{A7}:2222', 30, 'echo hi', HI, 0, id='host and port'),
+    P(f'[{A7}]:2222', 30, 'echo hi', HI, 0, id='bracketed host and port'),
+    P(f'[::1]:{SIX}', 30, 'echo hi', HI, 0, id='IPv6 and port'),
+    P(A7, 30, 'echo hi', 'Failed to connect\n', 1, id='port 22 unless given'),
+    P(f'{A7}:2223', 30, 'echo hi', f'Unable to connect to {A7}:2223{NO_PASSWORD_METHOD}', 1,
+      id='address quoted as given'),
+    P(fx.address(8), 2, 'echo hi', NO_ANSWER, 1, id='silent peer'),
+    P(fx.address(9), 2, 'echo hi', NO_ANSWER, 1, id='silent after the banner'),
+    P(fx.address(11), 2, 'echo hi', 'Failed to connect: no answer in 2 s\n', 1, id='no TCP answer'),
+    P(f'{A7}:2222', 1, 'sleep 2; echo hi', HI, 0, id='the bound ends with the login'),
+])
+def test_address_forms_and_the_connection_bound(account, peers, address, bound, cmd, printed, status):
+    assert fx.run([f'--address={address}', f'--login={account.name}', f'--connect-timeout={bound}',
+                   '--exec', f'--cmd={cmd}'], account.password) == (printed, '', status)
+
+
+@pytest.mark.parametrize('args, line', [
+    P(['--address=[::1', '--login=x', '--help'], "Incorrect address '[::1': no closing bracket",
+      id='bad address, whatever the command'),
+    P(['--address=h:x'], "Incorrect address 'h:x': the port must be a number from 1 to 65535",
+      id='address checked before the login'),
+    *[P([f'--address={DEAD}', '--login=x', f'--connect-timeout{v}', '--help'],
+        "Incorrect long option '--connect-timeout'", id=f'timeout {v}')
+      for v in ('', '=', '=0', '=-5', '=+5', '=1.5', '=x', '=86401', '=' + '9' * 20)],
+    *[P([f'--address={DEAD}', '--login=x', f'--host-key={v}', '--help'],
+        "Incorrect long option '--host-key'", id=f'host key {v}')
+      for v in ('', 'SHA256:' + 'A' * 42, 'SHA256:' + 'A' * 44, 'sha256:' + 'A' * 43,
+                'SHA256:' + 'A' * 42 + '-')],
+    P([f'--address={DEAD}', '--login=x', '--connect-timeout=86400', f'--host-key=SHA256:{"A" * 43}',
+       '--fingerprint'], 'Failed to connect', id='longest bound and a well-formed key are accepted'),
+])
+def test_malformed_connection_options_are_refused_before_connecting(args, line):
+    assert fx.run(args, 'pw') == (line + '\n', '', 1)
+
+
+def fingerprint(path):
+    return fx.sh(f'ssh-keygen -lf {path}').stdout.split()[1]
+
+
+def test_fingerprint_and_pinned_host_key_send_no_password_to_the_wrong_host(host):
+    # libssh2 1.10 picks the ECDSA host key over the ed25519 one.
+    offered = fingerprint(f'{host.sshd.dir}/host_ecdsa.pub')
+    other = fingerprint(f'{host.sshd.dir}/host_ed25519.pub')
+    seen = len(host.sshd.log())
+    assert host.run('--fingerprint') == (offered + '\n', '', 0)
+    assert host.run(f'--host-key={other}', '--exec', '--cmd=echo hi') == (
+        f'Host key mismatch: expected {other}, got {offered}\n', '', 1)
+    assert 'password' not in host.sshd.log()[seen:]
+    assert host.run(f'--host-key={offered}', '--exec', '--cmd=echo hi') == (HI, '', 0)
+    assert 'Accepted password' in host.sshd.log()[seen:]
+
+
+@pytest.fixture(scope='module')
+def crowded(account):
+    """The account on an sshd with OpenSSH's default MaxStartups."""
+    sshd = fx.Sshd(fx.address(10) + ':22', extra='MaxStartups 10:30:100\n')
+    yield fx.Host(sshd, account)
+    sshd.stop()
+
+
+def test_runs_dropped_past_max_startups_are_tried_again(crowded):
+    with ThreadPoolExecutor(50) as pool:
+        results = list(pool.map(lambda _: crowded.run('--exec', '--cmd=echo hi'), range(50)))
+    assert results == [(HI, '', 0)] * 50
+    assert 'past MaxStartups' in crowded.sshd.log()  # some were dropped indeed
+
+
+@pytest.fixture(scope='module')
+def far_host(account):
+    """The account on an sshd in a network namespace, and the namespace."""
+    ns = fx.Netns()
+    try:
+        sshd = fx.Sshd(ns.address + ':22', netns=ns.name)
+        yield fx.Host(sshd, account), ns
+        sshd.stop()
+    finally:
+        ns.remove()
+
+
+def test_a_vanished_peer_ends_the_run_while_a_silent_command_goes_on(host, far_host):
+    far, ns = far_host
+    with ThreadPoolExecutor(2) as pool:
+        # Silent for longer than a dead peer takes to be given up.
+        silent = pool.submit(host.run, '--exec', '--cmd=sleep 75; echo done', timeout=150)
+        lost = pool.submit(far.run, '--exec', '--cmd=sleep 300', timeout=150)
+        assert fx.wait_until(lambda: far.sshd.sessions() == 1, 20)
+        ns.down()
+        assert lost.result() == ('Connection lost: Connection timed out\n', '', 1)
+        assert silent.result() == ('done\n\n0\n', '', 0)
