@@ -1,18 +1,8 @@
 #include "remote/shell.h"
 
-#include "driver/tuerror.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
-
-TEST(ShellStr, QuotesAsOneSingleQuotedWord)
-{
-    EXPECT_EQ(shell_str(""), "''");
-    EXPECT_EQ(shell_str("it's"), "'it'\\''s'");
-    EXPECT_EQ(shell_str("'"), "''\\'''");
-    EXPECT_EQ(shell_str("a b$c`d`\n"), "'a b$c`d`\n'");
-}
 
 TEST(ShellStr, EveryByteSurvivesARealShell)
 {
@@ -36,18 +26,4 @@ TEST(ShellStr, EveryByteSurvivesARealShell)
     EXPECT_EQ(breach, nullptr);
     if (breach)
         std::fclose(breach);
-}
-
-TEST(ChkAbsPath, OnlyALeadingSlashPasses)
-{
-    EXPECT_NO_THROW(chk_abs_path("/"));
-    EXPECT_NO_THROW(chk_abs_path("/srv/../x"));
-    for (const char* bad : {"", "tmp/x", " /x", "~/x"}) {
-        try {
-            chk_abs_path(bad);
-            ADD_FAILURE() << "accepted '" << bad << "'";
-        } catch (const TUError& e) {
-            EXPECT_EQ(e.message, "Directry/file must be set absolute pathname");
-        }
-    }
 }

@@ -18,9 +18,8 @@ KEYS = ['serverName', 'maxPlayers', 'internet', 'bandwidthChoke', 'maxConnection
 
 def cmdline(pid):
     try:
-        with open(f'/proc/{pid}/cmdline', 'rb') as f:
-            return f.read().decode(errors='replace')
-    except (OSError, ValueError):
+        return open(f'/proc/{pid}/cmdline', errors='replace').read()
+    except OSError:
         return ''
 
 
@@ -38,9 +37,13 @@ def processes_with(text):
 def hold_port(port, kind=socket.SOCK_DGRAM, host='0.0.0.0', family=socket.AF_INET):
     s = socket.socket(family, kind)
     s.bind((host, port))
-    if kind == socket.SOCK_STREAM:
-        s.listen()
+    kind == socket.SOCK_STREAM and s.listen()
     return s
+
+
+def write(path, text):
+    with open(path, 'w', encoding='latin-1') as f:
+        f.write(str(text))
 
 
 def settings_file(*values):
@@ -83,10 +86,7 @@ class Server:
         return self.host.run('--stop', f'--cfg-dir={self.cfg}')
 
     def log(self):
-        try:
-            return open(f'{self.cfg}/standin.log').read()
-        except FileNotFoundError:
-            return ''
+        return open(f'{self.cfg}/standin.log').read() if os.path.exists(f'{self.cfg}/standin.log') else ''
 
     def log_head(self):
         return (f'args +statusMonitor 1 +config {self.cfg}/settings/serversettings.con '
@@ -98,9 +98,7 @@ class Server:
         c = self.cfg
         return (cmdline(read_pid(f'{c}/start.pid')) == f'/bin/sh\0{c}/start.sh\0'
                 and f'\0{c}/settings/serversettings.con\0' in cmdline(read_pid(f'{c}/server.pid'))
-                and os.path.exists(f'{c}/server-stdin')
-                and stat.S_ISFIFO(os.lstat(f'{c}/server-stdin').st_mode)
-                and self.log().endswith(self.bound))
+                and stat.S_ISFIFO(os.lstat(f'{c}/server-stdin').st_mode) and self.log().endswith(self.bound))
 
     def stopped(self, files=('settings', 'srderr.log', 'standin.log', 'start.sh', 'stop.sh')):
         """No process left, no run file."""
@@ -145,12 +143,11 @@ def test_start_restart_stop(server):
     # admin nor rcon, whose port another process holds: the first server
     # quits, a new one runs, the settings change in place.
     with hold_port(s.port + 3):
-        r = s.host.run('--start', f'--srv-dir={s.srv}', f'--cfg-dir={s.cfg}', '--name=Two',
-                       '--max-players=8', '--srv-bandwidth=1', '--cl-bandwidth=2', '--ip=10.0.0.1',
-                       f'--port={p}', '--spy-lan-port=0', f'--spy-port={spy}', '--game-time=5',
-                       '--score-lim=6', '--round-num=7', '--srv-passwd', '--no-remote-admin',
-                       '--no-rcon')
-    assert r == OK
+        assert s.start(name='Two', max_players=8, server_internet=None, srv_bandwidth=1,
+                       cl_bandwidth=2, ip='10.0.0.1', spy_lan_port=0, game_time=5, score_lim=6,
+                       round_num=7, punk_buster=None, srv_passwd=True, remote_admin_passwd=None,
+                       rcon_username=None, rcon_password=None, rcon_port=None, no_remote_admin=True,
+                       no_rcon=True) == OK
     assert fx.wait_until(lambda: s.running() and read_pid(f'{s.cfg}/server.pid') != first), s.log()
     assert s.settings() == settings_file('"Two"', 8, 0, 1, 2, '10.0.0.1', p, spy, 5, 6, 7, 0, '""')
     assert open(f'{s.cfg}/srderr.log').read() == 'standin up\nstandin up\n'
@@ -213,9 +210,8 @@ NASTY = 'a/b & c\\d \'e\' "f" $HOME * %s \\n\\c\\0101 `id` ~!'
 def test_settings_are_rewritten_in_place_or_appended(server):
     s = server()
     file = f'{s.cfg}/settings/serversettings.con'
-    with open(file, 'w', encoding='latin-1') as f:
-        f.write('rem sv.password "x"\nsv.password "a"\n\t  sv.password\t"b\xff" trailing \xe9\n'
-                'sv.passwordX "keep"\nsvXpassword 7\n\nsv.maxPlayers\n# end')
+    write(file, 'rem sv.password "x"\nsv.password "a"\n\t  sv.password\t"b\xff" trailing \xe9\n'
+          'sv.passwordX "keep"\nsvXpassword 7\n\nsv.maxPlayers\n# end')
     fx.sh(f'chown {s.host.login} {fx.q(file)}')
     assert s.start(srv_dir=s.host.home, srv_passwd=NASTY, name=NASTY) == ('Test on exec server failed\n', '', 1)
     # Every line of the key gets the value, "." matching any character (svX);
@@ -248,9 +244,8 @@ def test_stop_kills_what_the_pid_files_describe_and_nothing_else(server, host):
     s = server()
 
     def stop_with(server_pid, start_pid):
-        for name, pid in (('server.pid', server_pid), ('start.pid', start_pid)):
-            with open(f'{s.cfg}/{name}', 'w') as f:
-                f.write(str(pid))
+        write(f'{s.cfg}/server.pid', server_pid)
+        write(f'{s.cfg}/start.pid', start_pid)
         assert s.stop() == OK
         assert s.stopped(('settings', 'stop.sh'))
     # Other processes of the account, one even of a neighbouring directory.
@@ -321,8 +316,7 @@ def test_stop_keeps_the_run_files_of_a_process_that_survives(server):
                           f'{s.cfg}/settings/serversettings.con'])
     try:
         assert fx.wait_until(lambda: 'serversettings' in cmdline(p.pid))
-        with open(f'{s.cfg}/server.pid', 'w') as f:
-            f.write(str(p.pid))
+        write(f'{s.cfg}/server.pid', p.pid)
         assert s.stop() == (f'Stop server failed: process {p.pid} survives signal 9\n', '', 1)
         assert read_pid(f'{s.cfg}/server.pid') == p.pid
         assert s.start() == (f'Stop server failed: process {p.pid} survives signal 9\n', '', 1)
@@ -346,14 +340,12 @@ def test_status_tells_a_running_server_by_its_pid_file(server, host):
     assert s.stop() == OK
     # A stale pid file, one naming another process, a pipe in its place.
     stranger = deaf(host, 'unrelated')
-    for planted in ('12345678', str(stranger.pid), None):
-        if planted:
-            with open(f'{s.cfg}/server.pid', 'w') as f:
-                f.write(planted)
-        else:
-            os.remove(f'{s.cfg}/server.pid')
-            os.mkfifo(f'{s.cfg}/server.pid')
+    for planted in ('12345678', str(stranger.pid)):
+        write(f'{s.cfg}/server.pid', planted)
         assert status(s) == ('stopped\n', '', 0)
+    os.remove(f'{s.cfg}/server.pid')
+    os.mkfifo(f'{s.cfg}/server.pid')
+    assert status(s) == ('stopped\n', '', 0)
     stranger.kill()
 
 
@@ -372,8 +364,7 @@ def test_console_lines_reach_the_server_and_only_then(server, host, root):
     deafened = deaf(host, s.cfg + '/settings/serversettings.con')
     os.mkfifo(f'{s.cfg}/server-stdin')
     fx.sh(f'chown {host.login} {fx.q(s.cfg)}/server-stdin')
-    with open(f'{s.cfg}/server.pid', 'w') as f:
-        f.write(str(deafened.pid))
+    write(f'{s.cfg}/server.pid', deafened.pid)
     assert host.run(*console, '--line=say hi', timeout=30) == (
         f'Server does not read its console: {s.cfg}/server-stdin\n', '', 1)
     deafened.kill()
