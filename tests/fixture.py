@@ -1,9 +1,8 @@
-"""Real hosts for the end-to-end tests, the demo and the benchmarks: OpenSSH
-servers on loopback addresses with a real account, listeners that are not
-(or not quite) SSH, an HTTP server handing out game packages, and the
-stand-in game server.  Every process it starts ends with the process that
-started it, however that ends.  scripts/fixture_host.py brings one host up
-for the demo and the benchmarks."""
+"""Real hosts for the end-to-end tests (and, through scripts/fixture_host.py,
+the demo and the benchmarks): OpenSSH servers on loopback addresses with a
+real account, listeners that are not quite SSH, an HTTP server handing out
+game packages, and the stand-in game server.  Every process it starts ends
+with the process that started it, however that ends."""
 import ctypes
 import functools
 import http.server
@@ -21,11 +20,12 @@ TESTS = os.path.dirname(os.path.abspath(__file__))
 BF2CTL = os.environ.get('BF2CTL', os.path.join(TESTS, '..', 'build', 'bf2ctl'))
 PASSWORD = "se cret'pw"  # a blank and a quote, so that quoting matters
 Result = namedtuple('Result', 'out err status')
+q = shlex.quote
 
 
 def net():
-    """This process's own block 127.0.N.0/24: runs of several build trees
-    and pytest-xdist workers take different blocks."""
+    """This process's own block 127.0.N.0/24, apart from other build trees
+    (BF2_TEST_NET) and other pytest-xdist workers."""
     worker = os.environ.get('PYTEST_XDIST_WORKER', 'gw0')
     return int(os.environ.get('BF2_TEST_NET', '50')) + int(worker[2:])
 
@@ -39,8 +39,7 @@ def fail(what):
 
 
 def sh(script, input=None, check=True, timeout=120):
-    """Runs script under /bin/sh; its output as text.  check: a failure is a
-    fixture failure naming the script."""
+    """/bin/sh -c script; with check, a failure is a fixture failure."""
     p = subprocess.run(['/bin/sh', '-c', script], input=input, capture_output=True, text=True,
                        errors='surrogateescape', timeout=timeout)
     if check and p.returncode != 0:
@@ -48,31 +47,22 @@ def sh(script, input=None, check=True, timeout=120):
     return p
 
 
-def q(value):
-    return shlex.quote(value)
-
-
-def _die_with_parent():
-    ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
-
-
-def daemon(argv, **kw):
+def daemon(argv):
     return subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent, **kw)
+                            stderr=subprocess.DEVNULL,
+                            preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGTERM))
 
 
 def wait_until(done, seconds=10, step=0.02):
     deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if done():
-            return True
+    while time.monotonic() < deadline and not done():
         time.sleep(step)
     return done()
 
 
 def run(args, password=PASSWORD, timeout=120, input=None):
-    """Runs bf2ctl with args; password None leaves BF2_PASSWD unset.  A run
-    that outlives timeout fails the test with a stack of the hung process."""
+    """bf2ctl with args; password None leaves BF2_PASSWD unset.  A run that
+    outlives timeout fails the test with a stack of the hung process."""
     env = {k: v for k, v in os.environ.items() if k != 'BF2_PASSWD'}
     if password is not None:
         env['BF2_PASSWD'] = password
@@ -81,13 +71,11 @@ def run(args, password=PASSWORD, timeout=120, input=None):
     try:
         out, err = p.communicate(input, timeout)
     except subprocess.TimeoutExpired:
-        stack = subprocess.run(['gdb', '-p', str(p.pid), '-batch', '-ex', 'thread apply all bt'],
-                               capture_output=True, text=True).stdout
-        p.kill()
-        p.communicate()
+        stack = sh(f'gdb -p {p.pid} -batch -ex "thread apply all bt"', check=False).stdout
+        p.kill(), p.wait()
         raise AssertionError(f'bf2ctl {args} still ran after {timeout} s:\n{stack}')
-    decode = functools.partial(bytes.decode, errors='surrogateescape')
-    return Result(decode(out), decode(err), p.returncode)
+    return Result(out.decode(errors='surrogateescape'), err.decode(errors='surrogateescape'),
+                  p.returncode)
 
 
 class Account:
@@ -115,8 +103,7 @@ class Sshd:
     live = []
 
     def __init__(self, listen, password_auth=True, extra='', netns=None):
-        self.listen = listen
-        self.dir = tempfile.mkdtemp(prefix='bf2sshd.')
+        self.listen, self.dir = listen, tempfile.mkdtemp(prefix='bf2sshd.')
         d = self.dir
         sh(f'ssh-keygen -q -t ed25519 -N "" -f {d}/host_ed25519 && '
            f'ssh-keygen -q -t ecdsa -N "" -f {d}/host_ecdsa && mkdir -p /run/sshd')
@@ -146,11 +133,8 @@ class Sshd:
             return False
 
     def log(self):
-        try:
-            with open(f'{self.dir}/sshd.log', errors='replace') as f:
-                return f.read()
-        except FileNotFoundError:
-            return ''
+        path = f'{self.dir}/sshd.log'
+        return open(path, errors='replace').read() if os.path.exists(path) else ''
 
     def sessions(self):
         """Channel sessions opened so far (one per remote command)."""
@@ -165,11 +149,10 @@ class Sshd:
 
 class Listener:
     """Accepts on (host, port) and sends reply, then closes; reply None keeps
-    every connection open and silent, hold keeps it open and silent after
-    the reply."""
+    every connection open and silent, hold keeps it so after the reply."""
 
     def __init__(self, host, port, reply, hold=False):
-        self.sock = socket.create_server((host, port), reuse_port=False)
+        self.sock = socket.create_server((host, port))
         self.reply, self.hold, self.held = reply, hold, []
         threading.Thread(target=self._serve, daemon=True).start()
 
@@ -187,9 +170,8 @@ class Listener:
                 client.close()
 
     def stop(self):
-        self.sock.close()
-        for c in self.held:
-            c.close()
+        for s in [self.sock, *self.held]:
+            s.close()
 
 
 class Netns:
@@ -213,8 +195,7 @@ class Netns:
     def down(self):
         sh(f'ip -n {self.name} link set {self.name}p down')
 
-    def remove(self):
-        # The veth pair goes with the namespace.
+    def remove(self):  # the veth pair goes with the namespace
         sh(f'ip netns del {self.name} 2>/dev/null; ip link del {self.name}h 2>/dev/null; true')
 
 
@@ -237,24 +218,21 @@ class Host:
         return path
 
 
-# Game server packages: a bf2/ tree whose files are all mode 644, so that
-# only the install step's chmod makes them runnable; fixinstall.sh leaves a
-# trace file to show it ran.
+# A game server package's bf2/ tree: all files mode 644, so that only the
+# install step's chmod makes them runnable; fixinstall.sh leaves a trace.
 INSTALLED_TREE = ['.', './bf2_lnxded.dynamic', './bf2_lnxded.static', './fixinstall.sh',
                   './fixinstall.trace', './mods', './mods/bf2', './mods/bf2/init.con', './start.sh']
 
 
-def make_tree(dir, omit=None, start_sh="#!/bin/sh\necho started\n"):
-    t = f'{dir}/bf2'
-    os.makedirs(f'{t}/mods/bf2')
-    files = {'start.sh': start_sh, 'bf2_lnxded.dynamic': 'dynamic server\n',
-             'bf2_lnxded.static': 'static server\n', 'mods/bf2/init.con': 'init\n',
-             'fixinstall.sh': '#!/bin/sh\necho fixinstall ran > fixinstall.trace\n'}
-    for name, text in files.items():
+def make_tree(dir, omit=None):
+    os.makedirs(f'{dir}/bf2/mods/bf2')
+    for name, text in {'start.sh': '#!/bin/sh\necho started\n', 'bf2_lnxded.static': 'static\n',
+                       'bf2_lnxded.dynamic': 'dynamic\n', 'mods/bf2/init.con': 'init\n',
+                       'fixinstall.sh': '#!/bin/sh\necho ran > fixinstall.trace\n'}.items():
         if name != omit:
-            with open(f'{t}/{name}', 'w') as f:
+            with open(f'{dir}/bf2/{name}', 'w') as f:
                 f.write(text)
-    sh(f'chmod -R u=rwX,go=rX {q(t)}')
+    sh(f'chmod -R u=rwX,go=rX {q(dir)}/bf2')
 
 
 def make_packages(root):
@@ -270,13 +248,12 @@ def make_packages(root):
 
 
 class PackageServer:
-    """Serves root over HTTP on host:8080; a missing name answers 404.
-    "/hold/NAME" answers only once release(NAME) is called, so that a test
-    can look at a download in progress."""
+    """Serves root over HTTP on host:8080 (404 for a missing name);
+    "/hold/NAME" answers only once NAME is in released, so that a test can
+    look at a download in progress (NAME is in held meanwhile)."""
 
     def __init__(self, host, root):
-        self.root, self.host, self.requests = root, host, []
-        self.held, self.released = set(), set()
+        self.host, self.requests, self.held, self.released = host, [], set(), set()
         server = self
 
         class Handler(http.server.SimpleHTTPRequestHandler):
@@ -291,8 +268,8 @@ class PackageServer:
             def log_request(self, code='-', size='-'):
                 server.requests.append(f'"{self.requestline}" {code}')
 
-        self.httpd = http.server.ThreadingHTTPServer(
-            (host, 8080), functools.partial(Handler, directory=root))
+        self.httpd = http.server.ThreadingHTTPServer((host, 8080),
+                                                     functools.partial(Handler, directory=root))
         threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
 
     def url(self, path):
@@ -304,8 +281,8 @@ class PackageServer:
 
 
 def install_standin(srv_dir, owner, flags=''):
-    """srv_dir/start.sh runs the stand-in game server (tests/standin.py)
-    with flags.  exec: the game server's pid is the stand-in's own."""
+    """srv_dir/start.sh runs the stand-in game server with flags; exec, so
+    that the game server's pid is the stand-in's own."""
     os.makedirs(srv_dir, exist_ok=True)
     sh(f'install -m 644 {TESTS}/standin.py {q(srv_dir)}/standin.py')
     with open(f'{srv_dir}/start.sh', 'w') as f:
