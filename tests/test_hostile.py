@@ -11,24 +11,16 @@ from test_server import OK, ROOT, Server, as_account
 
 
 @pytest.fixture
-def victim(host):
-    """A file the runs must never write, and a way to plant things as the account."""
-    path = f'{host.home}/victim'
-    with open(path, 'w') as f:
-        f.write('precious\n')
-    fx.sh(f'chown {host.login} {path}')
-    yield path
-    os.remove(path)
-
-
-@pytest.fixture
 def server(host, request):
     s = Server(host, request.node.name[5:20], 9)
+    s.put('../victim', 'precious\n')  # a file of the account's no run may write
     yield s
     s.cleanup()
+    os.remove(f'{host.home}/victim')
 
 
-def test_root_may_check_but_not_write_into_the_account(root, server, packages, victim):
+def test_root_may_check_but_not_write_into_the_account(root, server, packages):
+    victim = f'{server.host.home}/victim'
     os.symlink(victim, f'{server.cfg}/stop.sh')
     for args in (['--stop', f'--cfg-dir={server.cfg}'], server.options(),
                  ['--install', f'--url={packages.url("server.tar.gz")}', f'--dir={server.cfg}'],
@@ -40,24 +32,15 @@ def test_root_may_check_but_not_write_into_the_account(root, server, packages, v
     assert root.run('--exec', '--cmd=id -u') == ('0\n\n0\n', '', 0)
 
 
-def plant(path, kind, victim):
-    if kind == 'symlink':
-        os.symlink(victim, path)
-    else:
-        os.mkfifo(path)
-        os.chmod(path, 0o666)
-
-
 # The account's own error log may well be a link; a pipe there is planted.
 @pytest.mark.parametrize('name, kind', [
     (name, kind) for name in ('stop.sh', 'start.sh', 'settings/serversettings.con.pre',
                               'server.pid', 'start.pid', 'srderr.log')
     for kind in ('symlink', 'fifo') if (name, kind) != ('srderr.log', 'symlink')])
-def test_planted_files_are_neither_followed_nor_waited_on(server, victim, name, kind):
-    plant(f'{server.cfg}/{name}', kind, victim)
-    with open(f'{server.cfg}/settings/serversettings.con', 'w') as f:
-        f.write('sv.serverName "x"\n')  # an existing key: the backup is made
-    fx.sh(f'chown -R {server.host.login} {fx.q(server.cfg)}')
+def test_planted_files_are_neither_followed_nor_waited_on(server, name, kind):
+    victim = f'{server.host.home}/victim'
+    os.symlink(victim, f'{server.cfg}/{name}') if kind == 'symlink' else os.mkfifo(f'{server.cfg}/{name}')
+    server.put('settings/serversettings.con', 'sv.serverName "x"\n')  # a key there: a backup is made
     assert server.start() == OK
     assert fx.wait_until(server.running), server.log()
     assert server.stop() == OK
@@ -76,8 +59,7 @@ def test_a_console_pipe_nobody_reads_cannot_hold_stop(server, host):
             os.write(fd, b'x' * 4096)
     except BlockingIOError:
         pass
-    with open(f'{server.cfg}/server.pid', 'w') as f:
-        f.write(str(reader.pid))
+    server.put('server.pid', reader.pid)
     assert server.stop() == OK  # the quit is lost, the wait ends, nothing of ours to kill
     os.close(fd)
     reader.kill()
@@ -86,9 +68,7 @@ def test_a_console_pipe_nobody_reads_cannot_hold_stop(server, host):
 def test_two_starts_at_once_leave_one_server_and_every_line(server):
     lines = ''.join(f'rem customer line {i}\n' for i in range(30))
     for _ in range(2):
-        with open(f'{server.cfg}/settings/serversettings.con', 'w') as f:
-            f.write(lines)
-        fx.sh(f'chown -R {server.host.login} {fx.q(server.cfg)}')
+        server.put('settings/serversettings.con', lines)
         results = []
         runs = [threading.Thread(target=lambda: results.append(server.start())) for _ in range(2)]
         for t in runs:
@@ -103,39 +83,27 @@ def test_two_starts_at_once_leave_one_server_and_every_line(server):
         assert fx.wait_until(server.stopped, 5)
 
 
-def test_a_lock_left_by_a_killed_run_is_taken_over(server, host):
-    lock = f'{server.cfg}/.bf2ctl.lock'
-    os.mkdir(lock)
-    with open(f'{lock}/owner', 'w') as f:
-        f.write('999999999\n')
-    fx.sh(f'chown -R {host.login} {fx.q(lock)}')
+def test_a_lock_is_taken_over_from_a_killed_run_and_waited_for_40_s_otherwise(server, host):
+    def lock(owner):
+        os.mkdir(f'{server.cfg}/.bf2ctl.lock')
+        fx.sh(f'chown {host.login} {fx.q(server.cfg)}/.bf2ctl.lock')
+        owner and server.put('.bf2ctl.lock/owner', owner)
+    lock(None)  # no owner: its run was killed in its first moment
     assert server.stop() == OK
-    os.mkdir(lock)  # no owner at all: its run was killed in its first moment
-    fx.sh(f'chown -R {host.login} {fx.q(lock)}')
+    lock(999999999)  # its holder is gone
     assert server.stop() == OK
-    assert not os.path.exists(lock)
-
-
-def test_a_start_waits_at_most_40_s_for_another(server, host):
-    lock = f'{server.cfg}/.bf2ctl.lock'
     holder = as_account(host, ['sleep', '100'])
-    os.mkdir(lock)
-    with open(f'{lock}/owner', 'w') as f:
-        f.write(f'{holder.pid}\n')
-    fx.sh(f'chown -R {host.login} {fx.q(lock)}')
-    assert server.start() == (
+    lock(holder.pid)
+    assert server.stop() == (
         'Configuration directory busy: another start or stop of it still runs after 40 s\n', '', 1)
     holder.kill()
-    assert not os.path.exists(f'{server.cfg}/stop.sh')
 
 
 def test_no_value_reaches_a_command_line(fake_tools, server):
     """Every remote command line, and every external command the scripts
     run, is logged by the fake host: no value may show in one."""
     log = f'{fake_tools.home}/argv.log'
-    with open(f'{server.cfg}/settings/serversettings.con', 'w') as f:
-        f.write('sv.serverName "old"\nsv.password "old"\n')  # rewritten, not appended
-    fx.sh(f'chown -R {fake_tools.login} {fx.q(server.cfg)}')
+    server.put('settings/serversettings.con', 'sv.serverName "old"\nsv.password "old"\n')  # rewritten
     for tool in ('awk', 'sed', 'grep', 'cat', 'cp', 'mv', 'rm', 'mkdir', 'tail', 'tr', 'sh',
                  'chmod', 'sleep', 'id', 'kill', 'nohup', 'wc', 'mkfifo', 'printf', 'echo'):
         path = subprocess.run(['sh', '-c', f'command -v {tool}'], capture_output=True,

@@ -107,6 +107,11 @@ class Server:
     def settings(self):
         return open(f'{self.cfg}/settings/serversettings.con').read()
 
+    def put(self, name, text):
+        """A file of the account's in the configuration directory."""
+        write(f'{self.cfg}/{name}', text)
+        fx.sh(f'chown {self.host.login} {fx.q(self.cfg)}/{name}')
+
     def cleanup(self):
         for pid in processes_with(self.cfg):
             os.kill(int(pid), 9)
@@ -210,9 +215,8 @@ NASTY = 'a/b & c\\d \'e\' "f" $HOME * %s \\n\\c\\0101 `id` ~!'
 def test_settings_are_rewritten_in_place_or_appended(server):
     s = server()
     file = f'{s.cfg}/settings/serversettings.con'
-    write(file, 'rem sv.password "x"\nsv.password "a"\n\t  sv.password\t"b\xff" trailing \xe9\n'
-          'sv.passwordX "keep"\nsvXpassword 7\n\nsv.maxPlayers\n# end')
-    fx.sh(f'chown {s.host.login} {fx.q(file)}')
+    s.put('settings/serversettings.con', 'rem sv.password "x"\nsv.password "a"\n'
+          '\t  sv.password\t"b\xff" trailing \xe9\nsv.passwordX "keep"\nsvXpassword 7\n\nsv.maxPlayers\n# end')
     assert s.start(srv_dir=s.host.home, srv_passwd=NASTY, name=NASTY) == ('Test on exec server failed\n', '', 1)
     # Every line of the key gets the value, "." matching any character (svX);
     # a key alone on its line has no separator, so the setting is appended,
