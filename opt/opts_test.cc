@@ -23,20 +23,6 @@ std::string kinds(const char* word) {
   return s;
 }
 
-TEST(OptsTest, LoadsUpToTheCountOrTheFirstNullEntry) {
-  // hole: the entry set to null, or -1; argc -1: the null-terminated form.
-  struct { int hole, argc; const char* want; } rows[] = {
-      {-1, 0, ""}, {-1, 1, "prog"}, {-1, 3, "prog[--a][-b]"}, {-1, -1, "prog[--a][-b][-c]"},
-      {2, 4, "prog[--a]"}, {2, -1, "prog[--a]"}, {0, 2, ""}, {0, -1, ""}};
-  for (const auto& r : rows) {
-    TestArgv a({"prog", "--a", "-b", "-c"});
-    if (r.hole >= 0) a.ptrs[r.hole] = nullptr;
-    TOpts o = r.argc < 0 ? TOpts(a.argv()) : TOpts(a.argv(), r.argc);
-    EXPECT_EQ(loaded(o), r.want) << r.hole << " " << r.argc;
-  }
-  EXPECT_EQ(loaded(TOpts(nullptr, 3)), "");
-}
-
 TEST(OptsTest, ClassifiesEachWord) {
   const char* options[][2] = {
       {"--exec", "--exec="}, {"--address=10.0.0.1", "--address=10.0.0.1"},

@@ -64,31 +64,5 @@ TEST(ParsingTest, ReportsWhatTheLookupsLeaveUnaccepted) {
   }
 }
 
-int calls = 0;
-bool takes_login(P s) { return ++calls, s("login", req_arg), s.end(), true; }
-bool declines(P) { return ++calls, false; }
-
-TEST(ParsingTest, DispatchRunsTheFirstPresentCommandThatTakesIt) {
-  P p = session({"--copy-file", "--login=u", "--help"});
-  calls = 0;
-  EXPECT_TRUE((p("exec", no_arg) >> takes_login) || (p("copy-file", no_arg) >> declines) ||
-              (p("help", no_arg) >> takes_login) || (p("stop", no_arg) >> takes_login));
-  EXPECT_EQ(calls, 2);  // exec absent, copy-file declined, help took over
-  // The handler's end() worked on the shared sets and emptied them.
-  EXPECT_EQ(error_of([&] { p.end(); }), "Unknown option '--copy-file'");
-}
-
-TEST(ParsingTest, ShiftStaysWithinTheWordList) {
-  P p = session({"a", "b", "c"});
-  auto pos = p.opts().words_begin();
-  EXPECT_FALSE(shift(p, pos, 4));  // would leave the list: refused
-  EXPECT_TRUE(shift(p, pos, 2));
-  EXPECT_TRUE(shift(p, pos, -1));
-  EXPECT_EQ(*pos, "b");
-  EXPECT_FALSE(shift(p, pos, 2));  // lands on the end
-  EXPECT_FALSE(shift(p, pos, -1));  // no step from the end
-  EXPECT_EQ(pos, p.opts().words_end());
-}
-
 }  // namespace
 }  // namespace zelto::opt

@@ -144,6 +144,11 @@ def test_start_restart_stop(server):
     assert s.settings() == settings_file('"My \'best\' server"', 16, 1, 100, 200, '127.0.0.1', p,
                                          spy, 30, 250, 3, 1, '"se cret"')
     first = read_pid(f'{s.cfg}/server.pid')
+    r = s.host.run('--status', f'--cfg-dir={s.cfg}//')  # any spelling
+    m = re.fullmatch(rf'running\npid: {first}\nuptime: ([0-9]+)\nmemory-kb: ([0-9]+)\n', r.out)
+    assert m and r[1:] == ('', 0) and 2 <= int(m[1]) <= 30 and int(m[2]) > 1000, r
+    assert s.host.run('--console', f'--cfg-dir={s.cfg}', "--line=say 'hello' $HOME") == OK
+    assert fx.wait_until(lambda: s.log().endswith("console say 'hello' $HOME\n"), 5), s.log()
     # Again without flags, with an empty server password and neither remote
     # admin nor rcon, whose port another process holds: the first server
     # quits, a new one runs, the settings change in place.
@@ -158,7 +163,9 @@ def test_start_restart_stop(server):
     assert open(f'{s.cfg}/srderr.log').read() == 'standin up\nstandin up\n'
     for _ in range(2):  # stopped, then stopped again with nothing running
         assert s.stop() == OK
-        assert s.log() == 2 * (s.log_head() + 'console quit\nexit quit\n')
+        assert s.log() == s.log_head() + "console say 'hello' $HOME\n" + 'console quit\nexit quit\n' + \
+            s.log_head() + 'console quit\nexit quit\n'
+        assert status(s) == ('stopped\n', '', 0)
         assert fx.wait_until(s.stopped, 5)
 
 
@@ -332,43 +339,26 @@ def status(s):
     return s.host.run('--status', f'--cfg-dir={s.cfg}')
 
 
-def test_status_tells_a_running_server_by_its_pid_file(server, host):
+def test_status_and_console_go_by_the_pid_file_alone(server, host, root):
     s = server()
-    assert status(s) == ('stopped\n', '', 0)
-    assert s.start() == OK
-    r = status(s)
-    pid = read_pid(f'{s.cfg}/server.pid')
-    m = re.fullmatch(rf'running\npid: {pid}\nuptime: ([0-9]+)\nmemory-kb: ([0-9]+)\n', r.out)
-    assert m and r[1:] == ('', 0) and 2 <= int(m[1]) <= 30 and int(m[2]) > 1000, r
-    assert s.host.run('--status', f'--cfg-dir={s.cfg}//') == r  # any spelling
-    assert s.stop() == OK
+    console = ['--console', f'--cfg-dir={s.cfg}']
+    assert host.run(*console, '--line=say hi') == ('Server is not running\n', '', 1)
+    assert root.run(*console, '--line=say root') == ROOT
     # A stale pid file, one naming another process, a pipe in its place.
     stranger = deaf(host, 'unrelated')
     for planted in ('12345678', str(stranger.pid)):
-        write(f'{s.cfg}/server.pid', planted)
+        s.put('server.pid', planted)
         assert status(s) == ('stopped\n', '', 0)
     os.remove(f'{s.cfg}/server.pid')
     os.mkfifo(f'{s.cfg}/server.pid')
     assert status(s) == ('stopped\n', '', 0)
     stranger.kill()
-
-
-def test_console_lines_reach_the_server_and_only_then(server, host, root):
-    s = server()
-    console = ['--console', f'--cfg-dir={s.cfg}']
-    assert host.run(*console, '--line=say hi') == ('Server is not running\n', '', 1)
-    assert host.run(*console, '--line=a\rb') == ('Console line holds a line break\n', '', 1)
-    assert s.start() == OK
-    assert fx.wait_until(s.running), s.log()
-    assert host.run(*console, "--line=say 'hello' $HOME") == OK
-    assert root.run(*console, '--line=say root') == ROOT
-    assert fx.wait_until(lambda: s.log().endswith("console say 'hello' $HOME\n"), 5), s.log()
-    assert s.stop() == OK
     # A configuration process that does not read its console pipe.
+    os.remove(f'{s.cfg}/server.pid')
     deafened = deaf(host, s.cfg + '/settings/serversettings.con')
     os.mkfifo(f'{s.cfg}/server-stdin')
     fx.sh(f'chown {host.login} {fx.q(s.cfg)}/server-stdin')
-    write(f'{s.cfg}/server.pid', deafened.pid)
+    s.put('server.pid', deafened.pid)
     assert host.run(*console, '--line=say hi', timeout=30) == (
         f'Server does not read its console: {s.cfg}/server-stdin\n', '', 1)
     deafened.kill()
