@@ -10,24 +10,12 @@ import pytest
 import fixture as fx
 
 
-@pytest.fixture(scope='module')
-def pubkey_only():
-    sshd = fx.Sshd(fx.address(2) + ':22', password_auth=False)
-    yield sshd
-    sshd.stop()
-
-
-@pytest.fixture(scope='module')
-def not_ssh():
-    listener = fx.Listener(fx.address(3), 22, b'HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n')
-    yield fx.address(3)
-    listener.stop()
-
-
-def test_each_session_failure_is_reported_on_its_real_cause(host, pubkey_only, not_ssh):
+def test_each_session_failure_is_reported_on_its_real_cause(host):
     def check_host(address, password=host.account.password):
         return fx.run([f'--address={address}', f'--login={host.login}', '--check-host'], password)
-    pubkey = fx.address(2)
+    pubkey, not_ssh = fx.address(2), fx.address(3)
+    sshd = fx.Sshd(pubkey + ':22', password_auth=False)
+    listener = fx.Listener(not_ssh, 22, b'HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n')
     assert check_host('no-such-host.invalid') == ('Failed to get network host entry\n', '', 1)
     assert check_host(fx.address(4)) == ('Failed to connect\n', '', 1)
     assert check_host(not_ssh) == ('Failure establishing SSH session\n', '', 1)
@@ -37,6 +25,7 @@ def test_each_session_failure_is_reported_on_its_real_cause(host, pubkey_only, n
         'authentication method.\n', '', 1)
     assert check_host(host.address, 'wrong password') == ('Authentication failed\n', '', 1)
     assert check_host(host.address, '') == ('Authentication failed\n', '', 1)
+    sshd.stop(), listener.stop()
 
 
 @pytest.mark.parametrize('cmd, printed', [
@@ -68,11 +57,10 @@ def test_exec_input_of_any_size_reaches_the_command_whole(host):
 
 def test_exec_output_on_both_streams_never_stalls(host):
     # Reading one stream to its end first deadlocks once the other fills the
-    # shared window: the run would hit the time-out.
-    r = host.run('--exec', "--cmd=head -c 200000 /dev/zero | tr '\\000' e >&2; echo done", timeout=60)
-    assert r.out == 'done\n' + 'e' * 200000 + '\n0\n'
-    r = host.run('--exec', "--cmd=head -c 3000000 /dev/zero | tr '\\000' o")
-    assert r.out == 'o' * 3000000 + '\n0\n'
+    # shared window (2 MB): the run would hit the time-out.
+    r = host.run('--exec', "--cmd=head -c 3000000 /dev/zero | tr '\\000' e >&2;"
+                 " head -c 3000000 /dev/zero | tr '\\000' o", timeout=60)
+    assert r.out == 'o' * 3000000 + 'e' * 3000000 + '\n0\n'
 
 
 @pytest.mark.parametrize('uname, printed', [
@@ -100,16 +88,15 @@ def test_check_on_root_is_only_an_exact_zero(fake_tools, id, printed):
 
 
 def test_host_checks_on_the_real_host(host):
-    assert host.run('--check-host') == ('suitable\n', '', 0)
-    assert host.run('--check-on-root') == ('not root\n', '', 0)
+    assert host.run('--check-host') + host.run('--check-on-root') == (
+        'suitable\n', '', 0, 'not root\n', '', 0)
 
 
 @pytest.fixture
 def uploads(host, tmp_path):
     """A remote directory of the account and a local one."""
-    remote = host.mkdir(f'{host.home}/uploads')
-    yield remote, str(tmp_path)
-    fx.sh(f'rm -rf {remote}')
+    yield host.mkdir(f'{host.home}/uploads'), str(tmp_path)
+    fx.sh(f'rm -rf {host.home}/uploads')
 
 
 @pytest.mark.parametrize('size', [0, 2000, 2001, 1048577, 64 << 20])
@@ -122,20 +109,15 @@ def test_copy_file_sends_files_of_every_size_whole(host, uploads, size):
     assert oct(os.stat(to).st_mode & 0o7777) == '0o640'
 
 
-@pytest.mark.parametrize('source, line', [
-    ('none', 'Unable to define file size'),
-    ('.', 'Not a regular file: {}'), ('fifo', 'Not a regular file: {}'),
-    ('/dev/zero', 'Not a regular file: {}'), ('/dev/null', 'Not a regular file: {}'),
-])
-def test_copy_file_refuses_a_source_that_is_no_regular_file(host, uploads, source, line):
+@pytest.mark.parametrize('source', ['none', '.', 'fifo', '/dev/zero', '/dev/null'])
+def test_copy_file_refuses_a_source_that_is_no_regular_file(host, uploads, source):
     remote, local = uploads
     os.mkfifo(f'{local}/fifo')
     path = os.path.join(local, source)
-    with open(f'{remote}/target', 'w') as f:
-        f.write('old')
-    assert host.run('--copy-file', f'--from={path}', f'--to={remote}/target') == (
-        line.format(path) + '\n', '', 1)
-    assert open(f'{remote}/target').read() == 'old'
+    fx.sh(f'echo old > {remote}/target')
+    line = 'Unable to define file size' if source == 'none' else f'Not a regular file: {path}'
+    assert host.run('--copy-file', f'--from={path}', f'--to={remote}/target') == (line + '\n', '', 1)
+    assert open(f'{remote}/target').read() == 'old\n'
 
 
 def test_copy_file_replaces_what_is_planted_at_the_target_without_following_it(host, uploads):
@@ -174,6 +156,5 @@ def test_copy_file_failures_leave_the_old_target(host, uploads):
                          env={'BF2_PASSWD': host.account.password}, stdout=subprocess.DEVNULL)
     assert fx.wait_until(lambda: any(os.path.getsize(f) > 1000000 for f in
                                      glob.glob(f'{remote}/.bf2ctl-upload.*/file')), 60)
-    p.kill()
-    p.wait()
+    p.kill(), p.wait()
     assert open(f'{remote}/f').read() == 'old\n'
