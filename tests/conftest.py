@@ -16,25 +16,22 @@ for tool in ('/usr/sbin/sshd', '/usr/sbin/useradd', '/usr/bin/makeself', '/usr/b
 
 @pytest.fixture(scope='session')
 def account():
-    a = fx.Account(f'bf2t{fx.net()}')
-    yield a
+    yield (a := fx.Account(f'bf2t{fx.net()}'))
     a.remove()
 
 
 @pytest.fixture(scope='session')
 def host(account):
     """The test account on a password sshd at port 22."""
-    sshd = fx.Sshd(fx.address(1) + ':22')
-    yield fx.Host(sshd, account)
+    yield fx.Host(sshd := fx.Sshd(fx.address(1) + ':22'), account)
     sshd.stop()
 
 
 @pytest.fixture(scope='session')
 def root(host):
     """A second name for uid 0, with a password drawn per run, on the test host."""
-    account = fx.Account(f'bf2su{fx.net()}', secrets.token_hex(8) + " '", superuser=True)
-    yield fx.Host(host.sshd, account)
-    account.remove()
+    yield fx.Host(host.sshd, a := fx.Account(f'bf2su{fx.net()}', secrets.token_hex(8) + " '", True))
+    a.remove()
 
 
 @pytest.fixture(scope='session')
@@ -50,11 +47,8 @@ def fake_host(account):
     h = fx.Host(sshd, account)
     h.bin, h.commands = bin, bin + '.log'
 
-    def tool(name, script):
-        with open(f'{bin}/{name}', 'w') as f:
-            f.write(f'#!/bin/sh\n{script}\n')
-        os.chmod(f'{bin}/{name}', 0o755)
-    h.tool = tool
+    h.tool = lambda name, script: fx.sh(f'printf "#!/bin/sh\\n%s\\n" {fx.q(script)} >{bin}/{name}'
+                                        f' && chmod 755 {bin}/{name}')
     yield h
     sshd.stop()
     shutil.rmtree(bin)
@@ -74,8 +68,7 @@ def packages():
     root = tempfile.mkdtemp(prefix='bf2www.')
     os.chmod(root, 0o755)
     fx.make_packages(root)
-    server = fx.PackageServer(fx.address(6), root)
-    yield server
+    yield (server := fx.PackageServer(fx.address(6), root))
     server.stop()
     shutil.rmtree(root)
 

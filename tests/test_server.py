@@ -121,13 +121,8 @@ class Server:
 @pytest.fixture
 def server(host, request):
     made = []
-
-    def make(flags='', slot=None):
-        s = Server(host, request.node.name[5:25] + str(len(made)),
-                   len(made) if slot is None else slot, flags)
-        made.append(s)
-        return s
-    yield make
+    yield lambda flags='': made.append(Server(host, request.node.name[5:25] + str(len(made)),
+                                              len(made), flags)) or made[-1]
     for s in made:
         s.cleanup()
 
