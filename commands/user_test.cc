@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <numeric>
 #include <set>
 #include <tuple>
 
@@ -30,35 +29,19 @@ TEST(RandomChars, PasswordsAndSaltsKeepTheirLengthsAndCoverTheirWholeSets)
 TEST(HashPassword, IsSha512CryptOfThePasswordWithAFreshSalt)
 {
     const std::string hash = hash_password("aB3dE6gH9j");
-    const std::string alphabet = "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    ASSERT_EQ(hash.size(), 3u + 16 + 1 + 86) << hash;
     EXPECT_EQ(hash.substr(0, 3), "$6$");
-    EXPECT_EQ(hash[19], '$');
-    EXPECT_EQ(hash.find_first_not_of(alphabet, 3), 19u) << hash;
-    EXPECT_EQ(hash.find_first_not_of(alphabet, 20), std::string::npos) << hash;
     EXPECT_EQ(crypt("aB3dE6gH9j", hash.c_str()), hash);
     EXPECT_NE(hash_password("aB3dE6gH9j").substr(0, 19), hash.substr(0, 19));
 }
 
-TEST(NameNumbers, EveryNumberFrom1000To9999ExactlyOnceInRandomOrderThenZero)
-{
-    TNameNumbers numbers;
-    std::vector<int> drawn(9000), expected(9000);
-    for (int& n : drawn)
-        n = numbers.next();
-    EXPECT_EQ(numbers.next(), 0);
-    EXPECT_FALSE(std::is_sorted(drawn.begin(), drawn.begin() + 100));
-    std::sort(drawn.begin(), drawn.end());
-    std::iota(expected.begin(), expected.end(), 1000);
-    EXPECT_EQ(drawn, expected);
-}
-
-TEST(FindNumberedName, TriesEachNameOnceThenGivesUpWithOneLine)
+TEST(FindNumberedName, TriesEachNameOnceInRandomOrderThenGivesUpWithOneLine)
 {
     std::set<std::string> tried;
+    std::vector<std::string> order;
     try {
         find_numbered_name([&](const std::string& name) {
             EXPECT_TRUE(tried.insert(name).second) << name << " tried twice";
+            order.push_back(name);
             return false;
         });
         ADD_FAILURE() << "found a name although none is free";
@@ -69,6 +52,7 @@ TEST(FindNumberedName, TriesEachNameOnceThenGivesUpWithOneLine)
     EXPECT_EQ(tried.size(), 9000u);
     EXPECT_EQ(*tried.begin(), "bf2_1000");
     EXPECT_EQ(*tried.rbegin(), "bf2_9999");
+    EXPECT_FALSE(std::is_sorted(order.begin(), order.begin() + 100));
     EXPECT_EQ(find_numbered_name([](const std::string& name) { return name == "bf2_4242"; }),
               "bf2_4242");
 }
