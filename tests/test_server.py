@@ -230,6 +230,18 @@ def test_settings_are_rewritten_in_place_or_appended(server):
     assert not os.path.exists(file + '.pre')
 
 
+def test_a_failed_rewrite_loses_no_line(server, fake_tools):
+    # The rewrite (the awk run that is given the value) fails after its
+    # redirection has emptied the file: the backup is put back first, then
+    # every setting is appended.
+    s = server()
+    s.put('settings/serversettings.con', '# mine\nsv.maxPlayers 32\n')
+    fake_tools.tool('awk', '[ -z "$BF2_VALUE" ] || { echo "awk: broken" >&2; exit 2; }; exec /usr/bin/awk "$@"')
+    assert fake_tools.run(*s.options(srv_dir=s.host.home)) == ('Test on exec server failed\n', '', 1)
+    assert s.settings().startswith('# mine\nsv.maxPlayers 32\n\nsv.serverName "My \'best\' server"\n')
+    assert s.settings().count('\nsv.maxPlayers 16\n') == 1
+
+
 def as_account(host, argv):
     """A process of the test account."""
     uid, gid = int(fx.sh(f'id -u {host.login}').stdout), int(fx.sh(f'id -g {host.login}').stdout)
