@@ -7,13 +7,17 @@ b() { "$bf2ctl" --address="$BF2_HOST" --login="$BF2_LOGIN" "$@"; }
 remote_dir="$BF2_HOME/bench"
 mkdir -p "$remote_dir" && chown "$BF2_LOGIN" "$remote_dir"
 
-echo "== copy-file of 256 MiB (median of 3, interleaved)"
+# Every upload makes a new file: bf2ctl renames a whole upload over its
+# target, and an scp that overwrote in place would skip the allocation.
+echo "== copy-file of 256 MiB to a new file (median of 3, interleaved)"
 head -c $((256 << 20)) /dev/urandom >"$work/big"
 : >"$work/t_ours"; : >"$work/t_scp"; : >"$work/t_scp_legacy"
 for _ in 1 2 3; do
+  rm -f "$remote_dir/ours" "$remote_dir/scp"; sync
   seconds b --copy-file --from="$work/big" --to="$remote_dir/ours" >>"$work/t_ours"
   seconds sshpass -p "$BF2_PASSWD" scp -q "${ssh_opts[@]}" "$work/big" \
     "$BF2_LOGIN@$BF2_HOST:$remote_dir/scp" >>"$work/t_scp"
+  rm -f "$remote_dir/scp"; sync
   seconds sshpass -p "$BF2_PASSWD" scp -O -q "${ssh_opts[@]}" "$work/big" \
     "$BF2_LOGIN@$BF2_HOST:$remote_dir/scp" >>"$work/t_scp_legacy"
 done
