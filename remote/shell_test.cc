@@ -1,8 +1,17 @@
 #include "remote/shell.h"
 
+#include "driver/tuerror.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
+
+TEST(ChkAbsPath, OnlyALeadingSlashPasses)
+{
+    EXPECT_NO_THROW(chk_abs_path("/"));
+    for (const char* path : {"", "relative", " /x", "~/x"})
+        EXPECT_THROW(chk_abs_path(path), TUError) << path;
+}
 
 TEST(ShellStr, EveryByteSurvivesARealShell)
 {

@@ -60,14 +60,15 @@ def wait_until(done, seconds=10, step=0.02):
     return done()
 
 
-def run(args, password=PASSWORD, timeout=120, input=None):
-    """bf2ctl with args; password None leaves BF2_PASSWD unset.  A run that
-    outlives timeout fails the test with a stack of the hung process."""
-    env = {k: v for k, v in os.environ.items() if k != 'BF2_PASSWD'}
+def run(args, password=PASSWORD, timeout=120, input=None, env={}, preexec_fn=None):
+    """bf2ctl with args, env added to the environment; password None leaves
+    BF2_PASSWD unset.  A run that outlives timeout fails the test with a
+    stack of the hung process."""
+    env = {k: v for k, v in os.environ.items() if k != 'BF2_PASSWD'} | env
     if password is not None:
         env['BF2_PASSWD'] = password
     p = subprocess.Popen([BF2CTL, *args], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                         stderr=subprocess.PIPE)
+                         stderr=subprocess.PIPE, preexec_fn=preexec_fn)
     try:
         out, err = p.communicate(input, timeout)
     except subprocess.TimeoutExpired:

@@ -42,3 +42,4 @@ while time.monotonic() < end:
         if not ignore_quit:
             sys.exit(0)
 log.write('exit lifetime\n')
+sys.exit('lifetime over')

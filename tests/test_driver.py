@@ -83,7 +83,8 @@ def test_help_and_no_command_succeed_silently(args):
         (without(START, 'cfg-dir', 'd'), ABS),
         (without(START, 'max-players', '1\r'),
          "Set option 'sv.maxPlayers' failed in /c/settings/serversettings.con: value holds a line break"),
-        (without(START, 'spy-lan-port', '65536'), "Port '65536' is not a number from 0 to 65535"),
+        *[(without(START, 'spy-lan-port', p), f"Port '{p}' is not a number from 0 to 65535")
+          for p in ('65536', '+80', ' 80', '80x', '-0')],
         *[([command, '--extra'], "Unknown option '--extra'")
           for command in ('--check-host', '--check-on-root', '--create-user', '--fingerprint')]]],
     *start_chain(),

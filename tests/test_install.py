@@ -52,9 +52,9 @@ def tree(dir):
 def test_each_archive_kind_installs_and_install_returns_at_once(host, packages, base):
     # All four run at once: install only starts the script.  The .tar.gz
     # download is held; the Makeself one goes into a directory with a blank,
-    # a quote and a newline, under a URL with pattern characters (the
-    # header's own command must not run: the tree is exact).
-    run = 'server.run?x=*[ab]&y=?'
+    # a quote and a newline, under a URL with a blank and pattern characters
+    # (the header's own command must not run: the tree is exact).
+    run = 'server.run?x=*[ab] &y=?'
     kinds = [('server.tar.bz2', f'{base}/bz2'), ('hold/server.tar.gz', f'{base}/gz'),
              ('server.zip', f'{base}/zip'), (run, f"{base}/it's a\nrun dir")]
     temps = [install(host, packages.url(path), dir) for path, dir in kinds]
@@ -67,7 +67,7 @@ def test_each_archive_kind_installs_and_install_returns_at_once(host, packages, 
         assert install_status(host, temp) == ('ok\n', '', 0)
         assert tree(dir) == fx.INSTALLED_TREE + ['750'] * 4
         assert host.run('--check-install', f'--dir={dir}/bf2') == ('ok\n', '', 0)
-    assert f'"GET /{run} HTTP/1.1" 200' in packages.requests
+    assert f'"GET /{run.replace(" ", "%20")} HTTP/1.1" 200' in packages.requests
     # check-install wants both start.sh and mods/bf2/init.con.
     os.remove(f'{kinds[0][1]}/bf2/start.sh')
     os.remove(f'{kinds[3][1]}/bf2/mods/bf2/init.con')
@@ -79,6 +79,7 @@ def test_failures_stop_at_their_stage(host, packages, base):
     t_first = install(host, packages.url('server.tar.bz2'), f'{base}/twice')
     t_unknown = install(host, packages.url('unknown.bin'), f'{base}/u')
     t_missing = install(host, packages.url('no-such.tar.gz'), f'{base}/m')
+    t_option = install(host, '--version', f'{base}/o')  # a URL, not an option of wget's
     t_nostatic = install(host, packages.url('nostatic.tar.gz'), f'{base}/nostatic')
 
     assert final_state(t_unknown) == ['bf2_server', 'download.log', 'download_ok.ret',
@@ -86,9 +87,15 @@ def test_failures_stop_at_their_stage(host, packages, base):
                                       'download_ok.ret:0', 'extract_err.ret:-1']
     assert install_status(host, t_unknown) == (
         'failed\nstage: extract\nstatus: -1\nlog: Unknown archive type\n', '', 0)
-    # wget's own status for a server error answer.
-    assert final_state(t_missing) == ['bf2_server', 'download.log', 'download_err.ret',
-                                      'install.sh', 'download_err.ret:8']
+    # wget's own status for a server error answer, and for a host it cannot resolve.
+    for temp, status in ((t_missing, 8), (t_option, 4)):
+        assert final_state(temp) == ['bf2_server', 'download.log', 'download_err.ret',
+                                     'install.sh', f'download_err.ret:{status}']
+    # Its directory gone, the script stops before it cleans up or downloads.
+    os.rename(t_missing, f'{base}/gone')
+    fx.sh(f'echo mine > {base}/keep.log')
+    assert fx.sh(f'cd {base} && sh gone/install.sh', check=False).returncode == 1
+    assert open(f'{base}/keep.log').read() == 'mine\n' and not os.path.exists(f'{base}/bf2_server')
     # The chmod names a file the package lacks: fixinstall.sh never runs and
     # nothing is moved.
     assert final_state(t_nostatic) == FAILED_INSTALL

@@ -3,6 +3,7 @@ exec, the host checks and copy-file, against real OpenSSH servers."""
 import glob
 import os
 import re
+import resource
 import subprocess
 
 import pytest
@@ -46,6 +47,19 @@ def test_each_session_failure_is_reported_on_its_real_cause(host):
 ])
 def test_exec_prints_output_and_status_exactly(host, cmd, printed):
     assert host.run('--exec', f'--cmd={cmd}') == (printed or f'{host.login}\n\n0\n', '', 0)
+
+
+def test_memory_running_out_is_an_undefined_error_with_status_255(host):
+    # 300 MB of output under a 256 MB address space.  The sanitizer build
+    # needs terabytes of address space and aborts where an allocation fails,
+    # so there its allocator is capped: it must not report success either.
+    if b'__asan_init' in open(fx.BF2CTL, 'rb').read():
+        r = host.run('--exec', '--cmd=head -c 300000000 /dev/zero',
+                     env={'ASAN_OPTIONS': 'max_allocation_size_mb=64'})
+        assert r.out == '' and 'allocation-size-too-big' in r.err and r.status != 0, r
+    else:
+        assert host.run('--exec', '--cmd=head -c 300000000 /dev/zero', preexec_fn=lambda: resource.setrlimit(
+            resource.RLIMIT_AS, (256 << 20,) * 2)) == ('Undefined error\n', '', 255)
 
 
 def test_exec_input_of_any_size_reaches_the_command_whole(host):

@@ -280,12 +280,15 @@ def test_stop_kills_what_the_pid_files_describe_and_nothing_else(server, host):
     assert srv.wait(5) == -9 and start.wait(5) == -9
 
 
-def test_the_server_survives_the_terminal_closing_right_after_the_launch(server, fake_tools):
-    # A slow nohup: the launcher's first check already sees ".../start.sh"
-    # ending its command line, and the terminal closes before nohup runs.
+def test_a_launch_goes_on_when_its_run_is_killed(server, fake_tools):
+    # Killed before a slow nohup has started the server: the terminal's
+    # hang-up must reach neither the launcher nor nohup, and the lock is freed.
     s = server()
     fake_tools.tool('nohup', 'sleep 2; exec /usr/bin/nohup "$@"')
-    assert fake_tools.run(*s.options()) == OK
+    run = subprocess.Popen([fx.BF2CTL, f'--address={fake_tools.address}', f'--login={fake_tools.login}',
+                            *s.options()], env={'BF2_PASSWD': fx.PASSWORD})
+    assert fx.wait_until(lambda: processes_with(fake_tools.bin + '/nohup'))
+    run.kill(), run.wait()
     assert fx.wait_until(s.running), s.log()
     assert s.stop() == OK
     assert fx.wait_until(s.stopped, 5)
@@ -295,6 +298,8 @@ def test_a_server_that_cannot_start_fails_the_start_with_its_reason(server, fake
     s = server("--die 'no licence for this port'")
     assert s.start() == ('Start server failed: no licence for this port\n', '', 1)
     assert fx.wait_until(lambda: s.stopped(('settings', 'srderr.log', 'start.sh', 'stop.sh')), 5)
+    fx.install_standin(s.srv, s.host.login, '--lifetime 1')  # it starts, and dies at once
+    assert s.start() == ('Start server failed: lifetime over\n', '', 1)
     fx.install_standin(s.srv, s.host.login, '')  # now a server that starts, under a deaf nohup
     fake_tools.tool('nohup', 'exit 0')
     assert fake_tools.run(*s.options()) == ('Start server failed: Process dead\n', '', 1)
