@@ -212,7 +212,8 @@ bool start(TOParsing parsing)
     // "0" lets the server choose; anything else, even "00", is checked.
     for (const std::string& p : ports)
         if (p != "0")
-            script += "! port_in_use " + p + " || fail port " + p + "\n";
+            script += "! port_in_use " + shell_str(p) + " || fail port " + shell_str(p) +
+                      "\n";
     script += prepare_tail;
 
     init_ssh_session();

@@ -1,8 +1,7 @@
-"""Real hosts for the end-to-end tests (and, through scripts/fixture_host.py,
-the demo and the benchmarks): OpenSSH servers on loopback addresses with a
-real account, listeners that are not quite SSH, an HTTP server handing out
-game packages, and the stand-in game server.  Every process it starts ends
-with the process that started it, however that ends."""
+"""Real hosts for the end-to-end tests, the demo and the benchmarks: OpenSSH
+servers on loopback addresses with a real account, listeners that are not
+quite SSH, an HTTP server of game packages, the stand-in game server.  Every
+process it starts ends with the process that started it, however that ends."""
 import ctypes
 import functools
 import http.server
@@ -61,9 +60,8 @@ def wait_until(done, seconds=10, step=0.02):
 
 
 def run(args, password=PASSWORD, timeout=120, input=None, env={}, preexec_fn=None):
-    """bf2ctl with args, env added to the environment; password None leaves
-    BF2_PASSWD unset.  A run that outlives timeout fails the test with a
-    stack of the hung process."""
+    """bf2ctl with args and env; password None leaves BF2_PASSWD unset.  A run
+    that outlives timeout fails the test with a stack of the hung process."""
     env = {k: v for k, v in os.environ.items() if k != 'BF2_PASSWD'} | env
     if password is not None:
         env['BF2_PASSWD'] = password
@@ -98,9 +96,8 @@ class Account:
 
 
 class Sshd:
-    """A real sshd with fresh ed25519 and ECDSA host keys (libssh2 1.10
-    cannot use RSA ones) on listen ('ADDRESS:PORT' or '[::1]:PORT'), inside
-    the network namespace netns if given."""
+    """sshd with fresh ed25519 and ECDSA host keys (libssh2 1.10 cannot use RSA
+    ones) on listen ('ADDRESS:PORT' or '[::1]:PORT'), in network namespace netns."""
     live = []
 
     def __init__(self, listen, password_auth=True, extra='', netns=None):
@@ -165,10 +162,7 @@ class Listener:
                 return
             if self.reply is not None:
                 client.sendall(self.reply)
-            if self.reply is None or self.hold:
-                self.held.append(client)
-            else:
-                client.close()
+            self.held.append(client) if self.reply is None or self.hold else client.close()
 
     def stop(self):
         for s in [self.sock, *self.held]:
@@ -176,9 +170,8 @@ class Listener:
 
 
 class Netns:
-    """A network namespace on a veth pair; address is its end, its MAC pinned
-    here.  down() takes the link down: a peer there vanishes silently, with
-    no FIN, reset or failed ARP, as a dead host beyond a router does."""
+    """A network namespace on a veth pair, its end at address.  down() makes a
+    peer there vanish silently (no FIN, reset or failed ARP: MAC pinned here)."""
 
     def __init__(self):
         self.name, self.address = f'bf2ns{net()}', f'10.{net()}.77.2'
@@ -201,8 +194,7 @@ class Netns:
 
 
 class Host:
-    """An sshd and the account that logs in to it: run() is bf2ctl with
-    --address and --login of this host."""
+    """An sshd and the account that logs in to it: run() is bf2ctl logging in."""
 
     def __init__(self, sshd, account):
         self.sshd, self.account = sshd, account
@@ -237,9 +229,8 @@ def make_tree(dir, omit=None):
 
 
 def make_packages(root):
-    """server.tar.bz2, .tar.gz, .zip and .run (a Makeself archive whose
-    header asks to run "touch makeself_script_ran" after unpacking),
-    unknown.bin (plain text), nostatic.tar.gz (no bf2_lnxded.static)."""
+    """server.tar.bz2, .tar.gz, .zip, .run (Makeself; its header's own command
+    must not run), unknown.bin (plain text), nostatic.tar.gz (no .static)."""
     make_tree(f'{root}/full')
     make_tree(f'{root}/nostatic', omit='bf2_lnxded.static')
     sh(f'cd {root} && tar -cjf server.tar.bz2 -C full bf2 && tar -czf server.tar.gz -C full bf2'
@@ -249,9 +240,8 @@ def make_packages(root):
 
 
 class PackageServer:
-    """Serves root over HTTP on host:8080 (404 for a missing name);
-    "/hold/NAME" answers only once NAME is in released, so that a test can
-    look at a download in progress (NAME is in held meanwhile)."""
+    """Serves root over HTTP on host:8080; "/hold/NAME" answers once NAME is in
+    released, so that a test sees a download in progress (NAME is in held)."""
 
     def __init__(self, host, root):
         self.host, self.requests, self.held, self.released = host, [], set(), set()

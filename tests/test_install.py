@@ -1,6 +1,5 @@
-"""install and check-install: the detached script runs as the test account
-with the host's own wget, bzip2, gzip, unzip, tar and sh, and downloads
-packages built here from a local HTTP server."""
+"""install and its checks: the detached script runs as the test account with
+the host's own wget, bzip2, gzip, unzip, tar and sh, on packages built here."""
 import os
 import re
 import subprocess

@@ -85,40 +85,28 @@ def test_fingerprint_and_pinned_host_key_send_no_password_to_the_wrong_host(host
     assert 'Accepted password' in host.sshd.log()[seen:]
 
 
-@pytest.fixture(scope='module')
-def crowded(account):
-    """The account on an sshd with OpenSSH's default MaxStartups."""
-    sshd = fx.Sshd(fx.address(10) + ':22', extra='MaxStartups 10:30:100\n')
-    yield fx.Host(sshd, account)
-    sshd.stop()
-
-
-def test_runs_dropped_past_max_startups_are_tried_again(crowded):
+def test_runs_dropped_past_max_startups_are_tried_again(account):
+    # OpenSSH's default limit on connections not yet logged in.
+    crowded = fx.Host(fx.Sshd(fx.address(10) + ':22', extra='MaxStartups 10:30:100\n'), account)
     with ThreadPoolExecutor(50) as pool:
         results = list(pool.map(lambda _: crowded.run('--exec', '--cmd=echo hi'), range(50)))
     assert results == [(HI, '', 0)] * 50
     assert 'past MaxStartups' in crowded.sshd.log()  # some were dropped indeed
+    crowded.sshd.stop()
 
 
-@pytest.fixture(scope='module')
-def far_host(account):
-    """The account on an sshd in a network namespace, and the namespace."""
-    ns = fx.Netns()
+def test_a_vanished_peer_ends_the_run_while_a_silent_command_goes_on(host, account):
+    ns = fx.Netns()  # the far host's sshd runs in a network namespace
     try:
-        sshd = fx.Sshd(ns.address + ':22', netns=ns.name)
-        yield fx.Host(sshd, account), ns
-        sshd.stop()
+        far = fx.Host(fx.Sshd(ns.address + ':22', netns=ns.name), account)
+        with ThreadPoolExecutor(2) as pool:
+            # Silent for longer than a dead peer takes to be given up.
+            silent = pool.submit(host.run, '--exec', '--cmd=sleep 75; echo done', timeout=150)
+            lost = pool.submit(far.run, '--exec', '--cmd=sleep 300', timeout=150)
+            assert fx.wait_until(lambda: far.sshd.sessions() == 1, 20)
+            ns.down()
+            assert lost.result() == ('Connection lost: Connection timed out\n', '', 1)
+            assert silent.result() == ('done\n\n0\n', '', 0)
+        far.sshd.stop()
     finally:
         ns.remove()
-
-
-def test_a_vanished_peer_ends_the_run_while_a_silent_command_goes_on(host, far_host):
-    far, ns = far_host
-    with ThreadPoolExecutor(2) as pool:
-        # Silent for longer than a dead peer takes to be given up.
-        silent = pool.submit(host.run, '--exec', '--cmd=sleep 75; echo done', timeout=150)
-        lost = pool.submit(far.run, '--exec', '--cmd=sleep 300', timeout=150)
-        assert fx.wait_until(lambda: far.sshd.sessions() == 1, 20)
-        ns.down()
-        assert lost.result() == ('Connection lost: Connection timed out\n', '', 1)
-        assert silent.result() == ('done\n\n0\n', '', 0)

@@ -75,12 +75,9 @@ def test_a_login_that_may_not_add_users_gets_useradds_error(host):
         "Create system user 'bf2' failed: sh: 1: useradd: not found\n", '', 1)
 
 
-def test_an_unknown_system_is_reported(fake_tools):
+def test_freebsd_groups_are_asked_with_pw_and_other_systems_are_refused(fake_tools):
     fake_tools.tool('uname', 'echo Plan9')
     assert fake_tools.run('--create-user') == ('Unknown system: Plan9\n', '', 1)
-
-
-def test_freebsd_groups_are_asked_with_pw(fake_tools):
     log = f'{fake_tools.home}/pw.log'
     fake_tools.tool('uname', 'echo FreeBSD')
     fake_tools.tool('pw', f'printf \'%s\\n\' "$@" >>{log}; [ "$2" = bf2 ]')
