@@ -105,16 +105,15 @@ bool console(TOParsing parsing)
 bool show_log(TOParsing parsing)
 {
     const std::string cfg_dir = cfg_dir_of(parsing);
+    // Optional, so looked up without a report; an empty or bad value is
+    // reported as the option library reports one.
     std::string lines = "50";
-    {
-        auto given = parsing("lines", zelto::opt::req_arg);
-        if (given.found)
-            lines = given.entry->second.value;
-        parsing.clear();  // "lines" is optional
-    }
+    auto given = parsing["lines"];
+    if (given.found)
+        lines = given.entry->second.value;
     parsing.end();
     if (whole_number(lines, 10000) == 0)
-        throw TUError("Incorrect long option '--lines'");
+        throw TOParsing::TBadLOpt(given.entry);
     chk_abs_path(cfg_dir);
     init_ssh_session();
     TScriptResult r = run_script(sh_var("CFGDIR", cfg_dir) + sh_var("LINES", lines) + log_body, false);
