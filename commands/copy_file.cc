@@ -21,10 +21,10 @@ fi
 mktemp -d "$(dirname -- "$TO")/.bf2ctl-upload.XXXXXX" || fail target
 )sh";
 
-// mv onto a symlink to a directory would move the file into that directory.
+// -T: a symlink to a directory planted at the target is replaced, not
+// followed, as the rename replaces whatever else stands there.
 const char* const replace_target = R"sh(
-[ ! -L "$TO" ] || rm -f "$TO"
-mv -f "$UPLOAD/file" "$TO" || fail rename
+mv -f -T "$UPLOAD/file" "$TO" || fail rename
 rmdir "$UPLOAD"
 )sh";
 

@@ -24,10 +24,11 @@ ours() {
 
 namespace {
 
-// write_new runs in a shell of its own so that its complaint reads
-// "sh: 1: cannot create FILE: reason", whatever line of the script it is on.
-// With set -C, dash creates a missing file with O_EXCL, so a symlink planted
-// after the rm is not followed either.
+// write_new creates the file with O_EXCL (dd conv=excl): whatever the
+// account plants at the name after the rm, a symlink or a pipe, makes the
+// create fail instead of being followed or waited on.  The shell's own
+// no-clobber create is no help there: dash opens an existing pipe for
+// writing and waits for a reader.
 //
 // The lock is a directory whose owner file names its holder: a sleeping
 // process the run kills when it lets go.  A lock whose holder is gone (its
@@ -35,7 +36,8 @@ namespace {
 // killed between the two) once it has looked so for two seconds.
 const char* const shared_functions = R"sh(
 write_new() {
-	sh -c 'rm -f "$1" 2>/dev/null; set -C; cat >"$1"' sh "$1"
+	rm -f "$1" 2>/dev/null
+	dd of="$1" conv=excl status=none
 }
 
 lock() {

@@ -1,5 +1,4 @@
-"""The game account as a hostile tenant, and a clumsy panel: planted
-symlinks and pipes, root logins, double clicks, values in the process list."""
+"""The account as a hostile tenant: planted files, root, double clicks, secrets."""
 import os
 import shutil
 import subprocess
@@ -49,17 +48,22 @@ def test_planted_files_are_neither_followed_nor_waited_on(server, name, kind):
     assert open(victim).read() == 'precious\n'
 
 
+def test_a_pipe_planted_the_moment_the_name_is_free_cannot_hold_stop(server, host):
+    planter = as_account(host, ['/usr/bin/python3', '-c', 'import os, sys\nwhile True:\n try: os.mkfifo('
+                                'sys.argv[1])\n except OSError: pass', f'{server.cfg}/stop.sh'])
+    for _ in range(5):  # the run fails, with one line, or wins the race
+        assert server.stop(timeout=20) in (OK, (
+            f'Copy stop script failed: dd: failed to open "{server.cfg}/stop.sh": File exists\n', '', 1))
+    planter.kill()
+
+
 def test_a_console_pipe_nobody_reads_cannot_hold_stop(server, host):
     pipe = f'{server.cfg}/server-stdin'
     os.mkfifo(pipe)
     fx.sh(f'chown {host.login} {fx.q(pipe)}')
     reader = as_account(host, ['/bin/sh', '-c', f'exec sleep 60 <{fx.q(pipe)}'])
     fd = os.open(pipe, os.O_RDWR | os.O_NONBLOCK)
-    try:
-        while True:
-            os.write(fd, b'x' * 4096)
-    except BlockingIOError:
-        pass
+    assert 0 < os.write(fd, b'x' * (1 << 20)) < 1 << 20  # full
     server.put('server.pid', reader.pid)
     assert server.stop() == OK  # the quit is lost, the wait ends, nothing of ours to kill
     os.close(fd)

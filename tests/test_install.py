@@ -127,9 +127,9 @@ def test_temp_name_without_newline_and_script_copy_failure(fake_tools, packages,
     # Only a newline that ends mktemp's output is cut.
     fake_tools.tool('mktemp', 'T=`/usr/bin/mktemp "$@"` || exit; printf %s "$T"')
     assert final_state(install(fake_tools, url, base)) == INSTALLED
-    fake_tools.tool('cat', "echo 'cat: write error: No space left on device' >&2; exit 1")
+    fake_tools.tool('dd', "echo 'dd: error writing: No space left on device' >&2; exit 1")
     assert fake_tools.run('--install', f'--url={url}', f'--dir={base}') == (
-        'Copy install script failed: cat: write error: No space left on device\n', '', 1)
+        'Copy install script failed: dd: error writing: No space left on device\n', '', 1)
 
 
 def test_the_script_runs_on_a_noexec_mount_or_the_install_fails(host, fake_tools, packages, base):

@@ -1,5 +1,4 @@
-"""Reaching the host: address forms, the connection bound, vanished peers,
-drops before login and host key pinning, on real servers and listeners."""
+"""Reaching the host: addresses, bounds, vanished peers, drops, host keys."""
 import socket
 from concurrent.futures import ThreadPoolExecutor
 

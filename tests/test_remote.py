@@ -1,5 +1,4 @@
-"""The SSH layer and the commands built directly on it: session errors,
-exec, the host checks and copy-file, against real OpenSSH servers."""
+"""The SSH layer and what is built right on it: exec, host checks, copy-file."""
 import glob
 import os
 import re

@@ -79,8 +79,8 @@ class Server:
     def start(self, **changes):
         return self.host.run(*self.options(**changes))
 
-    def stop(self):
-        return self.host.run('--stop', f'--cfg-dir={self.cfg}')
+    def stop(self, **kw):
+        return self.host.run('--stop', f'--cfg-dir={self.cfg}', **kw)
 
     def log(self):
         return open(f'{self.cfg}/standin.log').read() if os.path.exists(f'{self.cfg}/standin.log') else ''
@@ -164,8 +164,8 @@ def test_each_start_failure_on_its_real_cause(server):
     s = server()
     home = s.host.home
     assert s.start(cfg_dir=f'{home}/no such') == (
-        f'Copy stop script failed: sh: 1: cannot create {home}/no such/stop.sh: Directory '
-        'nonexistent\n', '', 1)
+        f"Copy stop script failed: dd: failed to open '{home}/no such/stop.sh': No such file or "
+        'directory\n', '', 1)
     os.rmdir(f'{s.cfg}/settings')
     settings = f'{s.cfg}/settings/serversettings.con'
     assert s.start() == (f"Set option 'sv.serverName' failed in {settings}: sh: 1: cannot create "
@@ -183,8 +183,8 @@ def test_each_start_failure_on_its_real_cause(server):
     for h in held:
         h.close()
     os.mkdir(f'{s.cfg}/start.sh')
-    assert s.start() == (f'Copy start script failed: sh: 1: cannot open {s.cfg}/start.sh: '
-                         'Is a directory\n', '', 1)
+    assert s.start() == (f'Copy start script failed: dd: failed to open "{s.cfg}/start.sh": '
+                         'File exists\n', '', 1)
 
 
 @pytest.mark.parametrize('host_address, family, kind', [
