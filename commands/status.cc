@@ -59,16 +59,11 @@ const char* const log_body = R"sh(
 tail -n "$LINES" "$CFGDIR/srderr.log"
 )sh";
 
-std::string cfg_dir_of(TOParsing& parsing)
-{
-    return zelto::opt::value_of(parsing, "cfg-dir");
-}
-
 }  // namespace
 
 bool status(TOParsing parsing)
 {
-    const std::string cfg_dir = cfg_dir_of(parsing);
+    const std::string cfg_dir = zelto::opt::value_of(parsing, "cfg-dir");
     parsing.end();
     chk_abs_path(cfg_dir);
     init_ssh_session();
@@ -81,7 +76,7 @@ bool status(TOParsing parsing)
 
 bool console(TOParsing parsing)
 {
-    const std::string cfg_dir = cfg_dir_of(parsing);
+    const std::string cfg_dir = zelto::opt::value_of(parsing, "cfg-dir");
     const std::string line = zelto::opt::value_of(parsing, "line");
     parsing.end();
     chk_abs_path(cfg_dir);
@@ -104,7 +99,7 @@ bool console(TOParsing parsing)
 
 bool show_log(TOParsing parsing)
 {
-    const std::string cfg_dir = cfg_dir_of(parsing);
+    const std::string cfg_dir = zelto::opt::value_of(parsing, "cfg-dir");
     // Optional, so looked up without a report; an empty or bad value is
     // reported as the option library reports one.
     std::string lines = "50";

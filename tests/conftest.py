@@ -57,7 +57,6 @@ def fake_host(account):
 
 @pytest.fixture
 def fake_tools(fake_host):
-    """Fake tools for one test only."""
     yield fake_host
     for name in os.listdir(fake_host.bin):
         os.remove(f'{fake_host.bin}/{name}')

@@ -90,10 +90,8 @@ def test_errors_come_before_any_connection(args, password, line):
     assert fx.run(args, password) == (line + '\n', '', 1)
 
 
-@pytest.mark.parametrize('args', [
-    ['--check-host'], ['--check-on-root'], ['--create-user'], ['--exec', '--cmd=true'],
-    ['--install', '--url=u', '--dir=relative'],  # install checks its path once connected
-    ['--fingerprint'], ['--log', '--cfg-dir=/c', '--lines=10000'],
-])
+@pytest.mark.parametrize('args', [['--check-host'], ['--check-on-root'], ['--create-user'],
+    ['--exec', '--cmd=true'], ['--fingerprint'], ['--log', '--cfg-dir=/c', '--lines=10000'],
+    ['--install', '--url=u', '--dir=relative']])  # install checks its path once connected
 def test_commands_connect_once_their_options_are_read(args):
     assert fx.run(HOST + args, 'pw') == ('Failed to connect\n', '', 1)

@@ -1,7 +1,6 @@
 """The account as a hostile tenant: planted files, root, double clicks, secrets."""
 import os
 import shutil
-import subprocess
 import threading
 
 import pytest
@@ -123,10 +122,8 @@ def test_no_value_reaches_a_command_line(fake_tools, server):
 
 
 def test_the_password_cannot_be_read_out_of_the_process(host):
-    uid = int(fx.sh(f'id -u {host.login}').stdout)
-    p = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}',
-                          '--exec', '--cmd=sleep 2'], env={'BF2_PASSWD': host.account.password},
-                         preexec_fn=lambda: os.setuid(uid), stdout=subprocess.DEVNULL)
+    p = as_account(host, ['env', f'BF2_PASSWD={host.account.password}', fx.BF2CTL,
+                          f'--address={host.address}', f'--login={host.login}', '--exec', '--cmd=sleep 2'])
     # Not dumpable: while it runs, its memory and environment belong to root,
     # not to the user who started it.
     assert fx.wait_until(lambda: os.stat(f'/proc/{p.pid}/environ').st_uid == 0, 1.5)

@@ -97,14 +97,12 @@ class Server:
                 and stat.S_ISFIFO(os.lstat(f'{c}/server-stdin').st_mode) and self.log().endswith(self.bound))
 
     def stopped(self, files=('settings', 'srderr.log', 'standin.log', 'start.sh', 'stop.sh')):
-        """No process left, no run file."""
         return not processes_with(self.cfg + '/') and sorted(os.listdir(self.cfg)) == sorted(files)
 
     def settings(self):
         return open(f'{self.cfg}/settings/serversettings.con').read()
 
     def put(self, name, text):
-        """A file of the account's in the configuration directory."""
         write(f'{self.cfg}/{name}', text)
         fx.sh(f'chown {self.host.login} {fx.q(self.cfg)}/{name}')
 

@@ -36,7 +36,6 @@ def free_names():
 
 
 def created(r):
-    """The login and password of the two printed lines, byte for byte."""
     m = PRINTED.fullmatch(r.out)
     assert m and (r.err, r.status) == ('', 0), r
     return m[1], m[2]
