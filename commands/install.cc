@@ -223,10 +223,10 @@ bool install(zelto::opt::TOParsing parsing)
     init_ssh_session();
     chk_abs_path(dir);
 
-    TScriptResult r = run_script(sh_var("DIR", dir) +
-                                     sh_var("HEAD", "#!/bin/sh\n\nURL=" + shell_str(url) + "\nDIR=") +
-                                     sh_var("BODY", install_script_body) + launch_install,
-                                 true);
+    TScriptResult r = run_script(
+        sh_var("DIR", dir) + sh_var("HEAD", "#!/bin/sh\n\nURL=" + shell_str(url) + "\nDIR=") +
+            sh_var("BODY", install_script_body) + launch_install,
+        true);
     if (r.step == "mktemp")
         throw TUError("Make temporary directory in '" + dir + "' failed: " + r.err);
     if (r.step == "copy")
@@ -245,7 +245,8 @@ bool install_status(zelto::opt::TOParsing parsing)
     parsing.end();
     chk_abs_path(dir);
     init_ssh_session();
-    TScriptResult r = run_script(sh_var("T", dir) + install_state, false);
+    // As root, a log the account made a symlink would print any file of the host.
+    TScriptResult r = run_script(sh_var("T", dir) + install_state, true);
     if (r.step == "no-install")
         throw TUError("Not an install directory (no install.sh): " + dir);
     if (r.status != 0)

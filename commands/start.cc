@@ -207,13 +207,13 @@ bool start(TOParsing parsing)
                          sh_var("START_SCRIPT", get_start_script(srv_dir, cfg_dir)) +
                          settings_functions + ports_functions + prepare_head + stop_steps(cfg_dir);
     for (const auto& [key, value] : settings)
-        script += "set_option " + shell_str(key) + " " + shell_str(value) + " || fail set " + key + "\n";
+        script +=
+            "set_option " + shell_str(key) + " " + shell_str(value) + " || fail set " + key + "\n";
     script += "test -x \"$SRVDIR/start.sh\" || fail test\n";
     // "0" lets the server choose; anything else, even "00", is checked.
     for (const std::string& p : ports)
         if (p != "0")
-            script += "! port_in_use " + shell_str(p) + " || fail port " + shell_str(p) +
-                      "\n";
+            script += "! port_in_use " + shell_str(p) + " || fail port " + shell_str(p) + "\n";
     script += prepare_tail;
 
     init_ssh_session();

@@ -82,7 +82,8 @@ bool stop(zelto::opt::TOParsing parsing)
     parsing.end();
     chk_abs_path(cfg_dir);
     init_ssh_session();
-    TScriptResult r = run_script(sh_var("CFGDIR", cfg_dir) + stop_steps(cfg_dir) + "unlock\n", true);
+    TScriptResult r =
+        run_script(sh_var("CFGDIR", cfg_dir) + stop_steps(cfg_dir) + "unlock\n", true);
     if (r.status != 0) {
         raise_stop_failure(r);
         script_broke(r);

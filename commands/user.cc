@@ -131,9 +131,10 @@ bool exist_sys_user(const std::string& name)
     // A home left by a deleted account counts too: useradd would hand its
     // files and keys to the new account.
     const std::string q = shell_str(name);
-    return ssh_exec("id " + q + " >/dev/null 2>&1 || { H=$(useradd -D 2>/dev/null | sed -n "
-                    "'s/^HOME=//p'); [ -e \"${H:-/home}/\"" + q + " ] || [ -L \"${H:-/home}/\"" + q +
-                        " ]; }",
+    return ssh_exec("id " + q +
+                        " >/dev/null 2>&1 || { H=$(useradd -D 2>/dev/null | sed -n "
+                        "'s/^HOME=//p'); [ -e \"${H:-/home}/\"" +
+                        q + " ] || [ -L \"${H:-/home}/\"" + q + " ]; }",
                     "", false)
                .status == 0;
 }
