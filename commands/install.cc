@@ -131,8 +131,10 @@ echo $RET > install_ok.ret
 // quote VALUE prints VALUE as one single-quoted sh word: the temporary
 // directory goes into the install script's DIR line the way shell_str would
 // put it.  The script runs through sh, so a directory mounted noexec cannot
-// stop it, with the hang-up ignored as under nohup; it counts as started
-// once its shell runs it, or once it has left a status file or log.
+// stop it, with the hang-up ignored as under nohup.  It counts as started
+// once it has left a trace, its download log (opened by its first command
+// after the cd, before any status file): a shell that has the script's name
+// in its command line may still die before running a line of it.
 const char* const launch_install = R"sh(
 quote() {
 	rest=$1 quoted=
@@ -151,9 +153,9 @@ chmod 750 "$T/install.sh"
 (trap '' 1; exec sh "$T/install.sh") </dev/null >/dev/null 2>&1 &
 PID=$!
 TRIES=0
-until ours "$PID" "$T/install.sh"; do
+until [ -e "$T/download.log" ]; do
 	if [ ! -d /proc/$PID ]; then
-		ls "$T"/*.ret "$T"/download.log >/dev/null 2>&1 && break
+		[ -e "$T/download.log" ] && break
 		echo "the install script ended without a trace" >&2
 		fail start
 	fi
