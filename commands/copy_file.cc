@@ -1,7 +1,7 @@
 #include "commands/copy_file.h"
 
 #include "commands/remote_script.h"
-#include "driver/tuerror.h"
+#include "remote/error.h"
 #include "opt/lookup.h"
 #include "remote/session.h"
 #include "remote/upload.h"

@@ -1,7 +1,7 @@
 #include "commands/host.h"
 
 #include "commands/output.h"
-#include "driver/tuerror.h"
+#include "remote/error.h"
 #include "opt/lookup.h"
 #include "remote/exec.h"
 #include "remote/session.h"

@@ -2,7 +2,7 @@
 
 #include "commands/output.h"
 #include "commands/remote_script.h"
-#include "driver/tuerror.h"
+#include "remote/error.h"
 #include "opt/lookup.h"
 #include "remote/exec.h"
 #include "remote/session.h"

@@ -1,6 +1,6 @@
 #include "commands/remote_script.h"
 
-#include "driver/tuerror.h"
+#include "remote/error.h"
 #include "remote/exec.h"
 #include "remote/shell.h"
 

@@ -1,6 +1,6 @@
 #include "commands/settings.h"
 
-#include "driver/tuerror.h"
+#include "remote/error.h"
 
 // A setting line is blanks, the key, one blank and the value.  In the key
 // "." stands for any character, as keys have always matched; keyed() gives

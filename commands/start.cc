@@ -4,7 +4,7 @@
 #include "commands/remote_script.h"
 #include "commands/settings.h"
 #include "commands/stop.h"
-#include "driver/tuerror.h"
+#include "remote/error.h"
 #include "opt/lookup.h"
 #include "remote/exec.h"
 #include "remote/session.h"

@@ -3,7 +3,7 @@
 #include "commands/output.h"
 #include "commands/remote_script.h"
 #include "driver/address.h"
-#include "driver/tuerror.h"
+#include "remote/error.h"
 #include "opt/lookup.h"
 #include "remote/session.h"
 #include "remote/shell.h"

@@ -1,6 +1,6 @@
 #include "commands/stop.h"
 
-#include "driver/tuerror.h"
+#include "remote/error.h"
 #include "opt/lookup.h"
 #include "remote/session.h"
 #include "remote/shell.h"

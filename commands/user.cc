@@ -1,7 +1,7 @@
 #include "commands/user.h"
 
 #include "commands/output.h"
-#include "driver/tuerror.h"
+#include "remote/error.h"
 #include "opt/xtos.h"
 #include "remote/exec.h"
 #include "remote/session.h"

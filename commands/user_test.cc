@@ -1,6 +1,6 @@
 #include "commands/user.h"
 
-#include "driver/tuerror.h"
+#include "remote/error.h"
 
 #include <crypt.h>
 #include <gtest/gtest.h>

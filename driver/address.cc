@@ -1,6 +1,6 @@
 #include "driver/address.h"
 
-#include "driver/tuerror.h"
+#include "remote/error.h"
 
 namespace {
 

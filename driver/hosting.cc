@@ -1,9 +1,9 @@
 #include "driver/hosting.h"
 
 #include "driver/address.h"
-#include "driver/connection.h"
-#include "driver/fingerprint.h"
-#include "driver/tuerror.h"
+#include "remote/connection.h"
+#include "remote/fingerprint.h"
+#include "remote/error.h"
 #include "opt/lookup.h"
 
 #include <cstdlib>

@@ -8,9 +8,9 @@
 #include "commands/status.h"
 #include "commands/stop.h"
 #include "commands/user.h"
-#include "driver/connection.h"
+#include "remote/connection.h"
 #include "driver/hosting.h"
-#include "driver/tuerror.h"
+#include "remote/error.h"
 #include "opt/parsing.h"
 
 #include <sys/prctl.h>

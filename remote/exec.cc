@@ -1,7 +1,7 @@
 #include "remote/exec.h"
 
-#include "driver/connection.h"
-#include "driver/tuerror.h"
+#include "remote/connection.h"
+#include "remote/error.h"
 #include "remote/guards.h"
 #include "remote/session.h"
 

@@ -1,7 +1,7 @@
 // Scope guards for the session's blocking mode and the one recorded channel.
 #pragma once
 
-#include "driver/connection.h"
+#include "remote/connection.h"
 
 #include <libssh2.h>
 

@@ -1,8 +1,8 @@
 #include "remote/session.h"
 
-#include "driver/connection.h"
-#include "driver/fingerprint.h"
-#include "driver/tuerror.h"
+#include "remote/connection.h"
+#include "remote/fingerprint.h"
+#include "remote/error.h"
 #include "remote/guards.h"
 #include "remote/wire.h"
 

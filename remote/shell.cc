@@ -1,6 +1,6 @@
 #include "remote/shell.h"
 
-#include "driver/tuerror.h"
+#include "remote/error.h"
 
 std::string shell_str(const std::string& value)
 {

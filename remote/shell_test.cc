@@ -1,6 +1,6 @@
 #include "remote/shell.h"
 
-#include "driver/tuerror.h"
+#include "remote/error.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "driver/fingerprint.h"
+#include "remote/fingerprint.h"
 
 #include <cstring>
 

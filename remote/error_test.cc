@@ -1,4 +1,4 @@
-#include "driver/tuerror.h"
+#include "remote/error.h"
 
 #include <gtest/gtest.h>
 

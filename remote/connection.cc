@@ -1,4 +1,4 @@
-#include "driver/connection.h"
+#include "remote/connection.h"
 
 #include <unistd.h>
 

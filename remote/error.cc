@@ -1,4 +1,4 @@
-#include "driver/tuerror.h"
+#include "remote/error.h"
 
 std::string one_line(const std::string& message)
 {
