@@ -1,41 +1,41 @@
-// Generated sh scripts, each sent whole on the standard input of one remote
-// "sh -s": every value travels inside the script, never on a command line
-// that other users of the host can read in the process list, and a command
-// needs one round trip however many steps it has.  A script that refuses or
-// fails a step ends with a non-zero status and names the step on its last
-// line of output; the failed step's own complaint is its standard error.
+// Remote scripts: the sh programs of commands/sh/, with their values, sent
+// whole on the standard input of one remote "sh -s".  Every value travels
+// inside the script, never on a command line that other users of the host
+// can read in the process list, and a command needs one round trip however
+// many steps it has.  A script that fails a step ends with a non-zero status
+// and names the step on its last line of output (lib.sh's fail); the step's
+// own complaint is its standard error.  Each command maps its steps to its
+// error lines with one table of TStepFailure rows.
 #pragma once
 
 #include <string>
+#include <vector>
 
-// The sh function "ours PID FILE": whether PID is a live process whose
-// command line names FILE.  Every script has it; the stop script, written
-// out on its own, includes it too.
-extern const char* const ours_function;
+// The value as one single-quoted sh word; ' becomes '\''.
+std::string shell_str(const std::string& value);
 
 // "NAME=" + the value quoted for sh, and a line break.
 std::string sh_var(const std::string& name, const std::string& value);
 
-struct TScriptResult {
-    int status;
-    std::string out;   // the output, without the failed step's line
-    std::string step;  // the failed step's line, "" when the script succeeded
-    std::string err;
+// The error line of a failed step.  A step may carry an argument after a
+// blank ("port 8080"): the row of its first word then takes it, between
+// text and after.  with_err appends ": " and the step's standard error.
+struct TStepFailure {
+    std::string step;
+    std::string text;
+    std::string after;
+    bool with_err;
 };
+using TFailures = std::vector<TStepFailure>;
 
-// Runs the script body, which may call, besides ours:
-//   write_new FILE   FILE made anew from standard input, never through
-//                    whatever someone left at its name
-//   lock, unlock     one start or stop at a time per $CFGDIR; lock fails
-//                    when another run holds it for 40 s
-//   fail STEP        lets go of the lock and ends the script naming STEP
-// refuse_root: a root login is refused before the body runs (the account's
-// own files are not root's to write), with "Not for root: ..." thrown here.
-TScriptResult run_script(const std::string& body, bool refuse_root);
-
-// The whole text run_script sends, for a script that must run as a command
-// line instead (under a terminal, where standard input is the terminal).
+// The whole script text for body: the shared functions (ours.sh, lib.sh),
+// then body as one group, read whole before it runs and given no input, so
+// nothing in it can read the rest of the script as its input.  refuse_root:
+// a root login is refused before the body runs (the account's own files are
+// not root's to write).
 std::string script_text(const std::string& body, bool refuse_root);
 
-// The TUError for a failure no step of the script claims.
-[[noreturn]] void script_broke(const TScriptResult& r);
+// Runs the script and returns its output.  A failure throws the TUError of
+// its step's row, "Not for root: ..." for a refused root login, or
+// "Remote script failed with status N: ..." for a failure no row claims.
+std::string run_script(const std::string& body, bool refuse_root, const TFailures& failures);

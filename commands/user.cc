@@ -5,7 +5,7 @@
 #include "opt/xtos.h"
 #include "remote/exec.h"
 #include "remote/session.h"
-#include "remote/shell.h"
+#include "commands/remote_script.h"
 
 #include <crypt.h>
 #include <sys/random.h>

@@ -1,5 +1,6 @@
 #include "driver/address.h"
 
+#include "opt/lookup.h"
 #include "remote/error.h"
 
 namespace {
@@ -16,21 +17,6 @@ std::string printable(std::string text)
 }
 
 }  // namespace
-
-int whole_number(const std::string& text, int max)
-{
-    if (text.empty())
-        return 0;
-    long value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return 0;
-        value = value * 10 + (c - '0');
-        if (value > max)
-            return 0;
-    }
-    return static_cast<int>(value);
-}
 
 TAddress parse_address(const std::string& text)
 {
@@ -63,7 +49,7 @@ TAddress parse_address(const std::string& text)
         throw refuse("no host name");
     if (!has_port)
         return {host, default_port};
-    const int number = whole_number(port, 65535);
+    const int number = zelto::opt::whole_number(port, 65535);
     if (number == 0)
         throw refuse("the port must be a number from 1 to 65535");
     return {host, number};

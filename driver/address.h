@@ -11,7 +11,3 @@ struct TAddress {
 
 // Throws TUError "Incorrect address 'TEXT': WHY" for a malformed form.
 TAddress parse_address(const std::string& text);
-
-// A whole number from 1 to max in decimal digits only (no sign, no blank);
-// 0 for anything else.  Ports, and other numbers given on the command line.
-int whole_number(const std::string& text, int max);

@@ -16,4 +16,19 @@ bool flag(TOParsing& parsing, const std::string& name)
     return found;
 }
 
+int whole_number(const std::string& text, int max)
+{
+    if (text.empty())
+        return 0;
+    long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return 0;
+        value = value * 10 + (c - '0');
+        if (value > max)
+            return 0;
+    }
+    return static_cast<int>(value);
+}
+
 }  // namespace zelto::opt

@@ -16,4 +16,8 @@ std::string value_of(TOParsing& parsing, const std::string& name,
 // no error.  A flag given a value counts as absent and is left for end().
 bool flag(TOParsing& parsing, const std::string& name);
 
+// A whole number from 1 to max in decimal digits only (no sign, no blank);
+// 0 for anything else.  Ports, and other numbers given on the command line.
+int whole_number(const std::string& text, int max);
+
 }  // namespace zelto::opt

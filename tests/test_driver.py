@@ -65,6 +65,8 @@ def test_help_and_no_command_succeed_silently(args):
         (['--install', '--url=u'], "Requires long option '--dir'"),
         (['--install', '--url=', '--dir=/tmp'], "Incorrect long option '--url'"),
         (['--install', '--url=u', '--dir=/tmp', '--bogus'], "Unknown option '--bogus'"),
+        (['--install', '--url=u\nv', '--dir=/t\rx'], 'URL holds a line break'),
+        (['--install', '--url=u', '--dir=/t\rx'], 'Install directory holds a line break'),
         (['--check-install'], "Requires long option '--dir'"),
         (['--install-status', '--dir=t'], ABS),
         (['--stop'], "Requires long option '--cfg-dir'"),

@@ -1,12 +1,16 @@
 """The account as a hostile tenant: planted files, root, double clicks, secrets."""
 import os
 import shutil
+import subprocess
 import threading
+import time
 
 import pytest
 
 import fixture as fx
 from test_server import OK, ROOT, Server, as_account
+
+LIB = f'{fx.TESTS}/../commands/sh/lib.sh'
 
 
 @pytest.fixture
@@ -88,19 +92,31 @@ def test_two_starts_at_once_leave_one_server_and_every_line(server):
 
 
 def test_a_lock_is_taken_over_from_a_killed_run_and_waited_for_40_s_otherwise(server, host):
-    def lock(owner):
+    def plant(owner):
         os.mkdir(f'{server.cfg}/.bf2ctl.lock')
         fx.sh(f'chown {host.login} {fx.q(server.cfg)}/.bf2ctl.lock')
         owner and server.put('.bf2ctl.lock/owner', owner)
-    lock(None)  # no owner: its run was killed in its first moment
+    plant(None)  # no owner: its run was killed in its first moment
     assert server.stop() == OK
-    lock(999999999)  # its holder is gone
+    plant(999999999)  # its keeper is gone
     assert server.stop() == OK
-    holder = as_account(host, ['sleep', '100'])
-    lock(holder.pid)
+    plant(as_account(host, ['sleep', '100']).pid)  # a live process, but no keeper of a lock
+    assert server.stop() == OK
+    holder = as_account(host, ['/bin/sh', '-c', f'. {fx.q(LIB)}; CFGDIR=$1; lock; sleep 100', 'sh',
+                               server.cfg])
+    assert fx.wait_until(lambda: os.path.exists(f'{server.cfg}/.bf2ctl.lock/owner'))
     assert server.stop() == (
         'Configuration directory busy: another start or stop of it still runs after 40 s\n', '', 1)
     holder.kill()
+
+
+def test_a_start_killed_at_once_lets_the_next_stop_in(server, host):
+    """Its remote script goes on after the run is killed; its lock goes soon after."""
+    run = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}',
+                            *server.options()], env={'BF2_PASSWD': host.account.password})
+    time.sleep(0.5)
+    run.kill(), run.wait()
+    assert server.stop() == OK
 
 
 def test_no_value_reaches_a_command_line(fake_tools, server):

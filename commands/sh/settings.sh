@@ -1,19 +1,18 @@
-#include "commands/settings.h"
-
-#include "remote/error.h"
-
-// A setting line is blanks, the key, one blank and the value.  In the key
-// "." stands for any character, as keys have always matched; keyed() gives
-// the length of a line's key part with its separator, 0 for another line.
-// LC_ALL=C: bytes that are not valid in the host's locale still count as
-// characters of the old value, which goes whole.
-//
-// The file is backed up before the rewrite and put back should the rewrite
-// fail, so that no line is ever lost; the setting is then appended, as it is
-// when no backup can be made.  The rewrite keeps a missing last line break
-// missing.  The append runs in a shell of its own so that its complaint
-// reads "sh: 1: cannot create FILE: ...".
-const char* const settings_functions = R"sh(
+# shellcheck shell=sh
+# set_option KEY VALUE: every line of KEY in the settings file $SETTINGS
+# gets VALUE in place; a file without one gets the line appended.  A setting
+# line is blanks, the key, one blank and the value.  In the key "." stands
+# for any character, as keys have always matched; keyed() gives the length
+# of a line's key part with its separator, 0 for another line.  KEY and
+# VALUE reach awk through its environment, as data, never as a pattern.
+# LC_ALL=C: bytes that are not valid in the host's locale still count as
+# characters of the old value, which goes whole.
+#
+# The file is backed up before the rewrite and put back should the rewrite
+# fail, so that no line is ever lost; the setting is then appended, as it is
+# when no backup can be made.  The rewrite keeps a missing last line break
+# missing.  The append runs in a shell of its own so that its complaint
+# reads "sh: 1: cannot create FILE: ...".
 KEYED='function keyed(s,   k, n, i, j, c) {
 	k = ENVIRON["BF2_KEY"]; n = length(k); i = 1
 	while (substr(s, i, 1) ~ /^[[:space:]]$/) i++
@@ -48,11 +47,4 @@ set_option() {
 	else
 		append_option "$1" "$2"
 	fi
-}
-)sh";
-
-void refuse_line_break(const std::string& file, const std::string& key, const std::string& value)
-{
-    if (value.find_first_of("\n\r") != std::string::npos)
-        throw TUError("Set option '" + key + "' failed in " + file + ": value holds a line break");
 }

@@ -1,5 +1,6 @@
-#include "remote/shell.h"
+#include "commands/checks.h"
 
+#include "commands/remote_script.h"
 #include "remote/error.h"
 
 #include <gtest/gtest.h>

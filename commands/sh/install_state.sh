@@ -1,0 +1,36 @@
+# shellcheck shell=sh
+# How far the install in the temporary directory $T got.  The status files
+# say how far the script got; a running script that has written none is
+# still downloading.  A script that neither ended with a final status file
+# nor still runs was killed (or the host rebooted); it is looked for once
+# more after the files, as it may just have ended.
+[ -f "$T/install.sh" ] || fail no-install
+log_tail() {
+	[ -f "$T/$1.log" ] && tail -n 10 "$T/$1.log" | sed 's/^/log: /'
+}
+state() {
+	[ -f "$T/install_ok.ret" ] && { echo ok; return; }
+	for stage in download extract install; do
+		if [ -f "$T/${stage}_err.ret" ]; then
+			read -r RET <"$T/${stage}_err.ret"
+			printf 'failed\nstage: %s\nstatus: %s\n' $stage "$RET"
+			log_tail $stage
+			return
+		fi
+	done
+	# shellcheck disable=SC2013 # the names are /proc/PID/cmdline, one word each
+	for cmdline in $(grep -l -s -F install.sh /proc/[0-9]*/cmdline); do
+		PID=${cmdline#/proc/}
+		ours "${PID%/cmdline}" "$T/install.sh" || continue
+		if [ -f "$T/extract_ok.ret" ]; then echo installing
+		elif [ -f "$T/download_ok.ret" ]; then echo extracting
+		else
+			BYTES=0
+			[ -f "$T/bf2_server" ] && BYTES=$(($(wc -c <"$T/bf2_server")))
+			printf 'downloading\nbytes: %s\n' $BYTES
+		fi
+		return
+	done
+	return 1
+}
+state || state || echo interrupted

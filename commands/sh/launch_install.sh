@@ -1,0 +1,37 @@
+# shellcheck shell=sh
+# Makes a temporary directory in $DIR, writes the install script there
+# ($HEAD, the directory quoted, $BODY) and starts it detached; prints the
+# directory.  quote VALUE prints VALUE as one single-quoted sh word.  The
+# script runs through sh, so a directory mounted noexec cannot stop it, with
+# the hang-up ignored as under nohup.  It counts as started once it has left
+# a trace, its download log (opened by its first command after the cd,
+# before any status file): a shell that has the script's name in its
+# command line may still die before running a line of it.
+quote() {
+	rest=$1 quoted=
+	while :; do
+		case $rest in
+		*\'*) quoted=$quoted${rest%%\'*}"'\\''"; rest=${rest#*\'} ;;
+		*) printf "'%s%s'" "$quoted" "$rest"; return ;;
+		esac
+	done
+}
+
+mkdir -p -- "$DIR" 2>/dev/null
+T=$(mktemp -d "$DIR/.bf2_install_XXXXXX") || fail mktemp
+{ printf '%s' "$HEAD"; quote "$T"; printf '\n%s' "$BODY"; } | write_new "$T/install.sh" || fail copy
+chmod 750 "$T/install.sh"
+(trap '' 1; exec sh "$T/install.sh") </dev/null >/dev/null 2>&1 &
+PID=$!
+TRIES=0
+until [ -e "$T/download.log" ]; do
+	if [ ! -d /proc/$PID ]; then
+		[ -e "$T/download.log" ] && break
+		echo "the install script ended without a trace" >&2
+		fail start
+	fi
+	TRIES=$((TRIES + 1))
+	[ $TRIES -le 100 ] || { echo "the install script did not start within 10 s" >&2; fail start; }
+	sleep 0.1
+done
+printf '%s' "$T"

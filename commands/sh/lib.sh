@@ -1,0 +1,167 @@
+# shellcheck shell=sh
+# The functions every remote script of bf2ctl starts with.  A script that
+# fails a step calls "fail STEP": it lets go of the lock and prints STEP as
+# its last line, and bf2ctl turns the step into the run's error line.
+
+# write_new FILE: FILE made anew from standard input.  The create is
+# exclusive (dd conv=excl): whatever the account plants at the name after
+# the rm, a symlink or a pipe, makes it fail instead of being followed or
+# waited on.  The shell's no-clobber create is no help: dash opens an
+# existing pipe for writing and waits for a reader.
+write_new() {
+	rm -f "$1" 2>/dev/null
+	dd of="$1" conv=excl status=none
+}
+
+# The lock of a configuration directory: one start or stop at a time.  It is
+# the directory $CFGDIR/.bf2ctl.lock, made by mkdir, with
+#   owner  the pid of its keeper, a process that lets go of the lock once
+#          the run's shell has been gone for LOCK_GRACE seconds (a run killed
+#          with its connection), or after LOCK_LIFE seconds at most;
+#   run    the pid of the run's current shell;
+#   conn   the run's SSH connection, so that the next script of the same
+#          run can take the lock over (adopt).
+# A lock whose keeper is gone is broken by the one contender that makes
+# take/ in it; the others keep waiting.  Every way round the wait counts
+# toward LOCK_WAIT seconds.
+LOCK_WAIT=40
+LOCK_GRACE=3
+LOCK_LIFE=90
+KEEPER=
+
+# The keeper runs as "sh -c" with $0 bf2ctl-lock-keeper, so that its command
+# line tells it apart from a process that merely got its pid later.  $1 the
+# lock, $2 the grace, $3 the life, in ticks of 0.2 s.
+# shellcheck disable=SC2016 # expanded by the keeper's own shell
+LOCK_KEEPER='
+gone=0 ticks=0 seen=
+while [ $ticks -lt "$3" ]; do
+	[ -f "$1/owner" ] && read -r owner <"$1/owner" || owner=
+	if [ "$owner" != $$ ]; then
+		[ -d "$1" ] && [ $ticks -lt 10 ] || exit 0
+	else
+		run=
+		[ -f "$1/run" ] && read -r run <"$1/run"
+		case $run in
+		"" | *[!0-9]*) gone=$((gone + 1)) ;;
+		*) if kill -0 "$run" 2>/dev/null; then
+			gone=0
+			[ "$run" = "$seen" ] || { seen=$run; echo "$run" >"$1/ack"; }
+		else gone=$((gone + 1)); fi ;;
+		esac
+		[ $gone -lt "$2" ] || break
+	fi
+	ticks=$((ticks + 1))
+	sleep 0.2
+done
+[ -f "$1/owner" ] && read -r owner <"$1/owner" && [ "$owner" = $$ ] && rm -rf "$1"
+'
+
+# Whether $1 is a live keeper of a lock.
+keeper_alive() {
+	case $1 in
+	'' | *[!0-9]*) return 1 ;;
+	esac
+	kill -0 "$1" 2>/dev/null || return 1
+	[ -d /proc/"$1" ] || return 0
+	tr '\000' '\n' <"/proc/$1/cmdline" 2>/dev/null | grep -q -x bf2ctl-lock-keeper
+}
+
+lock_owner() {
+	owner=
+	[ -f "$LOCKDIR/owner" ] && read -r owner <"$LOCKDIR/owner"
+	printf '%s' "$owner"
+}
+
+# Breaks the lock if its owner is still $1, a keeper judged gone ("" for a
+# lock whose maker died before it wrote the owner).  Only the contender
+# that makes take/ in this very lock breaks it, and only after looking
+# again: by then the lock at the name may be another's.
+break_lock() {
+	mkdir "$LOCKDIR/take" 2>/dev/null || return 0
+	if [ "$(lock_owner)" = "$1" ] && ! keeper_alive "$1"; then
+		rm -rf "$CFGDIR/.bf2ctl.stale.$$" 2>/dev/null
+		# A rename, not rm -rf: whatever the account made unremovable in
+		# the lock leaves the name all the same.
+		mv "$LOCKDIR" "$CFGDIR/.bf2ctl.stale.$$" 2>/dev/null &&
+			rm -rf "$CFGDIR/.bf2ctl.stale.$$" 2>/dev/null
+	else
+		rmdir "$LOCKDIR/take" 2>/dev/null
+	fi
+	return 0
+}
+
+lock() {
+	LOCKDIR=$CFGDIR/.bf2ctl.lock
+	# Where nothing can be made the run's own steps fail with their reason.
+	[ -d "$CFGDIR" ] && [ -w "$CFGDIR" ] || return 0
+	deadline=$(($(date +%s) + LOCK_WAIT))
+	judged='' since=0
+	until mkdir "$LOCKDIR" 2>/dev/null; do
+		[ "$(date +%s)" -lt $deadline ] || return 1
+		owner=$(lock_owner)
+		if [ -L "$LOCKDIR" ] || { [ -e "$LOCKDIR" ] && [ ! -d "$LOCKDIR" ]; }; then
+			# Not a lock of bf2ctl's: something planted at its name.
+			rm -f "$LOCKDIR" 2>/dev/null
+		elif [ -n "$owner" ] && keeper_alive "$owner"; then
+			since=0
+		elif [ "$owner" = "$judged" ] && [ $since -gt 0 ]; then
+			since=$((since + 1))
+			# An owner gone is broken at once; a lock without one may be
+			# still in the making, so it is given two seconds.  A take/
+			# left by a breaker that died is cleared after as long.
+			if [ -n "$owner" ] || [ $since -gt 20 ]; then
+				[ $since -le 40 ] || rmdir "$LOCKDIR/take" 2>/dev/null
+				break_lock "$owner"
+			fi
+		else
+			judged=$owner since=1
+			[ -z "$owner" ] || break_lock "$owner"
+		fi
+		sleep 0.1
+	done
+	echo $$ >"$LOCKDIR/run"
+	printf '%s\n' "${SSH_CONNECTION:-}" >"$LOCKDIR/conn"
+	sh -c "$LOCK_KEEPER" bf2ctl-lock-keeper "$LOCKDIR" $((LOCK_GRACE * 5)) $((LOCK_LIFE * 5)) \
+		</dev/null >/dev/null 2>&1 &
+	KEEPER=$!
+	echo $KEEPER >"$LOCKDIR/owner"
+}
+
+# Takes over the lock that an earlier script of the same run left held.
+adopt() {
+	LOCKDIR=$CFGDIR/.bf2ctl.lock
+	conn=
+	[ -f "$LOCKDIR/conn" ] && read -r conn <"$LOCKDIR/conn"
+	KEEPER=$(lock_owner)
+	if [ "$conn" != "${SSH_CONNECTION:-}" ] || ! keeper_alive "$KEEPER"; then
+		KEEPER=
+		return 1
+	fi
+	echo $$ >"$LOCKDIR/run"
+	# Held once the keeper has seen this shell: it may have been letting go.
+	tries=0
+	until [ -f "$LOCKDIR/ack" ] && read -r ack <"$LOCKDIR/ack" && [ "$ack" = $$ ]; do
+		tries=$((tries + 1))
+		if [ $tries -gt 20 ] || ! keeper_alive "$KEEPER" || [ "$(lock_owner)" != "$KEEPER" ]; then
+			KEEPER=
+			return 1
+		fi
+		sleep 0.1
+	done
+}
+
+unlock() {
+	[ -n "$KEEPER" ] || return 0
+	# The lock goes before its keeper: a keeper dead while its lock stands
+	# would let a contender break a lock that is about to go anyway.
+	[ "$(lock_owner)" = "$KEEPER" ] && rm -rf "$LOCKDIR"
+	kill "$KEEPER" 2>/dev/null
+	KEEPER=
+}
+
+fail() {
+	unlock
+	printf '%s\n' "$*"
+	exit 1
+}

@@ -1,0 +1,24 @@
+# shellcheck shell=sh
+# Everything of a start before the launch: stop what runs, write the
+# settings ($OPTIONS, a line "KEY VALUE" each), check the game's launcher
+# and the ports ($PORTS; 0 lets the server choose, so it is not checked) and
+# write the start script ($START_SCRIPT).  It ends holding the lock, which
+# the launcher of the same run takes over.
+# shellcheck disable=SC2034 # read by set_option
+SETTINGS=$CFGDIR/settings/serversettings.con
+# shellcheck disable=SC3013 # -ef: dash and every BSD sh have it
+[ ! "$CFGDIR" -ef "$SRVDIR" ] || fail same-dir
+run_stop
+while IFS= read -r line <&3; do
+	set_option "${line%% *}" "${line#* }" || fail set "${line%% *}"
+done 3<<EOF
+$OPTIONS
+EOF
+test -x "$SRVDIR/start.sh" || fail test
+for port in $PORTS; do
+	[ "$port" = 0 ] || ! port_in_use "$port" || fail port "$port"
+done
+# An error log that is not a regular file (a pipe left there) would hold
+# the server's start for ever.
+[ ! -e "$CFGDIR/srderr.log" ] || [ -f "$CFGDIR/srderr.log" ] || rm -f "$CFGDIR/srderr.log"
+printf '%s' "$START_SCRIPT" | write_new "$CFGDIR/start.sh" || fail copy-start

@@ -1,0 +1,41 @@
+# shellcheck shell=sh
+# The stop script of a configuration, written to $CFGDIR/stop.sh after a
+# line that sets CFGDIR and the ours function.  It asks the game server to
+# quit through its console pipe, then signals what is left of the server
+# and of its start script; it ends with status 1 and the reason on its
+# standard error when one of them outlives signal 9 (its run files stay).
+
+# The console pipe is opened read-write, so the quit goes in at once even
+# when nobody reads it, and a full pipe holds up only the writer, which is
+# killed when the wait is over.  The start script removes the pipe once the
+# server has ended.
+if [ -p "$CFGDIR/server-stdin" ]; then
+	echo 'quit
+' 1<>"$CFGDIR/server-stdin" &
+	QUITPID=$!
+	for _ in 1 2 3 4 5; do
+		sleep 1
+		[ ! -p "$CFGDIR/server-stdin" ] && break
+	done
+	kill $QUITPID 2>/dev/null
+fi
+
+stop_pid() {
+	PID=
+	[ -f "$1" ] && read -r PID <"$1"
+	if ours "$PID" "$2"; then
+		kill "$PID" 2>/dev/null
+		sleep 1
+		ours "$PID" "$2" && kill -9 "$PID" 2>/dev/null && sleep 1
+		if ours "$PID" "$2"; then
+			echo "process $PID survives signal 9" >&2
+			return 1
+		fi
+	fi
+	rm -f "$1"
+}
+
+stop_pid "$CFGDIR/server.pid" "$CFGDIR/settings/serversettings.con" || exit 1
+[ -f "$CFGDIR/start.pid" ] && sleep 1
+stop_pid "$CFGDIR/start.pid" "$CFGDIR/start.sh" || exit 1
+rm -f "$CFGDIR/server-stdin"
