@@ -125,6 +125,13 @@ lock() {
 	sh -c "$LOCK_KEEPER" bf2ctl-lock-keeper "$LOCKDIR" $((LOCK_GRACE * 5)) $((LOCK_LIFE * 5)) \
 		</dev/null >/dev/null 2>&1 &
 	KEEPER=$!
+	# Named only once it runs as the keeper: until its exec, its pid would
+	# look like a keeper that is gone.
+	tries=0
+	until keeper_alive $KEEPER || [ $tries -ge 50 ]; do
+		tries=$((tries + 1))
+		sleep 0.01
+	done
 	echo $KEEPER >"$LOCKDIR/owner"
 }
 

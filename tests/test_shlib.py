@@ -1,0 +1,175 @@
+"""The remote scripts' function library (commands/sh/ours.sh and lib.sh) in a
+local dash, as the test account: the lock under contention, planted files,
+the identity rule for processes."""
+import os
+import subprocess
+import tempfile
+import time
+from concurrent.futures import ThreadPoolExecutor
+
+import pytest
+
+import fixture as fx
+
+SH = os.path.normpath(os.path.join(fx.TESTS, '..', 'commands', 'sh'))
+PRELUDE = f'. {SH}/ours.sh; . {SH}/lib.sh; CFGDIR=$1; '
+# A holder writes its entry and its exit to $2, so that overlaps show.
+HOLD = 'lock || exit 3; echo "in $$" >>"$2"; sleep 0.02; echo "out $$" >>"$2"; unlock'
+
+
+@pytest.fixture
+def cfg(account):
+    d = tempfile.mkdtemp(prefix='bf2lock.')
+    fx.sh(f'chown {account.name}: {d} && chmod 755 {d}')
+    yield d
+    fx.sh(f'chmod -R u+rwX {d}; rm -rf {d}')
+
+
+@pytest.fixture
+def dash(account):
+    """dash -c PRELUDE + script CFGDIR LOG as the test account, started."""
+    def start(script, cfg, log='/dev/null', env=None):
+        return subprocess.Popen(
+            ['setpriv', f'--reuid={account.name}', f'--regid={account.name}', '--init-groups',
+             'dash', '-c', PRELUDE + script, 'dash', cfg, log],
+            env={'PATH': '/usr/bin:/bin', **(env or {})}, stdin=subprocess.DEVNULL,
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    return start
+
+
+def overlaps(log):
+    """Most holders in at once, from the entries and exits in log."""
+    inside = most = 0
+    for line in open(log).read().split():
+        if line == 'in':
+            inside += 1
+            most = max(most, inside)
+        elif line == 'out':
+            inside -= 1
+    return most
+
+
+def race(dash, cfg, log, contenders=3):
+    runs = [dash(HOLD, cfg, log) for _ in range(contenders)]
+    return [r.wait(60) for r in runs]
+
+
+def dead_pid():
+    p = subprocess.Popen(['true'])
+    p.wait()
+    return p.pid
+
+
+def plant_lock(cfg, account, owner):
+    os.mkdir(f'{cfg}/.bf2ctl.lock')
+    if owner is not None:
+        with open(f'{cfg}/.bf2ctl.lock/owner', 'w') as f:
+            f.write(f'{owner}\n')
+    fx.sh(f'chown -R {account.name}: {cfg}/.bf2ctl.lock')
+
+
+def test_contenders_over_a_dead_keepers_lock_never_hold_it_together(dash, cfg, account):
+    """200 rounds, in four directories at once."""
+    def rounds(d):
+        os.mkdir(d)
+        fx.sh(f'chown {account.name}: {d}')
+        for _ in range(50):
+            plant_lock(d, account, dead_pid())
+            assert race(dash, d, f'{d}.log') == [0, 0, 0]
+            assert not os.path.exists(f'{d}/.bf2ctl.lock')
+        return open(f'{d}.log').read().count('in'), overlaps(f'{d}.log')
+    with ThreadPoolExecutor(4) as pool:
+        assert list(pool.map(rounds, [f'{cfg}/{i}' for i in range(4)])) == [(150, 1)] * 4
+
+
+@pytest.mark.parametrize('plant', [
+    pytest.param(lambda p: open(p, 'w').close(), id='file'),
+    pytest.param(os.mkfifo, id='pipe'),
+    pytest.param(lambda p: os.symlink('/tmp', p), id='symlink to a directory')])
+def test_a_thing_planted_at_the_lock_never_lets_two_in(dash, cfg, plant):
+    log = f'{cfg}.log'
+    for _ in range(5):
+        plant(f'{cfg}/.bf2ctl.lock')
+        assert race(dash, cfg, log) == [0, 0, 0]
+    assert overlaps(log) == 1
+    os.remove(log)
+
+
+def test_a_stale_lock_the_account_made_unremovable_is_taken(dash, cfg, account):
+    plant_lock(cfg, account, dead_pid())
+    os.makedirs(f'{cfg}/.bf2ctl.lock/stuck/deep')
+    fx.sh(f'chown -R {account.name}: {cfg}/.bf2ctl.lock && chmod 555 {cfg}/.bf2ctl.lock/stuck')
+    began = time.monotonic()
+    run = dash('lock && echo held; unlock', cfg)
+    try:
+        out = run.communicate(timeout=45)[0]
+    except subprocess.TimeoutExpired:
+        run.kill()
+        raise AssertionError('the lock waited past its bound')
+    assert out == 'held\n' and time.monotonic() - began < 41
+
+
+def test_the_wait_for_a_live_holder_ends_busy_at_its_bound(dash, cfg):
+    holder = dash('lock && echo held && sleep 60', cfg)
+    assert holder.stdout.readline() == 'held\n'
+    began = time.monotonic()
+    assert dash('LOCK_WAIT=2; lock', cfg).wait(10) == 1
+    assert 1 <= time.monotonic() - began < 3.5
+    holder.kill(), holder.wait()
+
+
+def test_a_killed_runs_lock_is_free_within_5_s(dash, cfg):
+    holder = dash('lock && echo held && sleep 60', cfg)
+    assert holder.stdout.readline() == 'held\n'
+    holder.kill(), holder.wait()  # reaped, as sshd reaps a run's shell
+    began = time.monotonic()
+    assert dash('LOCK_WAIT=6; lock && unlock', cfg).wait(10) == 0
+    assert time.monotonic() - began < 5
+
+
+def test_the_next_script_of_the_same_run_takes_the_lock_over(dash, cfg):
+    same, other = {'SSH_CONNECTION': '10.0.0.1 5000 10.0.0.2 22'}, {'SSH_CONNECTION': '10.0.0.3 6 7 22'}
+    assert dash('lock', cfg, env=same).wait(5) == 0  # ends holding the lock
+    assert dash('adopt', cfg, env=other).wait(5) == 1
+    waiter = dash('LOCK_WAIT=20; lock && echo second; unlock', cfg)
+    assert dash('adopt && sleep 5 && echo first; unlock', cfg, env=same).communicate(10)[0] == 'first\n'
+    assert waiter.communicate(20)[0] == 'second\n'
+    assert not os.path.exists(f'{cfg}/.bf2ctl.lock')
+
+
+def test_a_lock_nobody_takes_over_goes_with_its_run(dash, cfg):
+    assert dash('lock', cfg).wait(5) == 0
+    assert fx.wait_until(lambda: not os.path.exists(f'{cfg}/.bf2ctl.lock'), 5)
+
+
+@pytest.mark.parametrize('spelling, result', [
+    ('{f}', 0), ('{d}//settings.con', 0), ('{d}/./settings.con', 0), ('{d}/../{b}/settings.con', 0),
+    ('{link}/settings.con', 0), ('{d}/other.con', 1), ('{d}/settings.co', 1)])
+def test_a_process_is_ours_by_any_spelling_of_its_file(dash, cfg, spelling, result):
+    f = f'{cfg}/settings.con'
+    open(f, 'w').close()
+    os.symlink(cfg, f'{cfg}/link')
+    word = spelling.format(f=f, d=cfg, b=os.path.basename(cfg), link=f'{cfg}/link')
+    server = subprocess.Popen(['/usr/bin/python3', '-c', 'import time; time.sleep(30)', '+config', word])
+    try:
+        assert dash(f'ours {server.pid} "$1/settings.con"', cfg).wait(5) == result
+    finally:
+        server.kill(), server.wait()
+
+
+def test_no_pid_is_ours_but_a_live_one_in_digits(dash, cfg):
+    for pid in ('', '-1', '1 2', f'{os.getpid()}x', str(dead_pid())):
+        assert dash(f'ours "$2" "{fx.BF2CTL}"', cfg, pid).wait(5) == 1, pid
+
+
+@pytest.mark.parametrize('plant', [
+    pytest.param(lambda p, victim: os.symlink(victim, p), id='symlink'),
+    pytest.param(lambda p, victim: os.mkfifo(p), id='pipe')])
+def test_write_new_replaces_what_is_planted_without_following_it(dash, cfg, account, plant):
+    victim = f'{cfg}/victim'
+    with open(victim, 'w') as f:
+        f.write('precious\n')
+    fx.sh(f'chown {account.name}: {victim}')  # a link followed would reach it
+    plant(f'{cfg}/new', victim)
+    assert dash('echo fresh | write_new "$1/new"', cfg).wait(5) == 0
+    assert open(f'{cfg}/new').read() == 'fresh\n' and open(victim).read() == 'precious\n'
