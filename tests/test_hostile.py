@@ -3,12 +3,11 @@ import os
 import shutil
 import subprocess
 import threading
-import time
 
 import pytest
 
 import fixture as fx
-from test_server import OK, ROOT, Server, as_account
+from test_server import OK, ROOT, Server, as_account, cmdline, processes_with
 
 LIB = f'{fx.TESTS}/../commands/sh/lib.sh'
 
@@ -110,11 +109,13 @@ def test_a_lock_is_taken_over_from_a_killed_run_and_waited_for_40_s_otherwise(se
     holder.kill()
 
 
-def test_a_start_killed_at_once_lets_the_next_stop_in(server, host):
-    """Its remote script goes on after the run is killed; its lock goes soon after."""
-    run = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}',
-                            *server.options()], env={'BF2_PASSWD': host.account.password})
-    time.sleep(0.5)
+def test_a_start_killed_while_it_launches_lets_the_next_stop_in(server, fake_tools):
+    """The run's remote shell dies with its terminal; its lock goes soon after."""
+    fake_tools.tool('chmod', 'sleep 3; exec /bin/chmod "$@"')
+    run = subprocess.Popen([fx.BF2CTL, f'--address={fake_tools.address}', f'--login={fake_tools.login}',
+                            *server.options()], env={'BF2_PASSWD': fx.PASSWORD})
+    launching = lambda: [p for p in processes_with(f'{server.cfg}/start.sh') if 'chmod' in cmdline(p)]
+    assert fx.wait_until(launching, 30)
     run.kill(), run.wait()
     assert server.stop() == OK
 
