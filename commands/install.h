@@ -1,5 +1,7 @@
-// Installing the game server: a detached remote script downloads and
-// unpacks it; check-install tells whether a directory holds a server.
+// Installing the game server: sh/launch_install.sh starts the install
+// script (sh/install_script.sh) detached, which downloads and unpacks it;
+// install-status reads its progress (sh/install_state.sh); check-install
+// tells whether a directory holds a server.
 #pragma once
 
 #include "opt/parsing.h"

@@ -1,5 +1,6 @@
 // What a panel asks of a configuration between start and stop: is its game
-// server up, a line for its console, and the end of its error log.
+// server up (sh/status.sh), a line for its console (sh/console.sh), and the
+// end of its error log (sh/log.sh).
 #pragma once
 
 #include "opt/parsing.h"
