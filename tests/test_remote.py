@@ -156,6 +156,14 @@ def test_copy_file_failures_leave_the_old_target(host, uploads):
         assert os.listdir(full) == ['f'] and open(f'{full}/f').read() == 'old\n'
     finally:
         fx.sh(f'umount {full}')
+    # A target the account may not replace (someone else's, in a sticky
+    # directory): the rename fails and the upload goes with it.
+    sticky = host.mkdir(f'{remote}/sticky')
+    fx.sh(f'chown root {sticky} && chmod 1777 {sticky} && echo old > {sticky}/f')
+    r = host.run('--copy-file', f'--from={local}/src', f'--to={sticky}/f')
+    assert re.fullmatch(f"Failed to copy content: mv: cannot move '{sticky}/.bf2ctl-upload.\\w{{6}}/file' "
+                        f"to '{sticky}/f': Operation not permitted\n", r.out) and r[1:] == ('', 1), r
+    assert os.listdir(sticky) == ['f'] and open(f'{sticky}/f').read() == 'old\n'
     # Killed midway: the target is the old file whole.
     fx.sh(f'head -c 300000000 /dev/zero > {local}/big && echo old > {remote}/f')
     p = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}',
