@@ -2,10 +2,9 @@
 
 #include "commands/output.h"
 #include "remote/error.h"
-#include "opt/xtos.h"
-#include "remote/exec.h"
 #include "remote/session.h"
 #include "commands/remote_script.h"
+#include "commands/sh_scripts.h"
 
 #include <crypt.h>
 #include <sys/random.h>
@@ -14,10 +13,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace {
-
-const char* const fixed_names[] = {"bf2", "bf", "battlefield", "battlefield2"};
 
 // The kernel's generator: a password or a name drawn from a clock-seeded
 // sequence could be recovered by trying the few thousand likely seeds.
@@ -69,12 +68,6 @@ std::string draw_chars(size_t count, bool (*accept)(int))
     return text;
 }
 
-// The group is asked only when the user is free.
-bool name_is_free(const std::string& name)
-{
-    return !exist_sys_user(name) && !exist_sys_group(name);
-}
-
 }  // namespace
 
 std::string random_password()
@@ -92,95 +85,42 @@ std::string hash_password(const std::string& password)
     const std::string setting = "$6$" + random_salt();
     const char* hash = crypt(password.c_str(), setting.c_str());
     // libxcrypt reports failure with a "*0"/"*1" token rather than null;
-    // handing that to useradd would lock the account behind a password
-    // that never works.
+    // handing that on would lock the account behind a password that never
+    // works.
     if (!hash || hash[0] == '*')
         throw TUError("Failed to encrypted password");
     return hash;
 }
 
-int TNameNumbers::next()
+std::string name_numbers()
 {
-    if (left_ == 0)
-        return 0;
-    for (;;) {
-        int number = static_cast<int>(random_below(last + 1));
-        if (number >= first && !drawn_[number]) {
-            drawn_[number] = true;
-            --left_;
-            return number;
-        }
+    // Fisher-Yates: the number drawn goes to the end of those left.
+    std::vector<int> numbers;
+    for (int number = 1000; number <= 9999; ++number)
+        numbers.push_back(number);
+    std::string text;
+    for (size_t left = numbers.size(); left > 0; --left) {
+        std::swap(numbers[random_below(left)], numbers[left - 1]);
+        text += std::to_string(numbers[left - 1]) + (left > 1 ? " " : "");
     }
-}
-
-std::string find_numbered_name(const std::function<bool(const std::string&)>& is_free)
-{
-    TNameNumbers numbers;
-    int tried = 0;
-    for (int number; (number = numbers.next()) != 0; ++tried) {
-        std::string name = "bf2_" + zelto::xtos<int>(number);
-        if (is_free(name))
-            return name;
-    }
-    throw TUError("No free user name: bf2, bf, battlefield, battlefield2 and " +
-                  zelto::xtos<int>(tried) + " tried names bf2_NNNN are taken");
-}
-
-bool exist_sys_user(const std::string& name)
-{
-    // A home left by a deleted account counts too: useradd would hand its
-    // files and keys to the new account.
-    const std::string q = shell_str(name);
-    return ssh_exec("id " + q +
-                        " >/dev/null 2>&1 || { H=$(useradd -D 2>/dev/null | sed -n "
-                        "'s/^HOME=//p'); [ -e \"${H:-/home}/\"" +
-                        q + " ] || [ -L \"${H:-/home}/\"" + q + " ]; }",
-                    "", false)
-               .status == 0;
-}
-
-bool exist_sys_group(const std::string& name)
-{
-    // Asked at every call: nothing is cached between candidates.
-    const std::string system = ssh_exec("uname -s", "", false).out;
-    std::string query;
-    if (system == "FreeBSD\n")
-        query = "pw groupshow " + shell_str(name);
-    else if (system == "Linux\n")
-        query = "groupmod " + shell_str(name);  // no changes asked: only looks it up
-    else
-        throw TUError("Unknown system: " + system);
-    return ssh_exec(query, "", false).status == 0;
-}
-
-std::pair<std::string, std::string> create_sys_user(const std::string& name,
-                                                    const std::string& password)
-{
-    const std::string hash = hash_password(password);
-    TExecResult r = ssh_exec("useradd -c \"Zelto's BF2 module\" -m " + shell_str(name) + " -p " +
-                                 shell_str(hash),
-                             "", false);
-    // A warning (a home or mail spool that already existed) is a failure
-    // too: the account would not be the fresh one the caller is told of.
-    if (r.status != 0 || !r.err.empty())
-        throw TUError("Create system user '" + name + "' failed: " + r.err);
-    return {name, password};
-}
-
-std::pair<std::string, std::string> get_new_user()
-{
-    const std::string password = random_password();
-    for (const char* name : fixed_names)
-        if (name_is_free(name))
-            return create_sys_user(name, password);
-    return create_sys_user(find_numbered_name(name_is_free), password);
+    return text;
 }
 
 bool create_user(zelto::opt::TOParsing parsing)
 {
     parsing.end();
+    const std::string password = random_password();
+    const std::string hash = hash_password(password);
     init_ssh_session();
-    auto [name, password] = get_new_user();
+    const std::string name = run_script(
+        sh_var("NUMBERS", name_numbers()) + sh_var("HASH", hash) + sh_create_user, false,
+        {
+            {"system", "Unknown system: ", "", false},
+            {"full", "No free user name: bf2, bf, battlefield, battlefield2 and ",
+             " tried names bf2_NNNN are taken", false},
+            {"useradd", "Create system user '", "' failed", true},
+            {"chpasswd", "Set password of system user '", "' failed", true},
+        });
     print("login: \"" + name + "\"\n");
     print("password: \"" + password + "\"\n");
     return true;

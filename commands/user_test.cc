@@ -1,13 +1,14 @@
 #include "commands/user.h"
 
-#include "remote/error.h"
-
-#include <crypt.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <numeric>
 #include <set>
+#include <sstream>
 #include <tuple>
+#include <vector>
 
 TEST(RandomChars, PasswordsAndSaltsKeepTheirLengthsAndCoverTheirWholeSets)
 {
@@ -26,33 +27,15 @@ TEST(RandomChars, PasswordsAndSaltsKeepTheirLengthsAndCoverTheirWholeSets)
     }
 }
 
-TEST(HashPassword, IsSha512CryptOfThePasswordWithAFreshSalt)
+TEST(NameNumbers, AreEachOf1000To9999OnceInAnOrderDrawnAfreshEachTime)
 {
-    const std::string hash = hash_password("aB3dE6gH9j");
-    EXPECT_EQ(hash.substr(0, 3), "$6$");
-    EXPECT_EQ(crypt("aB3dE6gH9j", hash.c_str()), hash);
-    EXPECT_NE(hash_password("aB3dE6gH9j").substr(0, 19), hash.substr(0, 19));
-}
-
-TEST(FindNumberedName, TriesEachNameOnceInRandomOrderThenGivesUpWithOneLine)
-{
-    std::set<std::string> tried;
-    std::vector<std::string> order;
-    try {
-        find_numbered_name([&](const std::string& name) {
-            EXPECT_TRUE(tried.insert(name).second) << name << " tried twice";
-            order.push_back(name);
-            return false;
-        });
-        ADD_FAILURE() << "found a name although none is free";
-    } catch (const TUError& e) {
-        EXPECT_EQ(e.message, "No free user name: bf2, bf, battlefield, battlefield2 and 9000 tried "
-                             "names bf2_NNNN are taken");
-    }
-    EXPECT_EQ(tried.size(), 9000u);
-    EXPECT_EQ(*tried.begin(), "bf2_1000");
-    EXPECT_EQ(*tried.rbegin(), "bf2_9999");
-    EXPECT_FALSE(std::is_sorted(order.begin(), order.begin() + 100));
-    EXPECT_EQ(find_numbered_name([](const std::string& name) { return name == "bf2_4242"; }),
-              "bf2_4242");
+    auto draw = [] {
+        std::istringstream words(name_numbers());
+        return std::vector<int>(std::istream_iterator<int>(words), {});
+    };
+    std::vector<int> order = draw(), sorted = order, all(9000);
+    std::sort(sorted.begin(), sorted.end());
+    std::iota(all.begin(), all.end(), 1000);
+    EXPECT_EQ(sorted, all);
+    EXPECT_NE(draw(), order);  // neither sorted nor any other fixed order
 }

@@ -150,8 +150,10 @@ TExecResult ssh_exec(std::string command, std::string input, bool want_pty)
     }
 
     // The subshell keeps the command's own exits and syntax away from the
-    // status echo, which always runs.
-    std::string wrapped = "( " + command + " ); echo \"\n$?\"";
+    // status echo, which always runs.  The line break ends the command's
+    // last line first: a trailing comment or here-document would swallow
+    // the closing parenthesis.
+    std::string wrapped = "( " + command + "\n); echo \"\n$?\"";
     int rc = libssh2_channel_process_startup(ssh_channel, "exec", 4, wrapped.c_str(),
                                              std::strlen(wrapped.c_str()));
     check_connection(rc);

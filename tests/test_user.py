@@ -1,17 +1,16 @@
-"""create-user against real accounts of this machine, made through a uid-0
-login of the test run's own.  The candidate names belong to the whole
-machine: every account and group under them is removed before and after
-each test, and runs of other workers and build trees wait their turn."""
+"""create-user against real accounts of this machine, through a uid-0 login of the run's own. The
+candidate names (never an account of uid 0) are removed around each test; other runs wait their turn."""
+import contextlib
 import fcntl
+import glob
 import os
 import re
+import threading
 
 import pytest
 
 import fixture as fx
 
-# Only the exact candidate names and bf2_ with four digits; never an account
-# of uid 0.
 REMOVE_CANDIDATES = r'''
 names() { getent "$1" | sed -n 's/^\(bf2\|bf\|battlefield2\?\|bf2_[0-9]\{4\}\):.*/\1/p'; }
 for name in $(names passwd); do
@@ -24,6 +23,7 @@ rm -rf /home/bf2 /home/bf /home/battlefield /home/battlefield2
 test -z "$(names passwd)$(names group)"
 '''
 PRINTED = re.compile(r'login: "([^"\n]*)"\npassword: "([0-9A-Za-z]{10})"\n')
+HASH = r'\$6\$[./0-9A-Za-z]{16}\$[./0-9A-Za-z]{86}'
 
 
 @pytest.fixture(autouse=True)
@@ -36,57 +36,65 @@ def free_names():
 
 
 def created(r):
-    m = PRINTED.fullmatch(r.out)
-    assert m and (r.err, r.status) == ('', 0), r
+    assert (m := PRINTED.fullmatch(r.out)) and (r.err, r.status) == ('', 0), r
     return m[1], m[2]
 
 
-def test_a_free_host_gives_a_working_bf2_account(root):
-    login, password = created(root.run('--create-user'))
-    assert login == 'bf2'
-    assert fx.sh('getent passwd bf2 | cut -d: -f5,6; stat -c %F:%U /home/bf2').stdout == \
-        "Zelto's BF2 module:/home/bf2\ndirectory:bf2\n"
-    assert re.fullmatch(r'\$6\$[./0-9A-Za-z]{16}\$[./0-9A-Za-z]{86}\n',
-                        fx.sh('getent shadow bf2 | cut -d: -f2').stdout)
-    # A real login with the printed password.
-    r = fx.run([f'--address={root.address}', f'--login={login}', '--exec', '--cmd=id -un; pwd'],
-               password)
+def test_a_free_host_gives_a_working_bf2_account_in_one_session_with_no_hash_in_sight(root):
+    lines, done = set(), threading.Event()
+
+    def poll():  # every command line of the host, about every millisecond
+        while not done.wait(0.001):
+            for path in glob.glob('/proc/[0-9]*/cmdline'):
+                with contextlib.suppress(OSError), open(path, 'rb') as f:
+                    lines.add(f.read())
+    (poller := threading.Thread(target=poll)).start()
+    sessions, r = root.sshd.sessions(), root.run('--create-user')
+    done.set(), poller.join()
+    login, password = created(r)
+    assert login == 'bf2' and root.sshd.sessions() == sessions + 1
+    shown = fx.sh('getent passwd bf2 | cut -d: -f5,6; stat -c %F:%U /home/bf2; getent shadow bf2').stdout
+    assert (m := re.fullmatch(f"Zelto's BF2 module:/home/bf2\ndirectory:bf2\nbf2:({HASH}):.*\n", shown))
+    assert any(c.startswith(b'useradd\0') for c in lines)  # the poller is fast enough
+    assert not [c for c in lines if m[1].encode() in c]
+    r = fx.run([f'--address={root.address}', f'--login={login}', '--exec', '--cmd=id -un; pwd'], password)
     assert r == ('bf2\n/home/bf2\n\n0\n', '', 0)
 
 
 def test_taken_names_are_skipped_then_a_numbered_name_is_taken(root):
-    # A home left by a deleted account (its files and key are not handed on),
-    # and a group without its user.
-    fx.sh('mkdir -p /home/bf2/.ssh && echo "ssh-ed25519 AAAA old" > /home/bf2/.ssh/authorized_keys'
-          ' && groupadd bf')
-    assert created(root.run('--create-user'))[0] == 'battlefield'
-    assert fx.sh('stat -c %U /home/bf2/.ssh/authorized_keys').stdout == 'root\n'
-    fx.sh(REMOVE_CANDIDATES)
-    fx.sh('for n in bf2 bf battlefield battlefield2; do useradd -M $n || exit; done')
-    login = created(root.run('--create-user'))[0]
+    # A dangling symlink at the home, a home left by a deleted account, a group without its user.
+    fx.sh('ln -s /nowhere /home/bf2 && mkdir /home/bf && groupadd battlefield')
+    assert created(root.run('--create-user'))[0] == 'battlefield2'
+    login = created(root.run('--create-user'))[0]  # now a user takes the last fixed name
     assert re.fullmatch(r'bf2_[1-9][0-9]{3}', login)
-    assert fx.sh(f'id -un {login}').stdout == login + '\n'
+    # Both accounts are there, each hash with a salt of its own.
+    assert len(set(fx.sh(f'getent shadow battlefield2 {login} | cut -d$ -f3').stdout.split())) == 2
 
 
-def test_a_login_that_may_not_add_users_gets_useradds_error(host):
-    # An ordinary login has no /usr/sbin in its PATH.
-    assert host.run('--create-user') == (
-        "Create system user 'bf2' failed: sh: 1: useradd: not found\n", '', 1)
+# As root, where useradd works: no failure leaves an account, not even one with a dead password.
+@pytest.mark.parametrize('tool, printed', [
+    (('uname', 'echo Plan9'), 'Unknown system: Plan9'),
+    (('useradd', "echo 'useradd: warning: the home directory already exists.' >&2"),
+     "Create system user 'bf2' failed: useradd: warning: the home directory already exists."),
+    (('chpasswd', "echo 'chpasswd: (line 1, user bf2) password not changed' >&2; exit 1"),
+     "Set password of system user 'bf2' failed: chpasswd: (line 1, user bf2) password not changed"),
+    (('useradd', 'mkdir -p ~/t && cd ~/t && seq -f bf2_%g 1000 9999 | xargs touch bf2 bf'
+                 ' battlefield battlefield2 && echo HOME=$PWD'),
+     'No free user name: bf2, bf, battlefield, battlefield2 and 9000 tried names bf2_NNNN are taken'),
+])
+def test_each_failure_is_one_line_and_leaves_no_account(fake_tools, root, tool, printed):
+    fake_tools.tool(*tool)
+    assert fx.Host(fake_tools.sshd, root.account).run('--create-user') == (printed + '\n', '', 1)
+    assert fx.sh('getent passwd bf2; ls -d /home/bf2', check=False).stdout == ''
 
 
-def test_freebsd_groups_are_asked_with_pw_and_other_systems_are_refused(fake_tools):
-    fake_tools.tool('uname', 'echo Plan9')
-    assert fake_tools.run('--create-user') == ('Unknown system: Plan9\n', '', 1)
-    log = f'{fake_tools.home}/pw.log'
-    fake_tools.tool('uname', 'echo FreeBSD')
-    fake_tools.tool('pw', f'printf \'%s\\n\' "$@" >>{log}; [ "$2" = bf2 ]')
-    fake_tools.tool('useradd', 'true')
+def test_freebsd_asks_groups_with_pw_and_gives_it_the_hash_on_standard_input(fake_tools):
+    fake_tools.tool('uname', 'echo FreeBSD')  # pw logs its arguments and its input
+    fake_tools.tool('pw', 'printf "%s\\n" "$@" >>pw.log; [ $1 != useradd ] || cat >>pw.log;'
+                    ' [ "$*" != "groupshow bf" ]')
     assert created(fake_tools.run('--create-user'))[0] == 'bf'
-    assert open(log).read() == 'groupshow\nbf2\ngroupshow\nbf\n'
+    *calls, hash = open(log := f'{fake_tools.home}/pw.log').read().splitlines()
     os.remove(log)
-
-
-def test_a_warning_of_useradd_is_a_failure(fake_tools):
-    fake_tools.tool('useradd', "echo 'useradd: warning: the home directory already exists.' >&2")
-    assert fake_tools.run('--create-user') == (
-        "Create system user 'bf2' failed: useradd: warning: the home directory already exists.\n", '', 1)
+    assert calls == ['groupshow', 'bf2', 'groupshow', 'bf', 'useradd', 'bf', '-c',
+                     "Zelto's BF2 module", '-m', '-H', '0']
+    assert re.fullmatch(HASH, hash) and hash not in open(fake_tools.commands).read()
