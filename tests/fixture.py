@@ -18,6 +18,9 @@ from collections import namedtuple
 TESTS = os.path.dirname(os.path.abspath(__file__))
 BF2CTL = os.environ.get('BF2CTL', os.path.join(TESTS, '..', 'build', 'bf2ctl'))
 PASSWORD = "se cret'pw"  # a blank and a quote, so that quoting matters
+# Fixture servers listen here, never on 22: the machine's own sshd may hold
+# port 22 of every address, and a person's access through it must stay.
+PORT = 2222
 Result = namedtuple('Result', 'out err status')
 q = shlex.quote
 
@@ -29,8 +32,9 @@ def net():
     return int(os.environ.get('BF2_TEST_NET', '50')) + int(worker[2:])
 
 
-def address(host):
-    return f'127.0.{net()}.{host}'
+def address(host, port=None):
+    """127.0.N.host of this process's block, with ':port' if given."""
+    return f'127.0.{net()}.{host}' + (f':{port}' if port else '')
 
 
 def fail(what):
@@ -170,16 +174,17 @@ class Listener:
 
 
 class Netns:
-    """A network namespace on a veth pair, its end at address.  down() makes a
-    peer there vanish silently (no FIN, reset or failed ARP: MAC pinned here)."""
+    """A network namespace on a veth pair, its end at address; i tells apart
+    those of one process.  down() makes a peer there vanish silently (no FIN,
+    reset or failed ARP: MAC pinned here)."""
 
-    def __init__(self):
-        self.name, self.address = f'bf2ns{net()}', f'10.{net()}.77.2'
+    def __init__(self, i=0):
+        self.name, self.address = f'bf2ns{net()}_{i}', f'10.{net()}.{77 + i}.2'
         self.remove()
-        n, h, p, mac = self.name, self.name + 'h', self.name + 'p', f'02:b2:{net():02x}:00:00:02'
+        n, h, p, mac = self.name, self.name + 'h', self.name + 'p', f'02:b2:{net():02x}:00:{i:02x}:02'
         try:
             sh(f'ip netns add {n} && ip link add {h} type veth peer name {p} address {mac} netns {n}'
-               f' && ip addr add 10.{net()}.77.1/30 dev {h} && ip link set {h} up'
+               f' && ip addr add 10.{net()}.{77 + i}.1/30 dev {h} && ip link set {h} up'
                f' && ip -n {n} addr add {self.address}/30 dev {p} && ip -n {n} link set {p} up'
                f' && ip neigh replace {self.address} lladdr {mac} dev {h} nud permanent')
         except Exception:
@@ -198,7 +203,7 @@ class Host:
 
     def __init__(self, sshd, account):
         self.sshd, self.account = sshd, account
-        self.address = sshd.listen[:-3] if sshd.listen.endswith(':22') else sshd.listen
+        self.address = sshd.listen
         self.login, self.home = account.name, account.home
 
     def run(self, *args, password=None, **kw):
