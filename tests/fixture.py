@@ -5,11 +5,15 @@ process it starts ends with the process that started it, however that ends."""
 import ctypes
 import functools
 import http.server
+import json
 import os
+import select
 import shlex
 import signal
 import socket
+import struct
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -196,6 +200,80 @@ class Netns:
 
     def remove(self):  # the veth pair goes with the namespace
         sh(f'ip netns del {self.name} 2>/dev/null; ip link del {self.name}h 2>/dev/null; true')
+
+
+def watch_execs():
+    """Prints as JSON the command line of every program started on the
+    machine until standard input closes, and how many it missed (gone before
+    it was read, or events dropped).  The kernel's process connector reports
+    each exec; read at real-time priority, even a /bin/true's line is read
+    before it ends.  Run in a process of its own: in one with other Python
+    threads, the interpreter's lock would delay the reads."""
+    os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(10))
+    s = socket.socket(socket.AF_NETLINK, socket.SOCK_DGRAM, 11)  # NETLINK_CONNECTOR
+    s.setsockopt(socket.SOL_SOCKET, 33, 8 << 20)  # SO_RCVBUFFORCE
+    s.bind((0, 1))  # CN_IDX_PROC
+    listen = struct.pack('=IIIIHHI', 1, 1, 0, 0, 4, 0, 1)  # cn_msg: PROC_CN_MCAST_LISTEN
+    s.send(struct.pack('=IHHII', 16 + len(listen), 3, 0, 0, 0) + listen)
+    print('ready', flush=True)
+    lines, missed = set(), 0
+    poll = select.poll()
+    poll.register(s, select.POLLIN)
+    poll.register(sys.stdin, select.POLLIN)
+    while s.fileno() in [fd for fd, _ in poll.poll()]:
+        try:
+            event = s.recv(65536)
+        except OSError:  # ENOBUFS: events were dropped
+            missed += 1
+            continue
+        # nlmsghdr (16 bytes), cn_msg (20), proc_event: what, cpu, time, then pid, tgid
+        if struct.unpack_from('=I', event, 36)[0] == 2:  # PROC_EVENT_EXEC
+            try:
+                fd = os.open(f'/proc/{struct.unpack_from("=I", event, 56)[0]}/cmdline', os.O_RDONLY)
+                line = os.read(fd, 1 << 20)
+                os.close(fd)
+            except OSError:
+                line = b''
+            if line:
+                lines.add(line.decode('latin-1'))
+            else:
+                missed += 1
+    json.dump({'lines': sorted(lines), 'missed': missed}, sys.stdout)
+
+
+class CommandLines:
+    """Every command line the machine shows while it is open: each program's
+    as it starts (watch_execs) and every process's, swept every 2 ms, for a
+    line rewritten after the start.  Arguments are separated by NUL."""
+
+    def __enter__(self):
+        self.watch = subprocess.Popen(
+            ['/usr/bin/python3', '-c', f'import sys; sys.path.insert(0, {TESTS!r}); '
+             'import fixture; fixture.watch_execs()'], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        if self.watch.stdout.readline() != b'ready\n':
+            self.watch.kill()
+            fail('the exec watch did not start: it needs root and the process connector')
+        self.lines, self.done = set(), False
+        self.sweeper = threading.Thread(target=self._sweep)
+        self.sweeper.start()
+        return self
+
+    def _sweep(self):
+        while not self.done:
+            for pid in filter(str.isdigit, os.listdir('/proc')):
+                try:
+                    with open(f'/proc/{pid}/cmdline', 'rb') as f:
+                        self.lines.add(f.read().decode('latin-1'))
+                except OSError:  # not a process, or gone
+                    pass
+            time.sleep(0.002)
+
+    def __exit__(self, *_):
+        self.done = True
+        self.sweeper.join()
+        out = json.loads(self.watch.communicate(timeout=30)[0])
+        self.lines |= set(out['lines'])
+        self.missed = out['missed']
 
 
 class Host:
