@@ -204,11 +204,13 @@ class Netns:
 
 def watch_execs():
     """Prints as JSON the command line of every program started on the
-    machine until standard input closes, and how many it missed (gone before
-    it was read, or events dropped).  The kernel's process connector reports
-    each exec; read at real-time priority, even a /bin/true's line is read
-    before it ends.  Run in a process of its own: in one with other Python
-    threads, the interpreter's lock would delay the reads."""
+    machine until standard input closes, how many programs started and how
+    many it missed (gone before it was read, or events dropped).  The
+    kernel's process connector reports each exec; read at real-time
+    priority, even a /bin/true's line is read before it ends, but for about
+    one program in thousands (a waking CPU is slow in a virtual machine).
+    Run in a process of its own: in one with other Python threads, the
+    interpreter's lock would delay the reads."""
     os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(10))
     s = socket.socket(socket.AF_NETLINK, socket.SOCK_DGRAM, 11)  # NETLINK_CONNECTOR
     s.setsockopt(socket.SOL_SOCKET, 33, 8 << 20)  # SO_RCVBUFFORCE
@@ -216,7 +218,7 @@ def watch_execs():
     listen = struct.pack('=IIIIHHI', 1, 1, 0, 0, 4, 0, 1)  # cn_msg: PROC_CN_MCAST_LISTEN
     s.send(struct.pack('=IHHII', 16 + len(listen), 3, 0, 0, 0) + listen)
     print('ready', flush=True)
-    lines, missed = set(), 0
+    lines, execs, missed = set(), 0, 0
     poll = select.poll()
     poll.register(s, select.POLLIN)
     poll.register(sys.stdin, select.POLLIN)
@@ -228,6 +230,7 @@ def watch_execs():
             continue
         # nlmsghdr (16 bytes), cn_msg (20), proc_event: what, cpu, time, then pid, tgid
         if struct.unpack_from('=I', event, 36)[0] == 2:  # PROC_EVENT_EXEC
+            execs += 1
             try:
                 fd = os.open(f'/proc/{struct.unpack_from("=I", event, 56)[0]}/cmdline', os.O_RDONLY)
                 line = os.read(fd, 1 << 20)
@@ -238,7 +241,7 @@ def watch_execs():
                 lines.add(line.decode('latin-1'))
             else:
                 missed += 1
-    json.dump({'lines': sorted(lines), 'missed': missed}, sys.stdout)
+    json.dump({'lines': sorted(lines), 'execs': execs, 'missed': missed}, sys.stdout)
 
 
 class CommandLines:
@@ -252,7 +255,8 @@ class CommandLines:
              'import fixture; fixture.watch_execs()'], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         if self.watch.stdout.readline() != b'ready\n':
             self.watch.kill()
-            fail('the exec watch did not start: it needs root and the process connector')
+            fail("the exec watch did not start: it needs root and the kernel's process connector,"
+                 ' which only the initial network namespace has')
         self.lines, self.done = set(), False
         self.sweeper = threading.Thread(target=self._sweep)
         self.sweeper.start()
@@ -273,7 +277,7 @@ class CommandLines:
         self.sweeper.join()
         out = json.loads(self.watch.communicate(timeout=30)[0])
         self.lines |= set(out['lines'])
-        self.missed = out['missed']
+        self.execs, self.missed = out['execs'], out['missed']
 
 
 class Host:
