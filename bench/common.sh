@@ -3,8 +3,8 @@ set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$top/scripts/fixture.sh" time sshpass bc
 
-ssh_opts=(-o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null -o LogLevel=ERROR
-          -o PreferredAuthentications=password -o PubkeyAuthentication=no)
+ssh_opts=(-o Port="$BF2_HOST_PORT" -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null
+          -o LogLevel=ERROR -o PreferredAuthentications=password -o PubkeyAuthentication=no)
 
 # Seconds taken by a command, with nanosecond clock resolution.
 seconds() {

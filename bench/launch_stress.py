@@ -24,7 +24,7 @@ def cmdline(pid):
 def main():
     rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 50
     account = fx.Account(f'bf2t{fx.net()}')
-    host = fx.Host(fx.Sshd(fx.address(1) + ':22'), account)
+    host = fx.Host(fx.Sshd(fx.address(1, fx.PORT)), account)
     srv, cfg = f'{account.home}/srv', f'{account.home}/cfg'
     fx.install_standin(srv, account.name)
     host.mkdir(cfg)

@@ -16,10 +16,10 @@ for _ in 1 2 3; do
   rm -f "$remote_dir/ours" "$remote_dir/scp"; sync
   seconds b --copy-file --from="$work/big" --to="$remote_dir/ours" >>"$work/t_ours"
   seconds sshpass -p "$BF2_PASSWD" scp -q "${ssh_opts[@]}" "$work/big" \
-    "$BF2_LOGIN@$BF2_HOST:$remote_dir/scp" >>"$work/t_scp"
+    "$BF2_LOGIN@$BF2_HOST_IP:$remote_dir/scp" >>"$work/t_scp"
   rm -f "$remote_dir/scp"; sync
   seconds sshpass -p "$BF2_PASSWD" scp -O -q "${ssh_opts[@]}" "$work/big" \
-    "$BF2_LOGIN@$BF2_HOST:$remote_dir/scp" >>"$work/t_scp_legacy"
+    "$BF2_LOGIN@$BF2_HOST_IP:$remote_dir/scp" >>"$work/t_scp_legacy"
 done
 cmp "$work/big" "$remote_dir/ours"
 ours=$(median <"$work/t_ours"); scp=$(median <"$work/t_scp"); legacy=$(median <"$work/t_scp_legacy")
@@ -33,7 +33,7 @@ echo "== exec --cmd=true (median of 15, interleaved)"
 : >"$work/e_ours"; : >"$work/e_ssh"
 for _ in $(seq 15); do
   seconds b --exec --cmd=true >>"$work/e_ours"
-  seconds sshpass -p "$BF2_PASSWD" ssh "${ssh_opts[@]}" "$BF2_LOGIN@$BF2_HOST" true >>"$work/e_ssh"
+  seconds sshpass -p "$BF2_PASSWD" ssh "${ssh_opts[@]}" "$BF2_LOGIN@$BF2_HOST_IP" true >>"$work/e_ssh"
 done
 ours=$(median <"$work/e_ours"); ssh=$(median <"$work/e_ssh")
 printf 'bf2ctl exec: %.3f s   ssh: %.3f s   ratio: %.2f (target <= 1.1)\n' \

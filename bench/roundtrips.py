@@ -44,12 +44,12 @@ async def pipe(reader, writer):
 
 def start_proxy(listen, target):
     async def handle(reader, writer):
-        up_reader, up_writer = await asyncio.open_connection(target, 22)
+        up_reader, up_writer = await asyncio.open_connection(target, fx.PORT)
         await asyncio.gather(pipe(reader, up_writer), pipe(up_reader, writer),
                              return_exceptions=True)
 
     async def serve():
-        server = await asyncio.start_server(handle, listen, 22)
+        server = await asyncio.start_server(handle, listen, fx.PORT)
         await server.serve_forever()
     threading.Thread(target=lambda: asyncio.run(serve()), daemon=True).start()
     time.sleep(0.5)
@@ -58,7 +58,7 @@ def start_proxy(listen, target):
 def main():
     runs = int(sys.argv[1]) if len(sys.argv) > 1 else 5
     account = fx.Account(f'bf2t{fx.net()}')
-    sshd = fx.Sshd(fx.address(1) + ':22')
+    sshd = fx.Sshd(fx.address(1, fx.PORT))
     start_proxy(fx.address(2), fx.address(1))
     home = account.home
     srv, cfg = f'{home}/srv', f'{home}/cfg'
@@ -76,7 +76,7 @@ def main():
     try:
         # Each start finds the server stopped, each stop finds it running.
         for _ in range(runs):
-            for via, address in (('direct', fx.address(1)), ('delayed', fx.address(2))):
+            for via, address in (('direct', sshd.listen), ('delayed', fx.address(2, fx.PORT))):
                 for name, args in commands.items():
                     before = sshd.sessions()
                     t0 = time.monotonic()
@@ -92,7 +92,7 @@ def main():
             print(f'{name:10} {direct:7.2f}s {delayed:10.2f}s {(delayed - direct) / (2 * DELAY):11.1f}'
                   f' {sessions[name]:9d}')
     finally:
-        fx.run([f'--address={fx.address(1)}', f'--login={account.name}', '--stop', f'--cfg-dir={cfg}'])
+        fx.run([f'--address={sshd.listen}', f'--login={account.name}', '--stop', f'--cfg-dir={cfg}'])
         sshd.stop()
         account.remove()
 

@@ -28,6 +28,5 @@ stop_fixture() {
   exec 9>&-
   wait "$fixture_pid" 2>/dev/null || true
   rm -rf "$work"
-  restore_system_sshd
 }
 trap stop_fixture EXIT

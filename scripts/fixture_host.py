@@ -19,8 +19,10 @@ def serve(game_package, default_max_startups=False):
     """The demo's and the benchmarks' host, up until standard input closes.
     default_max_startups: OpenSSH's own limit on unauthenticated connections."""
     account = fx.Account(f'bf2t{fx.net()}')
-    sshd = fx.Sshd(fx.address(1) + ':22', extra='MaxStartups 10:30:100\n' if default_max_startups else '')
-    values = {'BF2_HOST': fx.address(1), 'BF2_LOGIN': account.name, 'BF2_PASSWD': account.password,
+    sshd = fx.Sshd(fx.address(1, fx.PORT), extra='MaxStartups 10:30:100\n' if default_max_startups else '')
+    # BF2_HOST as bf2ctl's --address takes it; the IP and port apart for ssh and scp.
+    values = {'BF2_HOST': sshd.listen, 'BF2_HOST_IP': sshd.host, 'BF2_HOST_PORT': str(sshd.port),
+              'BF2_LOGIN': account.name, 'BF2_PASSWD': account.password,
               'BF2_HOME': account.home}
     if game_package:
         root = tempfile.mkdtemp(prefix='bf2www.')

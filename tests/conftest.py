@@ -22,8 +22,8 @@ def account():
 
 @pytest.fixture(scope='session')
 def host(account):
-    """The test account on a password sshd at port 22."""
-    yield fx.Host(sshd := fx.Sshd(fx.address(1) + ':22'), account)
+    """The test account on a password sshd."""
+    yield fx.Host(sshd := fx.Sshd(fx.address(1, fx.PORT)), account)
     sshd.stop()
 
 
@@ -42,7 +42,7 @@ def fake_host(account):
     os.chmod(bin, 0o755)
     with open(bin + '.log', 'w'):  # every command line it was sent
         os.chmod(bin + '.log', 0o666)
-    sshd = fx.Sshd(fx.address(5) + ':22', extra=f'ForceCommand printf "%s\\n" "$SSH_ORIGINAL_COMMAND"'
+    sshd = fx.Sshd(fx.address(5, fx.PORT), extra=f'ForceCommand printf "%s\\n" "$SSH_ORIGINAL_COMMAND"'
                    f' >>{bin}.log; PATH={bin}:$PATH; export PATH; exec /bin/sh -c "$SSH_ORIGINAL_COMMAND"\n')
     h = fx.Host(sshd, account)
     h.bin, h.commands = bin, bin + '.log'

@@ -5,11 +5,15 @@ process it starts ends with the process that started it, however that ends."""
 import ctypes
 import functools
 import http.server
+import json
 import os
+import select
 import shlex
 import signal
 import socket
+import struct
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -18,6 +22,9 @@ from collections import namedtuple
 TESTS = os.path.dirname(os.path.abspath(__file__))
 BF2CTL = os.environ.get('BF2CTL', os.path.join(TESTS, '..', 'build', 'bf2ctl'))
 PASSWORD = "se cret'pw"  # a blank and a quote, so that quoting matters
+# Fixture servers listen here, never on 22: the machine's own sshd may hold
+# port 22 of every address, and a person's access through it must stay.
+PORT = 2222
 Result = namedtuple('Result', 'out err status')
 q = shlex.quote
 
@@ -29,8 +36,9 @@ def net():
     return int(os.environ.get('BF2_TEST_NET', '50')) + int(worker[2:])
 
 
-def address(host):
-    return f'127.0.{net()}.{host}'
+def address(host, port=None):
+    """127.0.N.host of this process's block, with ':port' if given."""
+    return f'127.0.{net()}.{host}' + (f':{port}' if port else '')
 
 
 def fail(what):
@@ -170,16 +178,17 @@ class Listener:
 
 
 class Netns:
-    """A network namespace on a veth pair, its end at address.  down() makes a
-    peer there vanish silently (no FIN, reset or failed ARP: MAC pinned here)."""
+    """A network namespace on a veth pair, its end at address; i tells apart
+    those of one process.  down() makes a peer there vanish silently (no FIN,
+    reset or failed ARP: MAC pinned here)."""
 
-    def __init__(self):
-        self.name, self.address = f'bf2ns{net()}', f'10.{net()}.77.2'
+    def __init__(self, i=0):
+        self.name, self.address = f'bf2ns{net()}_{i}', f'10.{net()}.{77 + i}.2'
         self.remove()
-        n, h, p, mac = self.name, self.name + 'h', self.name + 'p', f'02:b2:{net():02x}:00:00:02'
+        n, h, p, mac = self.name, self.name + 'h', self.name + 'p', f'02:b2:{net():02x}:00:{i:02x}:02'
         try:
             sh(f'ip netns add {n} && ip link add {h} type veth peer name {p} address {mac} netns {n}'
-               f' && ip addr add 10.{net()}.77.1/30 dev {h} && ip link set {h} up'
+               f' && ip addr add 10.{net()}.{77 + i}.1/30 dev {h} && ip link set {h} up'
                f' && ip -n {n} addr add {self.address}/30 dev {p} && ip -n {n} link set {p} up'
                f' && ip neigh replace {self.address} lladdr {mac} dev {h} nud permanent')
         except Exception:
@@ -193,12 +202,90 @@ class Netns:
         sh(f'ip netns del {self.name} 2>/dev/null; ip link del {self.name}h 2>/dev/null; true')
 
 
+def watch_execs():
+    """Prints as JSON the command line of every program started on the
+    machine until standard input closes, how many programs started and how
+    many it missed (gone before it was read, or events dropped).  The
+    kernel's process connector reports each exec; read at real-time
+    priority, even a /bin/true's line is read before it ends, but for about
+    one program in thousands (a waking CPU is slow in a virtual machine).
+    Run in a process of its own: in one with other Python threads, the
+    interpreter's lock would delay the reads."""
+    os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(10))
+    s = socket.socket(socket.AF_NETLINK, socket.SOCK_DGRAM, 11)  # NETLINK_CONNECTOR
+    s.setsockopt(socket.SOL_SOCKET, 33, 8 << 20)  # SO_RCVBUFFORCE
+    s.bind((0, 1))  # CN_IDX_PROC
+    listen = struct.pack('=IIIIHHI', 1, 1, 0, 0, 4, 0, 1)  # cn_msg: PROC_CN_MCAST_LISTEN
+    s.send(struct.pack('=IHHII', 16 + len(listen), 3, 0, 0, 0) + listen)
+    print('ready', flush=True)
+    lines, execs, missed = set(), 0, 0
+    poll = select.poll()
+    poll.register(s, select.POLLIN)
+    poll.register(sys.stdin, select.POLLIN)
+    while s.fileno() in [fd for fd, _ in poll.poll()]:
+        try:
+            event = s.recv(65536)
+        except OSError:  # ENOBUFS: events were dropped
+            missed += 1
+            continue
+        # nlmsghdr (16 bytes), cn_msg (20), proc_event: what, cpu, time, then pid, tgid
+        if struct.unpack_from('=I', event, 36)[0] == 2:  # PROC_EVENT_EXEC
+            execs += 1
+            try:
+                fd = os.open(f'/proc/{struct.unpack_from("=I", event, 56)[0]}/cmdline', os.O_RDONLY)
+                line = os.read(fd, 1 << 20)
+                os.close(fd)
+            except OSError:
+                line = b''
+            if line:
+                lines.add(line.decode('latin-1'))
+            else:
+                missed += 1
+    json.dump({'lines': sorted(lines), 'execs': execs, 'missed': missed}, sys.stdout)
+
+
+class CommandLines:
+    """Every command line the machine shows while it is open: each program's
+    as it starts (watch_execs) and every process's, swept every 2 ms, for a
+    line rewritten after the start.  Arguments are separated by NUL."""
+
+    def __enter__(self):
+        self.watch = subprocess.Popen(
+            ['/usr/bin/python3', '-c', f'import sys; sys.path.insert(0, {TESTS!r}); '
+             'import fixture; fixture.watch_execs()'], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        if self.watch.stdout.readline() != b'ready\n':
+            self.watch.kill()
+            fail("the exec watch did not start: it needs root and the kernel's process connector,"
+                 ' which only the initial network namespace has')
+        self.lines, self.done = set(), False
+        self.sweeper = threading.Thread(target=self._sweep)
+        self.sweeper.start()
+        return self
+
+    def _sweep(self):
+        while not self.done:
+            for pid in filter(str.isdigit, os.listdir('/proc')):
+                try:
+                    with open(f'/proc/{pid}/cmdline', 'rb') as f:
+                        self.lines.add(f.read().decode('latin-1'))
+                except OSError:  # not a process, or gone
+                    pass
+            time.sleep(0.002)
+
+    def __exit__(self, *_):
+        self.done = True
+        self.sweeper.join()
+        out = json.loads(self.watch.communicate(timeout=30)[0])
+        self.lines |= set(out['lines'])
+        self.execs, self.missed = out['execs'], out['missed']
+
+
 class Host:
     """An sshd and the account that logs in to it: run() is bf2ctl logging in."""
 
     def __init__(self, sshd, account):
         self.sshd, self.account = sshd, account
-        self.address = sshd.listen[:-3] if sshd.listen.endswith(':22') else sshd.listen
+        self.address = sshd.listen
         self.login, self.home = account.name, account.home
 
     def run(self, *args, password=None, **kw):

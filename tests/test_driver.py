@@ -6,7 +6,7 @@ import pytest
 
 import fixture as fx
 
-HOST = [f'--address={fx.address(4)}', '--login=nobody']
+HOST = [f'--address={fx.address(4, fx.PORT)}', '--login=nobody']
 START = ['--start', '--srv-dir=/s', '--cfg-dir=/c', '--name=n', '--max-players=1',
          '--srv-bandwidth=1', '--cl-bandwidth=1', '--ip=1.2.3.4', '--port=1', '--spy-lan-port=2',
          '--spy-port=3', '--game-time=1', '--score-lim=1', '--round-num=1', '--srv-passwd',

@@ -7,7 +7,7 @@ import pytest
 
 import fixture as fx
 
-DEAD, A7, SIX = fx.address(4), fx.address(7), 31000 + fx.net()
+DEAD, A7, SIX = fx.address(4, fx.PORT), fx.address(7), 31000 + fx.net()
 HI, NO_ANSWER = 'hi\n\n0\n', 'Failure establishing SSH session: no answer in 2 s\n'
 NO_PASSWORD_METHOD = ('. The server does not support password authentication method. You should ask '
                       'your game hosting account provider to enable password authentication method.\n')
@@ -15,17 +15,26 @@ NO_PASSWORD_METHOD = ('. The server does not support password authentication met
 
 @pytest.fixture(scope='module')
 def peers():
-    """sshd on 7:2222 (7:2223 offers no passwords) and [::1]; peers that never
-    finish: silent (8), silent after a banner (9), full accept queue (11)."""
+    """sshd on 7:2222 (7:2223 offers no passwords), on [::1] and on port 22 in
+    a network namespace (whose address it yields: loopback's port 22 may be
+    the machine's own sshd); peers that never finish: silent (8), silent
+    after a banner (9), full accept queue (11)."""
     four = fx.Sshd(A7 + ':2222', extra=f'MaxStartups 200\nListenAddress {A7}:2223\n'
                    'Match LocalPort 2223\n  PasswordAuthentication no\n')
     six = fx.Sshd(f'[::1]:{SIX}')
-    silent = fx.Listener(fx.address(8), 22, None)
-    banner = fx.Listener(fx.address(9), 22, b'SSH-2.0-OpenSSH_9.2\r\n', hold=True)
-    full = socket.create_server((fx.address(11), 22), backlog=0)
-    filler = socket.create_connection((fx.address(11), 22))
-    yield
-    for closing in (four.stop, six.stop, silent.stop, banner.stop, full.close, filler.close):
+    ns = fx.Netns(1)
+    try:
+        default = fx.Sshd(ns.address + ':22', netns=ns.name)
+    except Exception:
+        ns.remove()
+        raise
+    silent = fx.Listener(fx.address(8), fx.PORT, None)
+    banner = fx.Listener(fx.address(9), fx.PORT, b'SSH-2.0-OpenSSH_9.2\r\n', hold=True)
+    full = socket.create_server((fx.address(11), fx.PORT), backlog=0)
+    filler = socket.create_connection((fx.address(11), fx.PORT))
+    yield ns.address
+    for closing in (four.stop, six.stop, default.stop, ns.remove, silent.stop, banner.stop,
+                    full.close, filler.close):
         closing()
 
 
@@ -36,15 +45,17 @@ P = pytest.param
     P(f'{A7}:2222', 30, 'echo hi', HI, 0, id='host and port'),
     P(f'[{A7}]:2222', 30, 'echo hi', HI, 0, id='bracketed host and port'),
     P(f'[::1]:{SIX}', 30, 'echo hi', HI, 0, id='IPv6 and port'),
-    P(A7, 30, 'echo hi', 'Failed to connect\n', 1, id='port 22 unless given'),
+    P('{ns}', 30, 'echo hi', HI, 0, id='port 22 unless given'),  # that sshd listens on 22 only
     P(f'{A7}:2223', 30, 'echo hi', f'Unable to connect to {A7}:2223{NO_PASSWORD_METHOD}', 1,
       id='address quoted as given'),
-    P(fx.address(8), 2, 'echo hi', NO_ANSWER, 1, id='silent peer'),
-    P(fx.address(9), 2, 'echo hi', NO_ANSWER, 1, id='silent after the banner'),
-    P(fx.address(11), 2, 'echo hi', 'Failed to connect: no answer in 2 s\n', 1, id='no TCP answer'),
+    P(fx.address(8, fx.PORT), 2, 'echo hi', NO_ANSWER, 1, id='silent peer'),
+    P(fx.address(9, fx.PORT), 2, 'echo hi', NO_ANSWER, 1, id='silent after the banner'),
+    P(fx.address(11, fx.PORT), 2, 'echo hi', 'Failed to connect: no answer in 2 s\n', 1,
+      id='no TCP answer'),
     P(f'{A7}:2222', 1, 'sleep 2; echo hi', HI, 0, id='the bound ends with the login'),
 ])
 def test_address_forms_and_the_connection_bound(account, peers, address, bound, cmd, printed, status):
+    address = address.format(ns=peers)
     assert fx.run([f'--address={address}', f'--login={account.name}', f'--connect-timeout={bound}',
                    '--exec', f'--cmd={cmd}'], account.password) == (printed, '', status)
 
@@ -87,7 +98,7 @@ def test_fingerprint_and_pinned_host_key_send_no_password_to_the_wrong_host(host
 
 def test_runs_dropped_past_max_startups_are_tried_again(account):
     # OpenSSH's default limit on connections not yet logged in.
-    crowded = fx.Host(fx.Sshd(fx.address(10) + ':22', extra='MaxStartups 10:30:100\n'), account)
+    crowded = fx.Host(fx.Sshd(fx.address(10, fx.PORT), extra='MaxStartups 10:30:100\n'), account)
     with ThreadPoolExecutor(50) as pool:
         results = list(pool.map(lambda _: crowded.run('--exec', '--cmd=echo hi'), range(50)))
     assert results == [(HI, '', 0)] * 50
@@ -98,7 +109,7 @@ def test_runs_dropped_past_max_startups_are_tried_again(account):
 def test_a_vanished_peer_ends_the_run_while_a_silent_command_goes_on(host, account):
     ns = fx.Netns()  # the far host's sshd runs in a network namespace
     try:
-        far = fx.Host(fx.Sshd(ns.address + ':22', netns=ns.name), account)
+        far = fx.Host(fx.Sshd(f'{ns.address}:{fx.PORT}', netns=ns.name), account)
         with ThreadPoolExecutor(2) as pool:
             # Silent for longer than a dead peer takes to be given up.
             silent = pool.submit(host.run, '--exec', '--cmd=sleep 75; echo done', timeout=150)

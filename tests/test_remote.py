@@ -13,11 +13,11 @@ import fixture as fx
 def test_each_session_failure_is_reported_on_its_real_cause(host):
     def check_host(address, password=host.account.password):
         return fx.run([f'--address={address}', f'--login={host.login}', '--check-host'], password)
-    pubkey, not_ssh = fx.address(2), fx.address(3)
-    sshd = fx.Sshd(pubkey + ':22', password_auth=False)
-    listener = fx.Listener(not_ssh, 22, b'HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n')
+    pubkey, not_ssh = fx.address(2, fx.PORT), fx.address(3, fx.PORT)
+    sshd = fx.Sshd(pubkey, password_auth=False)
+    listener = fx.Listener(fx.address(3), fx.PORT, b'HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n')
     assert check_host('no-such-host.invalid') == ('Failed to get network host entry\n', '', 1)
-    assert check_host(fx.address(4)) == ('Failed to connect\n', '', 1)
+    assert check_host(fx.address(4, fx.PORT)) == ('Failed to connect\n', '', 1)
     assert check_host(not_ssh) == ('Failure establishing SSH session\n', '', 1)
     assert check_host(pubkey) == (
         f'Unable to connect to {pubkey}. The server does not support password authentication '
