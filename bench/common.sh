@@ -1,8 +1,11 @@
+# shellcheck shell=bash
 # Sourced by the benchmarks: the fixture host and timing helpers.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=scripts/fixture.sh
 . "$top/scripts/fixture.sh" time sshpass bc
 
+# shellcheck disable=SC2034 # for the benchmarks that source this
 ssh_opts=(-o Port="$BF2_HOST_PORT" -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null
           -o LogLevel=ERROR -o PreferredAuthentications=password -o PubkeyAuthentication=no)
 

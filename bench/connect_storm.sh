@@ -4,6 +4,7 @@
 # prints, for 20, 50 and 100 runs at once, how many succeeded and the wall
 # time until the last one ended.
 BF2_FIXTURE_ARGS=--default-max-startups
+# shellcheck source=bench/common.sh
 . "$(dirname "$0")/common.sh"
 
 for n in 20 50 100; do

@@ -2,13 +2,14 @@
 # Many short exec runs in parallel against the fixture host, to catch rare
 # stalls: prints how many runs took over 1.5 s and how many hit a 30 s cap.
 #   bench/exec_stress.sh [RUNS_PER_WORKER] [WORKERS]
+# shellcheck source=bench/common.sh
 . "$(dirname "$0")/common.sh"
 runs=${1:-400}
 workers=${2:-3}
 
 worker() {
-  local i t0 t1 status
-  for i in $(seq "$runs"); do
+  local t0 t1 status
+  for _ in $(seq "$runs"); do
     t0=$(date +%s%N)
     status=0
     timeout 30 "$bf2ctl" --address="$BF2_HOST" --login="$BF2_LOGIN" --exec \

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Upload throughput, exec latency and upload memory of bf2ctl, as ratios to
 # OpenSSH's scp and ssh measured in the same run against the same host.
+# shellcheck source=bench/common.sh
 . "$(dirname "$0")/common.sh"
 
 b() { "$bf2ctl" --address="$BF2_HOST" --login="$BF2_LOGIN" "$@"; }

@@ -1,8 +1,10 @@
+# shellcheck shell=bash
 # Sourced by the scripts: installs with apt-get whatever Debian package is
 # missing, running 'apt-get update' only when something must be installed.
 bf2_packages="cmake make g++ clang pkg-config libssh2-1-dev libcrypt-dev libgtest-dev
   openssh-server openssh-client sshpass wget bzip2 gzip unzip zip tar makeself
-  python3 python3-pytest python3-pytest-xdist passwd procps psmisc iproute2 dpkg-dev man-db gdb"
+  python3 python3-pytest python3-pytest-xdist passwd procps psmisc iproute2 dpkg-dev man-db gdb
+  shellcheck dash util-linux"
 
 ensure_packages() {
   local missing="" pkg
@@ -14,6 +16,7 @@ ensure_packages() {
   if [ -n "$missing" ]; then
     echo "installing:$missing"
     apt-get update -qq
+    # shellcheck disable=SC2086 # one word per package
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
   fi
   mkdir -p /run/sshd
