@@ -123,11 +123,16 @@ def test_a_live_run_holds_the_lock_to_the_bound_and_a_killed_one_lets_go_within_
 
 def test_the_next_script_of_the_same_run_takes_the_lock_over(dash, cfg):
     same, other = {'SSH_CONNECTION': '10.0.0.1 5000 10.0.0.2 22'}, {'SSH_CONNECTION': '10.0.0.3 6 7 22'}
-    assert dash('lock', cfg, env=same).wait(5) == 0  # ends holding the lock
-    assert dash('adopt', cfg, env=other).wait(5) == 1
-    waiter = dash('LOCK_WAIT=20; lock && echo second; unlock', cfg)
-    assert dash('adopt && sleep 5 && echo first; unlock', cfg, env=same).communicate(10)[0] == 'first\n'
-    assert waiter.communicate(20)[0] == 'second\n'
+    for pause in (0, 2):  # at once, and once its keeper is close to letting go
+        assert dash('lock', cfg, env=same).wait(5) == 0  # ends holding the lock
+        assert dash('adopt', cfg, env=other).wait(5) == 1
+        time.sleep(pause)
+        waiter = dash('LOCK_WAIT=20; lock && echo second; unlock', cfg)
+        held = dash('adopt && sleep 3.5 && echo first; unlock', cfg, env=same)
+        assert held.communicate(10)[0] == 'first\n' and waiter.communicate(20)[0] == 'second\n'
+    assert dash('lock', cfg, env=same).wait(5) == 0
+    time.sleep(4)  # past its grace: the lock went with its run
+    assert dash('adopt', cfg, env=same).wait(5) == 1
     assert not os.path.exists(f'{cfg}/.bf2ctl.lock')
 
 

@@ -20,7 +20,9 @@ write_new() {
 #          with its connection), or after LOCK_LIFE seconds at most;
 #   run    the pid of the run's current shell;
 #   conn   the run's SSH connection, so that the next script of the same
-#          run can take the lock over (adopt).
+#          run can take the lock over (adopt);
+#   gone   the keeper's count of ticks without a live run, and ack the
+#          last run it saw alive, for adopt.
 # A lock whose keeper is gone is broken by the one contender that makes
 # take/ in it; the others keep waiting.  Every way round the wait counts
 # toward LOCK_WAIT seconds.
@@ -31,28 +33,33 @@ KEEPER=
 
 # The keeper runs as "sh -c" with $0 bf2ctl-lock-keeper, so that its command
 # line tells it apart from a process that merely got its pid later.  $1 the
-# lock, $2 the grace, $3 the life, in ticks of 0.2 s.
+# lock, $2 the grace, $3 the life, in ticks of 0.1 s.
 # shellcheck disable=SC2016 # expanded by the keeper's own shell
 LOCK_KEEPER='
 gone=0 ticks=0 seen=
 while [ $ticks -lt "$3" ]; do
 	[ -f "$1/owner" ] && read -r owner <"$1/owner" || owner=
 	if [ "$owner" != $$ ]; then
-		[ -d "$1" ] && [ $ticks -lt 10 ] || exit 0
+		[ -d "$1" ] && [ $ticks -lt 20 ] || exit 0
 	else
 		run=
 		[ -f "$1/run" ] && read -r run <"$1/run"
 		case $run in
-		"" | *[!0-9]*) gone=$((gone + 1)) ;;
-		*) if kill -0 "$run" 2>/dev/null; then
+		"" | *[!0-9]*) alive= ;;
+		*) alive=$run ;;
+		esac
+		if [ -n "$alive" ] && kill -0 "$alive" 2>/dev/null; then
+			[ $gone -eq 0 ] || echo 0 >"$1/gone"
 			gone=0
 			[ "$run" = "$seen" ] || { seen=$run; echo "$run" >"$1/ack"; }
-		else gone=$((gone + 1)); fi ;;
-		esac
-		[ $gone -lt "$2" ] || break
+		else
+			gone=$((gone + 1))
+			echo $gone >"$1/gone"
+			[ $gone -lt "$2" ] || break
+		fi
 	fi
 	ticks=$((ticks + 1))
-	sleep 0.2
+	sleep 0.1
 done
 [ -f "$1/owner" ] && read -r owner <"$1/owner" && [ "$owner" = $$ ] && rm -rf "$1"
 '
@@ -122,7 +129,7 @@ lock() {
 	done
 	echo $$ >"$LOCKDIR/run"
 	printf '%s\n' "${SSH_CONNECTION:-}" >"$LOCKDIR/conn"
-	sh -c "$LOCK_KEEPER" bf2ctl-lock-keeper "$LOCKDIR" $((LOCK_GRACE * 5)) $((LOCK_LIFE * 5)) \
+	sh -c "$LOCK_KEEPER" bf2ctl-lock-keeper "$LOCKDIR" $((LOCK_GRACE * 10)) $((LOCK_LIFE * 10)) \
 		</dev/null >/dev/null 2>&1 &
 	KEEPER=$!
 	# Named only once it runs as the keeper: until its exec, its pid would
@@ -146,15 +153,23 @@ adopt() {
 		return 1
 	fi
 	echo $$ >"$LOCKDIR/run"
-	# Held once the keeper has seen this shell: it may have been letting go.
+	# A keeper that has missed the run for less than half its grace reads
+	# this shell long before it could let go.  One further on may be letting
+	# go: the lock is held once it has seen this shell.
+	gone=
+	[ -f "$LOCKDIR/gone" ] && read -r gone <"$LOCKDIR/gone"
+	case ${gone:-0} in
+	*[!0-9]*) ;;
+	*) [ "${gone:-0}" -ge $((LOCK_GRACE * 5)) ] || return 0 ;;
+	esac
 	tries=0
 	until [ -f "$LOCKDIR/ack" ] && read -r ack <"$LOCKDIR/ack" && [ "$ack" = $$ ]; do
 		tries=$((tries + 1))
-		if [ $tries -gt 20 ] || ! keeper_alive "$KEEPER" || [ "$(lock_owner)" != "$KEEPER" ]; then
+		if [ $tries -gt 100 ] || ! keeper_alive "$KEEPER" || [ "$(lock_owner)" != "$KEEPER" ]; then
 			KEEPER=
 			return 1
 		fi
-		sleep 0.1
+		sleep 0.02
 	done
 }
 
