@@ -25,7 +25,7 @@ std::string sh_var(const std::string& name, const std::string& value)
 
 std::string script_text(const std::string& body, bool refuse_root)
 {
-    return std::string(sh_ours) + sh_lib + "{\n" +
+    return std::string(sh_ours) + sh_lib + "{\nwatch_run\n" +
            (refuse_root ? "[ \"$(id -u)\" != 0 ] || fail root\n" : "") + body + "\n} </dev/null\n";
 }
 

@@ -31,6 +31,11 @@ void get_hosting(TOParsing parsing)
         if (ssh_connect_timeout == 0)
             throw TOParsing::TBadLOpt(timeout.entry);
     }
+    if (auto timeout = parsing["timeout"]; timeout.found) {
+        run_timeout = zelto::opt::whole_number(timeout.entry->second.value, max_connect_timeout);
+        if (run_timeout == 0)
+            throw TOParsing::TBadLOpt(timeout.entry);
+    }
     if (auto key = parsing["host-key"]; key.found) {
         if (!is_sha256_fingerprint(key.entry->second.value))
             throw TOParsing::TBadLOpt(key.entry);

@@ -8,6 +8,7 @@
 #include "commands/status.h"
 #include "commands/stop.h"
 #include "commands/user.h"
+#include "remote/bound.h"
 #include "remote/connection.h"
 #include "driver/hosting.h"
 #include "remote/error.h"
@@ -32,26 +33,41 @@ bool help(TOParsing)
 struct TCommand {
     const char* name;
     bool (*handler)(TOParsing);
+    // The command's bound beyond the connection bound when --timeout is not
+    // given: its worst honest case.  0: unbounded (the caller's own command,
+    // an upload of any size).
+    int work_s;
 };
 
-// Order is precedence: the first command present on the line runs.
+// Order is precedence: the first command present on the line runs.  start
+// and stop may wait 40 s for the lock, stop ~10 s for a server to go and
+// start ~20 s for one to come up.
 const TCommand commands[] = {
-    {"exec", cmd_exec},
-    {"copy-file", copy_file},
-    {"check-host", check_host},
-    {"check-on-root", check_on_root},
-    {"create-user", create_user},
-    {"check-install", check_install},
-    {"install", install},
-    {"start", start},
-    {"stop", stop},
-    {"status", status},
-    {"console", console},
-    {"install-status", install_status},
-    {"log", show_log},
-    {"fingerprint", fingerprint},
-    {"help", help},
+    {"exec", cmd_exec, 0},
+    {"copy-file", copy_file, 0},
+    {"check-host", check_host, 30},
+    {"check-on-root", check_on_root, 30},
+    {"create-user", create_user, 30},
+    {"check-install", check_install, 30},
+    {"install", install, 30},
+    {"start", start, 90},
+    {"stop", stop, 90},
+    {"status", status, 30},
+    {"console", console, 30},
+    {"install-status", install_status, 30},
+    {"log", show_log, 30},
+    {"fingerprint", fingerprint, 30},
+    {"help", help, 0},
 };
+
+bool run(TOParsing parsing, const TCommand& command)
+{
+    const int bound = run_timeout ? run_timeout
+                      : command.work_s ? ssh_connect_timeout + command.work_s
+                                       : 0;
+    set_run_bound(bound);
+    return command.handler(parsing);
+}
 
 // Each probe result stays alive until every later row has been tried, so
 // the results are released together, in reverse order, when the recursion
@@ -67,7 +83,7 @@ bool dispatch(TOParsing& parsing, size_t row)
         return false;
     }
     auto probe = parsing(commands[row].name, zelto::opt::no_arg);
-    if (probe >> commands[row].handler)
+    if (probe.found && run(parsing, commands[row]))
         return true;
     return dispatch(parsing, row + 1);
 }
@@ -82,6 +98,7 @@ int main(int argc, char** argv)
     // Neither a core dump nor another process of the same user may read the
     // password out of this one.
     prctl(PR_SET_DUMPABLE, 0);
+    catch_interruptions();
 
     int status = 0;
     {
@@ -99,6 +116,7 @@ int main(int argc, char** argv)
             print("Undefined error\n");
             status = -1;
         }
+        result_printed(status & 0xff);
         close_connection();
     }
     return status;

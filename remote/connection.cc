@@ -1,5 +1,7 @@
 #include "remote/connection.h"
 
+#include "remote/bound.h"
+
 #include <unistd.h>
 
 std::string ssh_address;
@@ -8,6 +10,7 @@ int ssh_port = 22;
 std::string ssh_login;
 const char* ssh_password = nullptr;
 int ssh_connect_timeout = 30;
+int run_timeout = 0;
 std::string ssh_host_key;
 int ssh_sock = -1;
 LIBSSH2_SESSION* ssh_session = nullptr;
@@ -15,6 +18,10 @@ LIBSSH2_CHANNEL* ssh_channel = nullptr;
 
 void free_channel()
 {
+    // A run cut short does not wait for the remote command's end to close
+    // its channel, nor for a dead peer to take its disconnect.
+    if (run_cut_short() && ssh_session)
+        libssh2_session_set_timeout(ssh_session, 500);
     if (ssh_channel) {
         libssh2_channel_free(ssh_channel);
         ssh_channel = nullptr;

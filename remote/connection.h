@@ -13,6 +13,7 @@ extern int ssh_port;
 extern std::string ssh_login;
 extern const char* ssh_password;  // points into the environment, not copied
 extern int ssh_connect_timeout;   // seconds for connecting and logging in
+extern int run_timeout;           // seconds for the whole run; 0: the command's own bound
 extern std::string ssh_host_key;  // the expected fingerprint; empty accepts any key
 extern int ssh_sock;
 extern LIBSSH2_SESSION* ssh_session;

@@ -1,5 +1,6 @@
 #include "remote/exec.h"
 
+#include "remote/bound.h"
 #include "remote/connection.h"
 #include "remote/error.h"
 #include "remote/guards.h"
@@ -42,6 +43,7 @@ void pump(LIBSSH2_CHANNEL* channel, const std::string& input, TExecResult& resul
     char buffer[32768];
 
     while (!stream_done[0] || !stream_done[1]) {
+        check_run();  // a command that never stops talking is bounded too
         bool progress = false;
         if (sent < input.size()) {
             ssize_t n = finish_sending([&] {

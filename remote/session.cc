@@ -1,5 +1,6 @@
 #include "remote/session.h"
 
+#include "remote/bound.h"
 #include "remote/connection.h"
 #include "remote/fingerprint.h"
 #include "remote/error.h"
@@ -104,8 +105,10 @@ int connect_tcp(const addrinfo* addresses, const TDeadline& deadline)
                 continue;
             pollfd pfd{sock.fd(), POLLOUT, 0};
             int ready;
-            while ((ready = poll(&pfd, 1, deadline.left_ms())) < 0 && errno == EINTR) {
-            }
+            do {
+                check_run();
+                ready = poll(&pfd, 1, run_wait_ms(std::min(deadline.left_ms(), 1000)));
+            } while ((ready == 0 && deadline.left_ms() > 0) || (ready < 0 && errno == EINTR));
             if (ready == 0)
                 deadline.expire(connect_failed);
             int error = 0;
@@ -267,7 +270,7 @@ void wait_socket(LIBSSH2_SESSION* session, int sock, int timeout_ms)
         pfd.events |= POLLOUT;
     // Bounded all the same (a second unless told less): should libssh2 ever
     // hold data without a sign on the socket, the caller asks it again soon.
-    // A slow command costs one wake-up a second.
-    while (poll(&pfd, 1, timeout_ms) < 0 && errno == EINTR) {
-    }
+    // A slow command costs one wake-up a second.  A signal ends the wait.
+    poll(&pfd, 1, run_wait_ms(timeout_ms));
+    check_run();
 }

@@ -1,5 +1,6 @@
 #include "remote/upload.h"
 
+#include "remote/bound.h"
 #include "remote/connection.h"
 #include "remote/error.h"
 #include "remote/guards.h"
@@ -95,6 +96,7 @@ void scp_upload(const TLocalFile& file, const std::string& to)
     std::vector<char> buffer(chunk_size);
     off_t left = file.size();
     while (left > 0) {
+        check_run();
         ssize_t n = read(file.fd(), buffer.data(),
                          std::min<off_t>(left, static_cast<off_t>(buffer.size())));
         if (n < 0 && errno == EINTR)

@@ -12,7 +12,7 @@ state() {
 	[ -f "$T/install_ok.ret" ] && { echo ok; return; }
 	for stage in download extract install; do
 		if [ -f "$T/${stage}_err.ret" ]; then
-			read -r RET <"$T/${stage}_err.ret"
+			RET=$(first_line "$T/${stage}_err.ret")
 			printf 'failed\nstage: %s\nstatus: %s\n' $stage "$RET"
 			log_tail $stage
 			return

@@ -21,11 +21,11 @@ mkdir -p -- "$DIR" 2>/dev/null
 T=$(mktemp -d "$DIR/.bf2_install_XXXXXX") || fail mktemp
 { printf '%s' "$HEAD"; quote "$T"; printf '\n%s' "$BODY"; } | write_new "$T/install.sh" || fail copy
 chmod 750 "$T/install.sh"
-(trap '' 1; exec sh "$T/install.sh") </dev/null >/dev/null 2>&1 &
-PID=$!
+# From a subshell that ends at once: no descendant for the watchdog.
+PID=$( (trap '' 1; exec sh "$T/install.sh") </dev/null >/dev/null 2>&1 & echo $!)
 TRIES=0
 until [ -e "$T/download.log" ]; do
-	if [ ! -d /proc/$PID ]; then
+	if [ ! -d "/proc/$PID" ]; then
 		[ -e "$T/download.log" ] && break
 		echo "the install script ended without a trace" >&2
 		fail start

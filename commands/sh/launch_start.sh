@@ -12,8 +12,9 @@ chmod 750 "$CFGDIR/start.sh" || { unlock; exit 1; }
 trap '' 1
 LOGSIZE=0
 [ -f "$CFGDIR/srderr.log" ] && LOGSIZE=$(wc -c <"$CFGDIR/srderr.log")
-nohup "$CFGDIR/start.sh" </dev/null >/dev/null 2>&1 &
-PID=$!
+# Started from a subshell that ends at once: the game server is no
+# descendant of this script, so the watchdog leaves it alone.
+PID=$(nohup "$CFGDIR/start.sh" </dev/null >/dev/null 2>&1 & echo $!)
 gave_up() {
 	LAST=
 	[ -f "$CFGDIR/srderr.log" ] &&
@@ -23,9 +24,9 @@ gave_up() {
 	exit 1
 }
 TRIES=0
-until [ -f "$CFGDIR/server.pid" ] && read -r SRVPID <"$CFGDIR/server.pid" &&
+until SRVPID=$(first_line "$CFGDIR/server.pid") &&
 	ours "$SRVPID" "$CFGDIR/settings/serversettings.con"; do
-	[ -d /proc/$PID ] || gave_up 'Process dead'
+	[ -d "/proc/$PID" ] || gave_up 'Process dead'
 	TRIES=$((TRIES + 1))
 	[ $TRIES -le 80 ] || gave_up 'Timeout end'
 	sleep 0.2

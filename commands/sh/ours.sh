@@ -1,4 +1,7 @@
 # shellcheck shell=sh
+# The identity rule for processes, shared by every script and the stop
+# script written to disk.
+
 # ours PID FILE: whether PID is a live process whose command line names FILE.
 # A pid file can outlive its process and by now name another process of the
 # account, so a process counts as the configuration's only while one of its
@@ -15,4 +18,15 @@ ours() {
 		done
 		exit 1
 	)
+}
+
+# first_line FILE: the first line of FILE's first 128 bytes (a pid, an SSH
+# connection).  The run files are the account's: one may be a sparse
+# terabyte, a pipe or a device, and none may hold a run.  The open does not
+# wait (a pipe without a writer reads as empty).
+first_line() {
+	dd if="$1" bs=128 count=1 iflag=nonblock status=none 2>/dev/null | {
+		IFS= read -r line
+		printf '%s' "$line"
+	}
 }

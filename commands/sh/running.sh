@@ -3,7 +3,6 @@
 # stop script's rule), with its pid in SRVPID.  A pid file that is not a
 # regular file is no pid file.
 running() {
-	SRVPID=
-	[ -f "$CFGDIR/server.pid" ] && read -r SRVPID <"$CFGDIR/server.pid"
+	SRVPID=$(first_line "$CFGDIR/server.pid")
 	ours "$SRVPID" "$CFGDIR/settings/serversettings.con"
 }

@@ -21,8 +21,7 @@ if [ -p "$CFGDIR/server-stdin" ]; then
 fi
 
 stop_pid() {
-	PID=
-	[ -f "$1" ] && read -r PID <"$1"
+	PID=$(first_line "$1")
 	if ours "$PID" "$2"; then
 		kill "$PID" 2>/dev/null
 		sleep 1

@@ -1,0 +1,29 @@
+// The bound on a whole run and its interruption by a signal.  Every wait
+// on the connection ends by the bound and asks check_run, which throws the
+// run's one error line once the bound has passed ("Timed out after N s") or
+// SIGTERM, SIGINT or SIGHUP came ("Interrupted by signal NAME").  A run
+// stuck where no wait sees it (a name look-up, a blocking libssh2 call, a
+// teardown on a dead peer) is ended by an alarm a little later, with the
+// same line, printed once.
+#pragma once
+
+// Seconds from now; 0 leaves the run unbounded.
+void set_run_bound(int seconds);
+
+// Catches the three signals from now on.
+void catch_interruptions();
+
+// Milliseconds the run may still wait, at most cap_ms.
+int run_wait_ms(int cap_ms);
+
+// Throws the TUError of a passed bound or of an interruption.  After an
+// interruption the run has a few seconds to clean up (an upload directory,
+// a lock), then the alarm ends it.
+void check_run();
+
+// Whether the run was cut short by its bound or a signal.
+bool run_cut_short();
+
+// The run's result line is out: the alarm, should it still ring, only ends
+// the process with this status.
+void result_printed(int status);
