@@ -1,6 +1,7 @@
 #include "commands/exec.h"
 
 #include "commands/output.h"
+#include "commands/remote_script.h"
 #include "opt/lookup.h"
 #include "remote/exec.h"
 #include "remote/session.h"
@@ -19,8 +20,9 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
     }
     parsing.end();
     init_ssh_session();
-    // The caller wrote this command line for the remote shell: sent as is.
-    TExecResult r = ssh_exec(command, input, false);
+    // The caller wrote this command line for the remote shell: sent as is,
+    // with a watchdog ahead of it.
+    TExecResult r = ssh_exec(watched(command), input, false);
     print(r.out + r.err + "\n" + std::to_string(r.status) + "\n");
     return true;
 }

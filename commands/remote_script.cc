@@ -4,6 +4,30 @@
 #include "remote/error.h"
 #include "remote/exec.h"
 
+namespace {
+
+// The watchdog's text without its comment lines: it stands in the process
+// list while it runs.
+std::string watch_code()
+{
+    std::string code;
+    const std::string text = sh_watch;
+    size_t begin = 0;
+    while (begin < text.size()) {
+        size_t end = text.find('\n', begin);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = text.substr(begin, end - begin);
+        const size_t first = line.find_first_not_of(" \t");
+        if (first != std::string::npos && line[first] != '#')
+            code += line + "\n";
+        begin = end + 1;
+    }
+    return code;
+}
+
+}  // namespace
+
 std::string shell_str(const std::string& value)
 {
     std::string quoted = "'";
@@ -25,8 +49,15 @@ std::string sh_var(const std::string& name, const std::string& value)
 
 std::string script_text(const std::string& body, bool refuse_root)
 {
-    return std::string(sh_ours) + sh_lib + "{\nwatch_run\n" +
+    return std::string(sh_ours) + sh_lib + sh_var("WATCH", watch_code()) + "{\nwatch_run\n" +
            (refuse_root ? "[ \"$(id -u)\" != 0 ] || fail root\n" : "") + body + "\n} </dev/null\n";
+}
+
+
+std::string watched(const std::string& command)
+{
+    return "sh -c " + shell_str(watch_code()) + " bf2ctl-watchdog $$ </dev/null >/dev/null 2>&1 &\n" +
+           command;
 }
 
 std::string run_script(const std::string& body, bool refuse_root, const TFailures& failures)

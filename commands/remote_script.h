@@ -35,6 +35,10 @@ using TFailures = std::vector<TStepFailure>;
 // not root's to write).
 std::string script_text(const std::string& body, bool refuse_root);
 
+// A command line of the caller's own, after the watchdog (sh/watch.sh) that
+// ends it should the run's connection go.
+std::string watched(const std::string& command);
+
 // Runs the script and returns its output.  A failure throws the TUError of
 // its step's row, "Not for root: ..." for a refused root login, or
 // "Remote script failed with status N: ..." for a failure no row claims.

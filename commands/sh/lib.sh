@@ -184,52 +184,9 @@ fail() {
 	exit 1
 }
 
-# The run's watchdog.  sshd sends a command no signal when its connection
-# goes, so a script watches the processes it came by (its ancestors of the
-# account: the shells and sshd's process of the connection) and, once one
-# of them is gone, ends itself and whatever it started that is still its
-# descendant, the lock's keeper too (the next run takes over a lock whose
-# keeper is gone).  What a script starts to outlive it on purpose (the
-# install script, the game server) it starts as no descendant of its own.
+# The run's watchdog (watch.sh), until the script ends.
 watch_run() {
-	chain='' ancestor=$PPID
-	while [ "$ancestor" -gt 1 ] 2>/dev/null && [ -O "/proc/$ancestor" ] &&
-		read -r stat <"/proc/$ancestor/stat"; do
-		chain="$chain $ancestor"
-		stat=${stat##*) }
-		ancestor=${stat#* }
-		ancestor=${ancestor%% *}
-	done
-	[ -n "$chain" ] || return 0
-	(
-		while :; do
-			for ancestor in $chain; do
-				kill -0 "$ancestor" 2>/dev/null || end_run
-			done
-			sleep 0.5
-		done
-	) </dev/null >/dev/null 2>&1 &
+	sh -c "$WATCH" bf2ctl-watchdog $$ </dev/null >/dev/null 2>&1 &
 	WATCHDOG=$!
 	trap 'kill $WATCHDOG 2>/dev/null' EXIT
-}
-
-# The script's shell and its descendants, the calling watchdog aside:
-# terminated, and a second later killed.
-end_run() {
-	read -r self _ </proc/self/stat
-	tree=$(cat /proc/[0-9]*/stat 2>/dev/null | ROOT=$$ SELF=$self awk '
-		{ s = $0; sub(/.*\) /, "", s); split(s, f, " "); parent[$1] = f[2] }
-		END {
-			n = 1; tree[1] = ENVIRON["ROOT"]
-			for (i = 1; i <= n; i++)
-				for (p in parent)
-					if (parent[p] == tree[i] && p != ENVIRON["SELF"]) tree[++n] = p
-			for (i = 1; i <= n; i++) print tree[i]
-		}')
-	# shellcheck disable=SC2086 # one pid a word
-	kill -TERM $tree 2>/dev/null
-	sleep 1
-	# shellcheck disable=SC2086 # one pid a word
-	kill -KILL $tree 2>/dev/null
-	exit 0
 }

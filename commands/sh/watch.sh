@@ -1,0 +1,40 @@
+# shellcheck shell=sh
+# The run's watchdog, run as sh -c with the pid of the run's shell as $1.
+# sshd sends a command no signal when its connection goes, so the watchdog
+# watches the processes the run came by (its shell's ancestors of the
+# account: the shells and sshd's process of the connection) and, once one
+# of them is gone, ends the run's shell and whatever it started that is
+# still its descendant, the lock's keeper too (the next run takes over a
+# lock whose keeper is gone).  What a run starts to outlive it on purpose
+# (the install script, the game server) it starts as no descendant.  The
+# watchdog ends with the run's shell.
+chain='' ancestor=$1
+while [ "$ancestor" -gt 1 ] 2>/dev/null && [ -O "/proc/$ancestor" ] &&
+	read -r stat <"/proc/$ancestor/stat"; do
+	[ "$ancestor" = "$1" ] || chain="$chain $ancestor"
+	stat=${stat##*) }
+	ancestor=${stat#* }
+	ancestor=${ancestor%% *}
+done
+[ -n "$chain" ] || exit 0
+while kill -0 "$1" 2>/dev/null; do
+	for ancestor in $chain; do
+		kill -0 "$ancestor" 2>/dev/null && continue
+		tree=$(cat /proc/[0-9]*/stat 2>/dev/null | ROOT=$1 SELF=$$ awk '
+			{ s = $0; sub(/.*\) /, "", s); split(s, f, " "); parent[$1] = f[2] }
+			END {
+				n = 1; tree[1] = ENVIRON["ROOT"]
+				for (i = 1; i <= n; i++)
+					for (p in parent)
+						if (parent[p] == tree[i] && p != ENVIRON["SELF"]) tree[++n] = p
+				for (i = 1; i <= n; i++) print tree[i]
+			}')
+		# shellcheck disable=SC2086 # one pid a word
+		kill -TERM $tree 2>/dev/null
+		sleep 1
+		# shellcheck disable=SC2086 # one pid a word
+		kill -KILL $tree 2>/dev/null
+		exit 0
+	done
+	sleep 0.5
+done
