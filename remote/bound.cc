@@ -2,6 +2,7 @@
 
 #include "remote/error.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -58,10 +60,25 @@ extern "C" void on_alarm(int)
     _exit(alarm_status);
 }
 
-extern "C" void on_interruption(int signal)
+// The three signals are blocked and taken by a thread of their own: one
+// caught by a handler would break the wait inside a blocking libssh2 call
+// (poll has no restart) and leave a packet half sent.  Waits are a second
+// at most, so check_run sees the signal soon.
+sigset_t interruptions()
 {
-    if (interrupted_by)
-        return;
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&set, signal);
+    return set;
+}
+
+void take_interruptions()
+{
+    const sigset_t set = interruptions();
+    int signal;
+    while (sigwait(&set, &signal) != 0) {
+    }
     interrupted_by = signal;
     alarm(cleanup_s + alarm_grace_s);
 }
@@ -81,9 +98,10 @@ void set_run_bound(int seconds)
 
 void catch_interruptions()
 {
-    for (int signal : {SIGTERM, SIGINT, SIGHUP})
-        std::signal(signal, on_interruption);
     std::signal(SIGALRM, on_alarm);
+    const sigset_t set = interruptions();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread(take_interruptions).detach();
 }
 
 int run_wait_ms(int cap_ms)

@@ -10,7 +10,7 @@
 // Seconds from now; 0 leaves the run unbounded.
 void set_run_bound(int seconds);
 
-// Catches the three signals from now on.
+// Catches the three signals from now on (before any other thread starts).
 void catch_interruptions();
 
 // Milliseconds the run may still wait, at most cap_ms.
