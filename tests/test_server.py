@@ -197,7 +197,7 @@ def test_a_port_held_on_any_address_is_in_use(server, host_address, family, kind
             assert s.start(port=given) == (f'Port {given} using already other proces\n', '', 1)
 
 
-NASTY = 'a/b & c\\d \'e\' "f" $HOME * %s \\n\\c\\0101 `id` ~!'
+NASTY = 'a/b & c\\d \'e\' $HOME * %s \\n\\c\\0101 `id` ~!'  # a double quote is refused
 
 
 def test_settings_are_rewritten_in_place_or_appended(server):
