@@ -67,10 +67,11 @@ def test_each_archive_kind_installs_and_install_returns_at_once(host, packages, 
         assert tree(dir) == fx.INSTALLED_TREE + ['750'] * 4
         assert host.run('--check-install', f'--dir={dir}/bf2') == ('ok\n', '', 0)
     assert f'"GET /{run.replace(" ", "%20")} HTTP/1.1" 200' in packages.requests
-    # check-install wants both start.sh and mods/bf2/init.con.
-    os.remove(f'{kinds[0][1]}/bf2/start.sh')
-    os.remove(f'{kinds[3][1]}/bf2/mods/bf2/init.con')
-    for i in (0, 3):
+    # check-install wants both start.sh and mods/bf2/init.con, as regular files.
+    for i, name in ((0, 'start.sh'), (2, 'mods/bf2/init.con'), (3, 'mods/bf2/init.con')):
+        os.remove(f'{kinds[i][1]}/bf2/{name}')
+        i < 3 and os.mkdir(f'{kinds[i][1]}/bf2/{name}')
+    for i in (0, 2, 3):
         assert host.run('--check-install', f'--dir={kinds[i][1]}/bf2') == ('failed\n', '', 0)
 
 
