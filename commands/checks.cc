@@ -9,11 +9,17 @@ void chk_abs_path(const std::string& path)
         throw TUError("Directry/file must be set absolute pathname");
 }
 
+bool is_number_upto(const std::string& text, int max)
+{
+    // whole_number has no room for 0, which is a value here (port 0 lets
+    // the server choose, a time limit 0 is none).
+    return zelto::opt::whole_number(text, max) > 0 ||
+           (!text.empty() && text.find_first_not_of('0') == std::string::npos);
+}
+
 bool is_port_number(const std::string& text)
 {
-    // Port 0 lets the server choose; whole_number has no room for it.
-    return zelto::opt::whole_number(text, 65535) > 0 ||
-           (!text.empty() && text.find_first_not_of('0') == std::string::npos);
+    return is_number_upto(text, 65535);
 }
 
 bool holds_line_break(const std::string& text)
@@ -25,4 +31,17 @@ void refuse_line_break(const std::string& file, const std::string& key, const st
 {
     if (holds_line_break(value))
         throw TUError("Set option '" + key + "' failed in " + file + ": value holds a line break");
+}
+
+void refuse_setting(const std::string& file, const std::string& key, const std::string& value,
+                    TSettingKind kind)
+{
+    refuse_line_break(file, key, value);
+    const std::string setting = "Setting '" + key + "' ";
+    if (kind == TSettingKind::text && value.find('"') != std::string::npos)
+        throw TUError(setting + "holds a double quote");
+    if (kind == TSettingKind::number && !is_number_upto(value, 2147483647))
+        throw TUError(setting + "must be a whole number");
+    if (kind == TSettingKind::bare && value.find_first_of(" \t'\"") != std::string::npos)
+        throw TUError(setting + "holds a blank or quote");
 }

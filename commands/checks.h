@@ -6,7 +6,10 @@
 // Throws TUError unless path starts with '/'.
 void chk_abs_path(const std::string& path);
 
-// Decimal digits worth 0..65535 ("00" is port 0 too).
+// Decimal digits only, worth 0..max ("00" is 0 too).
+bool is_number_upto(const std::string& text, int max);
+
+// Decimal digits worth 0..65535.
 bool is_port_number(const std::string& text);
 
 // Whether text holds a line feed or a carriage return: a value that must
@@ -16,3 +19,14 @@ bool holds_line_break(const std::string& text);
 // Throws the "Set option" TUError for a value holding a line break:
 // line editing would split the setting.
 void refuse_line_break(const std::string& file, const std::string& key, const std::string& value);
+
+// What a setting's value may hold, by how it is written into the settings
+// file; anything else could end the value and start another setting.
+enum class TSettingKind { flag, port, text, number, bare };
+
+// Throws the TUError for a value its kind may not hold: a line break
+// (refuse_line_break), a double quote in text (written between double
+// quotes), anything but digits in a number (at most 2147483647, the
+// largest a 32-bit setting reads), a blank, tab or quote in a bare value.
+void refuse_setting(const std::string& file, const std::string& key, const std::string& value,
+                    TSettingKind kind);

@@ -12,10 +12,9 @@
 bool check_bf2_dir(const std::string& dir)
 {
     chk_abs_path(dir);
-    TExecResult r = ssh_exec("find " + shell_str(dir) + "/start.sh 2>/dev/null >/dev/null 2>&1" +
-                                 " && find " + shell_str(dir) +
-                                 "/mods/bf2/init.con >/dev/null >/dev/null 2>&1" +
-                                 " && echo ok || echo failed",
+    // Regular files: a directory at either name is no installed server.
+    TExecResult r = ssh_exec("test -f " + shell_str(dir + "/start.sh") + " && test -f " +
+                                 shell_str(dir + "/mods/bf2/init.con") + " && echo ok || echo failed",
                              "", false);
     if (r.status != 0)
         throw TUError("BF2 files check failed: " + r.err);

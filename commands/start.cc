@@ -96,20 +96,25 @@ bool start(TOParsing parsing)
     chk_abs_path(cfg_dir);
 
     const std::string settings_file = cfg_dir + "/settings/serversettings.con";
-    const std::pair<const char*, std::string> settings[] = {
-        {"sv.serverName", quoted(name)},
-        {"sv.maxPlayers", max_players},
-        {"sv.internet", internet ? "1" : "0"},
-        {"sv.bandwidthChoke", srv_bandwidth},
-        {"sv.maxConnectionType", cl_bandwidth},
-        {"sv.serverIP", ip},
-        {"sv.serverPort", port},
-        {"sv.gameSpyPort", spy_port},
-        {"sv.timeLimit", game_time},
-        {"sv.scoreLimit", score_lim},
-        {"sv.roundsPerMap", round_num},
-        {"sv.svPunkBuster", punk_buster ? "1" : "0"},
-        {"sv.password", quoted(srv_passwd)},
+    using K = TSettingKind;
+    const struct {
+        const char* key;
+        std::string value;
+        TSettingKind kind;
+    } settings[] = {
+        {"sv.serverName", name, K::text},
+        {"sv.maxPlayers", max_players, K::number},
+        {"sv.internet", internet ? "1" : "0", K::flag},
+        {"sv.bandwidthChoke", srv_bandwidth, K::number},
+        {"sv.maxConnectionType", cl_bandwidth, K::number},
+        {"sv.serverIP", ip, K::bare},
+        {"sv.serverPort", port, K::port},
+        {"sv.gameSpyPort", spy_port, K::port},
+        {"sv.timeLimit", game_time, K::number},
+        {"sv.scoreLimit", score_lim, K::number},
+        {"sv.roundsPerMap", round_num, K::number},
+        {"sv.svPunkBuster", punk_buster ? "1" : "0", K::flag},
+        {"sv.password", srv_passwd, K::text},
     };
     std::vector<std::string> ports{port, spy_lan_port, spy_port};
     if (!no_rcon)
@@ -117,15 +122,16 @@ bool start(TOParsing parsing)
 
     // Whatever can be refused is refused before anything changes, the
     // running server included.
-    for (const auto& [key, value] : settings)
-        refuse_line_break(settings_file, key, value);
+    for (const auto& [key, value, kind] : settings)
+        refuse_setting(settings_file, key, value, kind);
     for (const std::string& p : ports)
         if (!is_port_number(p))
             throw TUError("Port '" + p + "' is not a number from 0 to 65535");
 
     std::string options;
-    for (const auto& [key, value] : settings)
-        options += (options.empty() ? "" : "\n") + std::string(key) + " " + value;
+    for (const auto& [key, value, kind] : settings)
+        options += (options.empty() ? "" : "\n") + std::string(key) + " " +
+                   (kind == K::text ? quoted(value) : value);
     std::string port_list;
     for (const std::string& p : ports)
         port_list += p + " ";

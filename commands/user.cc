@@ -119,6 +119,7 @@ bool create_user(zelto::opt::TOParsing parsing)
             {"full", "No free user name: bf2, bf, battlefield, battlefield2 and ",
              " tried names bf2_NNNN are taken", false},
             {"useradd", "Create system user '", "' failed", true},
+            {"chmod", "Make home of system user '", "' private failed", true},
             {"chpasswd", "Set password of system user '", "' failed", true},
         });
     print("login: \"" + name + "\"\n");

@@ -82,6 +82,20 @@ def test_help_and_no_command_succeed_silently(args):
         (without(START, 'cfg-dir', 'd'), ABS),
         (without(START, 'max-players', '1\r'),
          "Set option 'sv.maxPlayers' failed in /c/settings/serversettings.con: value holds a line break"),
+        # A value must not end itself in the settings file and begin another setting.
+        *[(without(START, o, v), f"Setting 'sv.{key}' {why}") for o, v, key, why in [
+            ('name', 'x" sv.password "', 'serverName', 'holds a double quote'),
+            ('srv-passwd', '"', 'password', 'holds a double quote'),
+            *[(o, v, key, 'must be a whole number') for o, v, key in [
+                ('max-players', '16 sv.internet 1', 'maxPlayers'), ('game-time', '1.5', 'timeLimit'),
+                ('srv-bandwidth', '-1', 'bandwidthChoke'), ('cl-bandwidth', '+1', 'maxConnectionType'),
+                ('score-lim', '2147483648', 'scoreLimit'), ('round-num', ' 1', 'roundsPerMap')]],
+            *[('ip', v, 'serverIP', 'holds a blank or quote') for v in ('1 2', '1\t2', "1'", '"1')]]],
+        # Settings in table order, before the ports.
+        (without(without(START, 'name', 'a"'), 'max-players', 'x'),
+         "Setting 'sv.serverName' holds a double quote"),
+        (without(without(START, 'port', 'x'), 'round-num', 'x'),
+         "Setting 'sv.roundsPerMap' must be a whole number"),
         *[(without(START, 'spy-lan-port', p), f"Port '{p}' is not a number from 0 to 65535")
           for p in ('65536', '+80', ' 80', '80x', '-0')],
         *[([command, '--extra'], "Unknown option '--extra'")
@@ -94,6 +108,7 @@ def test_errors_come_before_any_connection(args, password, line):
 
 @pytest.mark.parametrize('args', [['--check-host'], ['--check-on-root'], ['--create-user'],
     ['--exec', '--cmd=true'], ['--fingerprint'], ['--log', '--cfg-dir=/c', '--lines=10000'],
-    ['--install', '--url=u', '--dir=relative']])  # install checks its path once connected
+    ['--install', '--url=u', '--dir=relative'],  # install checks its path once connected
+    without(without(START, 'max-players', '2147483647'), 'game-time', '00')])
 def test_commands_connect_once_their_options_are_read(args):
     assert fx.run(HOST + args, 'pw') == ('Failed to connect\n', '', 1)

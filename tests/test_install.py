@@ -56,21 +56,30 @@ def test_each_archive_kind_installs_and_install_returns_at_once(host, packages, 
     run = 'server.run?x=*[ab] &y=?'
     kinds = [('server.tar.bz2', f'{base}/bz2'), ('hold/server.tar.gz', f'{base}/gz'),
              ('server.zip', f'{base}/zip'), (run, f"{base}/it's a run dir")]
-    temps = [install(host, packages.url(path), dir) for path, dir in kinds]
-    assert fx.wait_until(lambda: 'server.tar.gz' in packages.held, 30)
-    assert sorted(os.listdir(temps[1])) == ['bf2_server', 'download.log', 'install.sh']
-    assert install_status(host, temps[1]) == ('downloading\nbytes: 0\n', '', 0)
-    packages.released.add('server.tar.gz')
-    for temp, (_, dir) in zip(temps, kinds):
-        assert final_state(temp) == INSTALLED
-        assert install_status(host, temp) == ('ok\n', '', 0)
-        assert tree(dir) == fx.INSTALLED_TREE + ['750'] * 4
-        assert host.run('--check-install', f'--dir={dir}/bf2') == ('ok\n', '', 0)
+    # No URL (it may hold a token) shows in a command line of the host but
+    # bf2ctl's own, nor can others read the files that hold it.
+    with fx.CommandLines() as seen:
+        temps = [install(host, packages.url(path), dir) for path, dir in kinds]
+        assert fx.wait_until(lambda: 'server.tar.gz' in packages.held, 30)
+        assert sorted(os.listdir(temps[1])) == ['bf2_server', 'download.log', 'install.sh']
+        assert install_status(host, temps[1]) == ('downloading\nbytes: 0\n', '', 0)
+        packages.released.add('server.tar.gz')
+        for temp, (_, dir) in zip(temps, kinds):
+            assert final_state(temp) == INSTALLED
+            assert install_status(host, temp) == ('ok\n', '', 0)
+            assert tree(dir) == fx.INSTALLED_TREE + ['750'] * 4
+            assert host.run('--check-install', f'--dir={dir}/bf2') == ('ok\n', '', 0)
+    lines = [line for line in seen.lines if not line.startswith(fx.BF2CTL + '\0')]
+    assert 'wget\0-O\0bf2_server\0-a\0download.log\0-i\0-\0' in lines  # the watch saw it
+    assert [line for line in lines if packages.url('') in line] == [] and seen.missed <= seen.execs / 100
+    assert {os.stat(f'{t}/{f}').st_mode & 0o77 for t in temps
+            for f in ('install.sh', 'download.log')} == {0}
     assert f'"GET /{run.replace(" ", "%20")} HTTP/1.1" 200' in packages.requests
-    # check-install wants both start.sh and mods/bf2/init.con.
-    os.remove(f'{kinds[0][1]}/bf2/start.sh')
-    os.remove(f'{kinds[3][1]}/bf2/mods/bf2/init.con')
-    for i in (0, 3):
+    # check-install wants both start.sh and mods/bf2/init.con, as regular files.
+    for i, name in ((0, 'start.sh'), (2, 'mods/bf2/init.con'), (3, 'mods/bf2/init.con')):
+        os.remove(f'{kinds[i][1]}/bf2/{name}')
+        i < 3 and os.mkdir(f'{kinds[i][1]}/bf2/{name}')
+    for i in (0, 2, 3):
         assert host.run('--check-install', f'--dir={kinds[i][1]}/bf2') == ('failed\n', '', 0)
 
 

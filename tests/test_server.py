@@ -132,6 +132,12 @@ def test_start_restart_stop(server):
     assert fx.wait_until(s.running), s.log()
     assert s.settings() == settings_file('"My \'best\' server"', 16, 1, 100, 200, '127.0.0.1', p,
                                          spy, 30, 250, 3, 1, '"se cret"')
+    # The settings hold a password: 0600 whatever the account's umask (022: the log is 0644),
+    # also when the file was found readable by others.
+    modes = lambda: [os.stat(f'{s.cfg}/{f}').st_mode & 0o777 for f in ('settings/serversettings.con',
+                                                                        'srderr.log')]
+    assert modes() == [0o600, 0o644]
+    os.chmod(f'{s.cfg}/settings/serversettings.con', 0o644)
     first = read_pid(f'{s.cfg}/server.pid')
     r = s.host.run('--status', f'--cfg-dir={s.cfg}//')  # any spelling
     m = re.fullmatch(rf'running\npid: {first}\nuptime: ([0-9]+)\nmemory-kb: ([0-9]+)\n', r.out)
@@ -149,6 +155,7 @@ def test_start_restart_stop(server):
                        no_rcon=True) == OK
     assert fx.wait_until(lambda: s.running() and read_pid(f'{s.cfg}/server.pid') != first), s.log()
     assert s.settings() == settings_file('"Two"', 8, 0, 1, 2, '10.0.0.1', p, spy, 5, 6, 7, 0, '""')
+    assert modes() == [0o600, 0o644]
     assert open(f'{s.cfg}/srderr.log').read() == 'standin up\nstandin up\n'
     for _ in range(2):  # stopped, then stopped again with nothing running
         assert s.stop() == OK
@@ -197,7 +204,7 @@ def test_a_port_held_on_any_address_is_in_use(server, host_address, family, kind
             assert s.start(port=given) == (f'Port {given} using already other proces\n', '', 1)
 
 
-NASTY = 'a/b & c\\d \'e\' "f" $HOME * %s \\n\\c\\0101 `id` ~!'
+NASTY = 'a/b & c\\d \'e\' $HOME * %s \\n\\c\\0101 `id` ~!'  # a double quote is refused
 
 
 def test_settings_are_rewritten_in_place_or_appended(server):
@@ -226,6 +233,7 @@ def test_a_failed_rewrite_loses_no_line(server, fake_tools):
     assert fake_tools.run(*s.options(srv_dir=s.host.home)) == ('Test on exec server failed\n', '', 1)
     assert s.settings().startswith('# mine\nsv.maxPlayers 32\n\nsv.serverName "My \'best\' server"\n')
     assert s.settings().count('\nsv.maxPlayers 16\n') == 1
+    assert os.stat(f'{s.cfg}/settings/serversettings.con.pre').st_mode & 0o777 == 0o600  # the backup left
 
 
 def as_account(host, argv):

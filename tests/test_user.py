@@ -53,8 +53,8 @@ def test_a_free_host_gives_a_working_bf2_account_in_one_session_with_no_hash_in_
     done.set(), poller.join()
     login, password = created(r)
     assert login == 'bf2' and root.sshd.sessions() == sessions + 1
-    shown = fx.sh('getent passwd bf2 | cut -d: -f5,6; stat -c %F:%U /home/bf2; getent shadow bf2').stdout
-    assert (m := re.fullmatch(f"Zelto's BF2 module:/home/bf2\ndirectory:bf2\nbf2:({HASH}):.*\n", shown))
+    shown = fx.sh('getent passwd bf2 | cut -d: -f5,6; stat -c %F:%U:%a /home/bf2; getent shadow bf2').stdout
+    assert (m := re.fullmatch(f"Zelto's BF2 module:/home/bf2\ndirectory:bf2:700\nbf2:({HASH}):.*\n", shown))
     assert any(c.startswith(b'useradd\0') for c in lines)  # the poller is fast enough
     assert not [c for c in lines if m[1].encode() in c]
     r = fx.run([f'--address={root.address}', f'--login={login}', '--exec', '--cmd=id -un; pwd'], password)
@@ -76,6 +76,8 @@ def test_taken_names_are_skipped_then_a_numbered_name_is_taken(root):
     (('uname', 'echo Plan9'), 'Unknown system: Plan9'),
     (('useradd', "echo 'useradd: warning: the home directory already exists.' >&2"),
      "Create system user 'bf2' failed: useradd: warning: the home directory already exists."),
+    (('chmod', "echo 'chmod: Operation not permitted' >&2; exit 1"),
+     "Make home of system user 'bf2' private failed: chmod: Operation not permitted"),
     (('chpasswd', "echo 'chpasswd: (line 1, user bf2) password not changed' >&2; exit 1"),
      "Set password of system user 'bf2' failed: chpasswd: (line 1, user bf2) password not changed"),
     (('useradd', 'mkdir -p ~/t && cd ~/t && seq -f bf2_%g 1000 9999 | xargs touch bf2 bf'
@@ -96,5 +98,5 @@ def test_freebsd_asks_groups_with_pw_and_gives_it_the_hash_on_standard_input(fak
     *calls, hash = open(log := f'{fake_tools.home}/pw.log').read().splitlines()
     os.remove(log)
     assert calls == ['groupshow', 'bf2', 'groupshow', 'bf', 'useradd', 'bf', '-c',
-                     "Zelto's BF2 module", '-m', '-H', '0']
+                     "Zelto's BF2 module", '-m', '-M', '700', '-H', '0']
     assert re.fullmatch(HASH, hash) and hash not in open(fake_tools.commands).read()

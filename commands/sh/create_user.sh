@@ -38,7 +38,7 @@ done
 # the account would not be the fresh one the caller is told of.
 add_user() {
 	case $SYSTEM in
-	FreeBSD) printf '%s\n' "$HASH" | pw useradd "$NAME" -c "Zelto's BF2 module" -m -H 0 ;;
+	FreeBSD) printf '%s\n' "$HASH" | pw useradd "$NAME" -c "Zelto's BF2 module" -m -M 700 -H 0 ;;
 	*) useradd -c "Zelto's BF2 module" -m "$NAME" ;;
 	esac
 }
@@ -46,11 +46,16 @@ if ! ERR=$(add_user 2>&1 >/dev/null) || [ -n "$ERR" ]; then
 	printf '%s\n' "$ERR" >&2
 	fail "useradd $NAME"
 fi
-# An account whose printed password does not work is no result: it goes,
-# so that the name is free again.
-if [ "$SYSTEM" = Linux ] && ! ERR=$(printf '%s:%s\n' "$NAME" "$HASH" | chpasswd -e 2>&1 >/dev/null); then
+# An account whose home others may read, or whose printed password does not
+# work, is no result: it goes, so that the name is free again.  useradd
+# makes the home by the host's umask (0755 on Debian); pw was told 700.
+undo() {
 	userdel -r "$NAME" >/dev/null 2>&1
 	printf '%s\n' "$ERR" >&2
-	fail "chpasswd $NAME"
+	fail "$1 $NAME"
+}
+if [ "$SYSTEM" = Linux ]; then
+	ERR=$(chmod 700 -- "$(getent passwd "$NAME" | cut -d: -f6)" 2>&1) || undo chmod
+	ERR=$(printf '%s:%s\n' "$NAME" "$HASH" | chpasswd -e 2>&1 >/dev/null) || undo chpasswd
 fi
 printf '%s' "$NAME"

@@ -6,16 +6,21 @@
 # for download, extract and install.  $DIR and $URL are quoted: a directory
 # with a blank must not send the clean-up and the download into whatever
 # directory the script is in, and pattern characters of a URL must reach
-# wget as they are.  "--" keeps a URL that begins with "-" from being read
-# as a wget option.
+# wget as they are.  The URL, which may hold a token, reaches wget on its
+# standard input (printf is built in), never on a command line every user
+# of the host can read, and the download log that names it is made the
+# account's alone; a URL that begins with "-" is no option there either.
 cd "$DIR" || exit 1
 rm -f ./*.ret ./*.log
 
 # Download.
 
+MASK=$(umask)
+umask 077
 # shellcheck disable=SC2094 # wget's log and its error output go to one file, both appended
-wget -O bf2_server -a download.log -- "$URL" 2>>download.log
+printf '%s\n' "$URL" | wget -O bf2_server -a download.log -i - 2>>download.log
 RET=$?
+umask "$MASK"
 if [ $RET -ne 0 ]; then
 	echo $RET >download_err.ret
 	exit 1

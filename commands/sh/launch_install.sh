@@ -19,8 +19,11 @@ quote() {
 
 mkdir -p -- "$DIR" 2>/dev/null
 T=$(mktemp -d "$DIR/.bf2_install_XXXXXX") || fail mktemp
-{ printf '%s' "$HEAD"; quote "$T"; printf '\n%s' "$BODY"; } | write_new "$T/install.sh" || fail copy
-chmod 750 "$T/install.sh"
+# The script holds the URL, and a URL may hold a token: it is the
+# account's alone from its creation.
+{ printf '%s' "$HEAD"; quote "$T"; printf '\n%s' "$BODY"; } |
+	(umask 077 && write_new "$T/install.sh") || fail copy
+chmod 700 "$T/install.sh"
 # From a subshell that ends at once: no descendant for the watchdog.
 PID=$( (trap '' 1; exec sh "$T/install.sh") </dev/null >/dev/null 2>&1 & echo $!)
 TRIES=0

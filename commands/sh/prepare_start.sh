@@ -9,11 +9,18 @@ SETTINGS=$CFGDIR/settings/serversettings.con
 # shellcheck disable=SC3013 # -ef: dash and every BSD sh have it
 [ ! "$CFGDIR" -ef "$SRVDIR" ] || fail same-dir
 run_stop
+# The settings hold the server's password: only the account may read them,
+# whatever its umask.  What is made here (a new file, the backup) gets 0600
+# from the umask; a file found gets it before any value goes in.
+MASK=$(umask)
+umask 077
+[ ! -f "$SETTINGS" ] || chmod 600 "$SETTINGS" || fail set "${OPTIONS%% *}"
 while IFS= read -r line <&3; do
 	set_option "${line%% *}" "${line#* }" || fail set "${line%% *}"
 done 3<<EOF
 $OPTIONS
 EOF
+umask "$MASK"
 test -x "$SRVDIR/start.sh" || fail test
 for port in $PORTS; do
 	[ "$port" = 0 ] || ! port_in_use "$port" || fail port "$port"
