@@ -36,14 +36,15 @@ def root(host):
 
 @pytest.fixture(scope='session')
 def fake_host(account):
-    """The same account on an sshd that puts a folder of fake tools first in
-    PATH: tool(name, script) stands in for a command."""
+    """The same account on an sshd whose sessions find a folder of fake tools
+    first in PATH, as /usr/local/bin: tool(name, script) stands in for a
+    command."""
     bin = tempfile.mkdtemp(prefix='bf2bin.')
     os.chmod(bin, 0o755)
     with open(bin + '.log', 'w'):  # every command line it was sent
         os.chmod(bin + '.log', 0o666)
     sshd = fx.Sshd(fx.address(5, fx.PORT), extra=f'ForceCommand printf "%s\\n" "$SSH_ORIGINAL_COMMAND"'
-                   f' >>{bin}.log; PATH={bin}:$PATH; export PATH; exec /bin/sh -c "$SSH_ORIGINAL_COMMAND"\n')
+                   f' >>{bin}.log; exec /bin/sh -c "$SSH_ORIGINAL_COMMAND"\n', local_bin=bin)
     h = fx.Host(sshd, account)
     h.bin, h.commands = bin, bin + '.log'
 

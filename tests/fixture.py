@@ -108,7 +108,7 @@ class Sshd:
     ones) on listen ('ADDRESS:PORT' or '[::1]:PORT'), in network namespace netns."""
     live = []
 
-    def __init__(self, listen, password_auth=True, extra='', netns=None):
+    def __init__(self, listen, password_auth=True, extra='', netns=None, local_bin=None):
         self.listen, self.dir = listen, tempfile.mkdtemp(prefix='bf2sshd.')
         d = self.dir
         sh(f'ssh-keygen -q -t ed25519 -N "" -f {d}/host_ed25519 && '
@@ -121,7 +121,11 @@ class Sshd:
                     'PermitRootLogin yes\nStrictModes no\nUseDNS no\nLogLevel VERBOSE\n'
                     'MaxSessions 200\nSubsystem sftp internal-sftp\nSetEnv LANG=C.UTF-8\n'
                     + (extra if 'MaxStartups' in extra else extra + 'MaxStartups 200\n'))
+        # local_bin: a folder that its sessions see as /usr/local/bin, first
+        # in the system's PATH, in a mount namespace of its own.
         self.proc = daemon((['ip', 'netns', 'exec', netns] if netns else []) +
+                           (['unshare', '-m', '--propagation', 'private', '/bin/sh', '-c',
+                             'mount --bind "$0" /usr/local/bin && exec "$@"', local_bin] if local_bin else []) +
                            ['/usr/sbin/sshd', '-D', '-f', f'{d}/sshd_config', '-E', f'{d}/sshd.log'])
         host, port = listen.rsplit(':', 1)
         self.host, self.port = host.strip('[]'), int(port)

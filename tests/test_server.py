@@ -290,7 +290,7 @@ def test_a_launch_goes_on_when_its_run_is_killed(server, fake_tools):
     fake_tools.tool('nohup', 'sleep 2; exec /usr/bin/nohup "$@"')
     run = subprocess.Popen([fx.BF2CTL, f'--address={fake_tools.address}', f'--login={fake_tools.login}',
                             *s.options()], env={'BF2_PASSWD': fx.PASSWORD})
-    assert fx.wait_until(lambda: processes_with(fake_tools.bin + '/nohup'))
+    assert fx.wait_until(lambda: processes_with('/usr/local/bin/nohup'))
     run.kill(), run.wait()
     assert fx.wait_until(s.running), s.log()
     assert s.stop() == OK
