@@ -92,3 +92,23 @@ def test_a_signal_ends_the_run_and_its_remote_work(host, tmp_path):
         assert run.returncode == 1
     assert os.listdir(remote) == ['f'] and open(f'{remote}/f').read() == 'old\n'
     assert fx.wait_until(lambda: set(processes(host.login)) <= before, 5), processes(host.login)
+
+
+def test_no_program_of_the_accounts_path_runs_in_a_run(server, host):
+    """The account puts programs of its own first in PATH: a run's scripts
+    still run the system's."""
+    evil = host.mkdir(f'{host.home}/evil')
+    for tool in ('sh', 'awk', 'dd', 'cat', 'rm', 'mkdir', 'sleep', 'nohup', 'tr', 'id'):
+        with open(f'{evil}/{tool}', 'w') as f:
+            f.write(f'#!/bin/sh\necho "$0" >>{evil}/ran\nPATH=/usr/bin:/bin exec {tool} "$@"\n')
+        os.chmod(f'{evil}/{tool}', 0o755)
+    with open(f'{host.home}/.pam_environment', 'w') as f:
+        f.write(f'PATH={evil}:/usr/bin:/bin\n')
+    try:
+        assert host.run('--exec', '--cmd=echo $PATH') == (f'{evil}:/usr/bin:/bin\n\n0\n', '', 0)
+        assert server.start() == ('', '', 0)
+        assert host.run('--status', f'--cfg-dir={server.cfg}').out.startswith('running\n')
+        assert server.stop() == ('', '', 0)
+    finally:
+        os.remove(f'{host.home}/.pam_environment')
+    assert not os.path.exists(f'{evil}/ran'), open(f'{evil}/ran').read()
