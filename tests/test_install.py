@@ -149,8 +149,9 @@ def install_status(host, temp):
     return host.run('--install-status', f'--dir={temp}')
 
 
-@pytest.mark.parametrize('files, running, printed', [
+@pytest.mark.parametrize('files, running, printed', [  # running: as the account, or as nobody
     ({}, True, 'downloading\nbytes: 5\n'),
+    ({}, 65534, 'interrupted\n'),
     ({'download_ok.ret': '0\n'}, True, 'extracting\n'),
     ({'download_ok.ret': '0\n', 'extract_ok.ret': '0\n'}, True, 'installing\n'),
     ({'download_ok.ret': '0\n'}, False, 'interrupted\n'),
@@ -164,6 +165,9 @@ def test_install_status_reads_the_status_files_and_the_running_script(host, base
     for name, text in {'install.sh': 'sleep 30\n', 'bf2_server': 'bytes', **files}.items():
         with open(f'{temp}/{name}', 'w') as f:
             f.write(text)
-    script = subprocess.Popen(['sh', f'{temp}/install.sh'] if running else ['true'])
+    uid = host.login if running is True else running
+    script = subprocess.Popen(['setpriv', f'--reuid={uid}', f'--regid={uid}', '--clear-groups', 'sh',
+                               f'{temp}/install.sh'] if running else ['true'])
+    assert fx.wait_until(lambda: not running or open(f'/proc/{script.pid}/cmdline').read()[:3] == 'sh\0')
     assert install_status(host, temp) == (printed, '', 0)
     script.kill()
