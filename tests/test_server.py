@@ -295,6 +295,11 @@ def test_a_server_that_cannot_start_fails_the_start_with_its_reason(server, fake
     s = server("--die 'no licence for this port'")
     assert s.start() == ('Start server failed: no licence for this port\n', '', 1)
     assert fx.wait_until(lambda: s.stopped(('settings', 'srderr.log', 'start.sh', 'stop.sh')), 5)
+    # Its reason cannot forge lines: escape, VT, FF, U+2028, U+0085, bad UTF-8.
+    fx.install_standin(s.srv, s.host.login,
+                       r'''--die "$(printf 'ok\033[2J\013ok\014ok\342\200\250ok\302\205ok\377 \\')"''')
+    assert s.start() == (r'Start server failed: ok\x1b[2J\x0bok\x0cok\xe2\x80\xa8ok\xc2\x85ok\xff \\'
+                         '\n', '', 1)
     fx.install_standin(s.srv, s.host.login, '--lifetime 1')  # it starts, and soon ends
     assert s.start() == ('Start server failed: lifetime over\n', '', 1)
     assert fx.wait_until(s.stopped, 5)  # its start script took the run files with it
