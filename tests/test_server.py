@@ -228,9 +228,9 @@ def test_a_failed_rewrite_loses_no_line(server, fake_tools):
     assert s.settings().count('\nsv.maxPlayers 16\n') == 1
 
 
-def as_account(login, argv):
-    """A process of the account login."""
-    uid, gid = int(fx.sh(f'id -u {login}').stdout), int(fx.sh(f'id -g {login}').stdout)
+def as_account(host, argv):
+    """A process of the test account."""
+    uid, gid = int(fx.sh(f'id -u {host.login}').stdout), int(fx.sh(f'id -g {host.login}').stdout)
     return subprocess.Popen(argv, preexec_fn=lambda: (os.setgid(gid), os.setuid(uid)),
                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
 
@@ -238,8 +238,8 @@ def as_account(login, argv):
 def deaf(host, word):
     """A process of the account that ignores the terminate signal and holds
     word in its command line."""
-    p = as_account(host.login, ['/usr/bin/python3', '-c', 'import signal, time; '
-                                'signal.signal(15, signal.SIG_IGN); time.sleep(120)', word])
+    p = as_account(host, ['/usr/bin/python3', '-c', 'import signal, time; '
+                          'signal.signal(15, signal.SIG_IGN); time.sleep(120)', word])
     assert fx.wait_until(lambda: word in cmdline(p.pid))
     return p
 
@@ -267,8 +267,8 @@ def test_stop_kills_what_the_pid_files_describe_and_nothing_else(server, host):
     # Another account's, handed the pid and given the file on purpose: not
     # the server, to status, console and stop alike.
     other = fx.Account(f'bf2o{fx.net()}')
-    p = as_account(other.name, ['/usr/bin/python3', '-c', 'import time; time.sleep(60)',
-                                f'{s.cfg}/settings/serversettings.con'])
+    p = as_account(fx.Host(host.sshd, other), ['/usr/bin/python3', '-c', 'import time; time.sleep(60)',
+                                               f'{s.cfg}/settings/serversettings.con'])
     assert fx.wait_until(lambda: 'serversettings' in cmdline(p.pid))
     write(f'{s.cfg}/server.pid', p.pid)
     assert status(s) == ('stopped\n', '', 0)
