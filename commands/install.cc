@@ -2,6 +2,7 @@
 
 #include "commands/checks.h"
 #include "commands/output.h"
+#include "commands/printable.h"
 #include "commands/remote_script.h"
 #include "commands/sh_scripts.h"
 #include "opt/lookup.h"
@@ -54,8 +55,10 @@ bool install_status(zelto::opt::TOParsing parsing)
     chk_abs_path(dir);
     init_ssh_session();
     // As root, a log the account made a symlink would print any file of the host.
-    print(run_script(sh_var("T", dir) + sh_install_state, true,
-                     {{"no-install", "Not an install directory (no install.sh): " + dir, "", false}}));
+    // The status and log lines are the account's text.
+    print(printable(run_script(
+        sh_var("T", dir) + sh_install_state, true,
+        {{"no-install", "Not an install directory (no install.sh): " + dir, "", false}})));
     return true;
 }
 

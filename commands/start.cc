@@ -47,7 +47,7 @@ void launch(const std::string& cfg_dir)
 std::string get_start_script(const std::string& srv_dir, const std::string& cfg_dir)
 {
     return "#!/bin/sh\nSRVDIR=" + shell_str(srv_dir) + "\nCFGDIR=" + shell_str(cfg_dir) + "\n" +
-           sh_start_script;
+           sh_ours + sh_start_script;
 }
 
 bool start(TOParsing parsing)

@@ -2,6 +2,7 @@
 
 #include "commands/checks.h"
 #include "commands/output.h"
+#include "commands/printable.h"
 #include "commands/remote_script.h"
 #include "commands/sh_scripts.h"
 #include "opt/lookup.h"
@@ -16,7 +17,7 @@ bool status(TOParsing parsing)
     parsing.end();
     chk_abs_path(cfg_dir);
     init_ssh_session();
-    print(run_script(sh_var("CFGDIR", cfg_dir) + sh_running + sh_status, false, {}));
+    print(printable(run_script(sh_var("CFGDIR", cfg_dir) + sh_running + sh_status, false, {})));
     return true;
 }
 

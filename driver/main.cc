@@ -4,6 +4,7 @@
 #include "commands/host.h"
 #include "commands/install.h"
 #include "commands/output.h"
+#include "commands/printable.h"
 #include "commands/start.h"
 #include "commands/status.h"
 #include "commands/stop.h"
@@ -107,10 +108,10 @@ int main(int argc, char** argv)
             get_hosting(parsing);
             dispatch(parsing, 0);
         } catch (const TUError& e) {
-            print(one_line(e.message) + "\n");
+            print(printable(one_line(e.message)) + "\n");
             status = 1;
         } catch (const zelto::TError& e) {
-            print(one_line(e.what()) + "\n");
+            print(printable(one_line(e.what())) + "\n");
             status = 1;
         } catch (...) {
             print("Undefined error\n");

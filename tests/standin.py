@@ -13,8 +13,9 @@ import time
 args, ignore_quit, end = sys.argv[1:], False, float('inf')
 while args[0].startswith('--'):
     flag = args.pop(0)
-    if flag == '--die':  # cannot start: says why on its error output
-        sys.exit(args.pop(0))
+    if flag == '--die':  # cannot start: says why on its error output, byte for byte
+        sys.stderr.buffer.write(os.fsencode(args.pop(0)) + b'\n')
+        sys.exit(1)
     ignore_quit = ignore_quit or flag == '--ignore-quit'
     end = time.monotonic() + float(args.pop(0)) if flag == '--lifetime' else end
 config = args[args.index('+config') + 1]

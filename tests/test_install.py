@@ -158,21 +158,28 @@ def install_status(host, temp):
     return host.run('--install-status', f'--dir={temp}')
 
 
-@pytest.mark.parametrize('files, running, printed', [
+@pytest.mark.parametrize('files, running, printed', [  # running: as the account, or as nobody
     ({}, True, 'downloading\nbytes: 5\n'),
+    ({}, 65534, 'interrupted\n'),
     ({'download_ok.ret': '0\n'}, True, 'extracting\n'),
     ({'download_ok.ret': '0\n', 'extract_ok.ret': '0\n'}, True, 'installing\n'),
     ({'download_ok.ret': '0\n'}, False, 'interrupted\n'),
     ({'download_err.ret': '8\n', 'download.log': ''.join(f'l{i}\n' for i in range(12))}, False,
      'failed\nstage: download\nstatus: 8\n' + ''.join(f'log: l{i}\n' for i in range(2, 12))),
+    ({'install_err.ret': '1\x1b[2J\n', 'install.log': 'a\x0bok\r\x0cok\u2028ok\x85ok\udcff \\\n'},
+     False,
+     'failed\nstage: install\nstatus: 1\\x1b[2J\nlog: a\\x0bok\\x0d\\x0cok\\xe2\\x80\\xa8ok\\xc2\\x85ok\\xff \\\\\n'),
 ])
 def test_install_status_reads_the_status_files_and_the_running_script(host, base, files, running,
                                                                       printed):
     temp = f'{base}/.bf2_install_hand'
     os.mkdir(temp)
     for name, text in {'install.sh': 'sleep 30\n', 'bf2_server': 'bytes', **files}.items():
-        with open(f'{temp}/{name}', 'w') as f:
+        with open(f'{temp}/{name}', 'w', errors='surrogateescape') as f:
             f.write(text)
-    script = subprocess.Popen(['sh', f'{temp}/install.sh'] if running else ['true'])
+    uid = host.login if running is True else running
+    script = subprocess.Popen(['setpriv', f'--reuid={uid}', f'--regid={uid}', '--clear-groups', 'sh',
+                               f'{temp}/install.sh'] if running else ['true'])
+    assert fx.wait_until(lambda: not running or open(f'/proc/{script.pid}/cmdline').read()[:3] == 'sh\0')
     assert install_status(host, temp) == (printed, '', 0)
     script.kill()

@@ -272,15 +272,17 @@ def test_stop_kills_what_the_pid_files_describe_and_nothing_else(server, host):
     os.mkfifo(f'{s.cfg}/server-stdin')
     stop_with(srv.pid, start.pid)
     assert srv.wait(5) == -9 and start.wait(5) == -9
-    # One the account may not signal: its pid file stays, and no start follows.
-    p = subprocess.Popen(['/usr/bin/python3', '-c', 'import time; time.sleep(60)',
-                          f'{s.cfg}/settings/serversettings.con'])
+    # Another account's, handed the pid and given the file on purpose: not
+    # the server, to status, console and stop alike.
+    other = fx.Account(f'bf2o{fx.net()}')
+    p = as_account(fx.Host(host.sshd, other), ['/usr/bin/python3', '-c', 'import time; time.sleep(60)',
+                                               f'{s.cfg}/settings/serversettings.con'])
     assert fx.wait_until(lambda: 'serversettings' in cmdline(p.pid))
     write(f'{s.cfg}/server.pid', p.pid)
-    assert s.stop() == (f'Stop server failed: process {p.pid} survives signal 9\n', '', 1)
-    assert read_pid(f'{s.cfg}/server.pid') == p.pid
-    assert s.start() == (f'Stop server failed: process {p.pid} survives signal 9\n', '', 1)
-    p.kill()
+    assert status(s) == ('stopped\n', '', 0)
+    assert host.run('--console', f'--cfg-dir={s.cfg}', '--line=x') == ('Server is not running\n', '', 1)
+    assert s.stop() == OK and p.poll() is None
+    other.remove()
 
 
 def test_a_launch_goes_on_when_its_run_is_killed(server, fake_tools):
@@ -301,6 +303,11 @@ def test_a_server_that_cannot_start_fails_the_start_with_its_reason(server, fake
     s = server("--die 'no licence for this port'")
     assert s.start() == ('Start server failed: no licence for this port\n', '', 1)
     assert fx.wait_until(lambda: s.stopped(('settings', 'srderr.log', 'start.sh', 'stop.sh')), 5)
+    # Its reason cannot forge lines: escape, VT, FF, U+2028, U+0085, bad UTF-8.
+    fx.install_standin(s.srv, s.host.login,
+                       r'''--die "$(printf 'ok\033[2J\013ok\014ok\342\200\250ok\302\205ok\377 \\')"''')
+    assert s.start() == (r'Start server failed: ok\x1b[2J\x0bok\x0cok\xe2\x80\xa8ok\xc2\x85ok\xff \\'
+                         '\n', '', 1)
     fx.install_standin(s.srv, s.host.login, '--lifetime 1')  # it starts, and soon ends
     assert s.start() == ('Start server failed: lifetime over\n', '', 1)
     assert fx.wait_until(s.stopped, 5)  # its start script took the run files with it

@@ -136,17 +136,39 @@ def test_the_next_script_of_the_same_run_takes_the_lock_over(dash, cfg):
     assert not os.path.exists(f'{cfg}/.bf2ctl.lock')
 
 
-@pytest.mark.parametrize('spelling, result', [
-    ('{f}', 0), ('{d}//settings.con', 0), ('{d}/./settings.con', 0), ('{d}/../{b}/settings.con', 0),
-    ('{link}/settings.con', 0), ('{d}/other.con', 1), ('{d}/settings.co', 1)])
-def test_a_process_is_ours_by_any_spelling_of_its_file(dash, cfg, spelling, result):
+def sleeper(uid, *args, exe='/usr/bin/python3'):
+    """A process of uid running exe (python), once it runs it."""
+    p = subprocess.Popen(['setpriv', f'--reuid={uid}', f'--regid={uid}', '--clear-groups', exe,
+                          '-c', 'import time; time.sleep(30)', *args])
+    assert fx.wait_until(lambda: open(f'/proc/{p.pid}/cmdline').read().startswith(exe + '\0'))
+    return p
+
+
+@pytest.mark.parametrize('spelling, uid, result', [
+    ('{f}', 0, 0), ('{d}//settings.con', 0, 0), ('{d}/./settings.con', 0, 0),
+    ('{d}/../{b}/settings.con', 0, 0), ('{link}/settings.con', 0, 0), ('{d}/other.con', 0, 1),
+    ('{d}/settings.co', 0, 1), ('{f}', 65534, 1)])  # 0: the account's; nobody's is not ours
+def test_a_process_is_ours_by_its_uid_and_any_spelling_of_its_file(dash, cfg, account, spelling,
+                                                                   uid, result):
     f = f'{cfg}/settings.con'
     open(f, 'w').close()
     os.symlink(cfg, f'{cfg}/link')
     word = spelling.format(f=f, d=cfg, b=os.path.basename(cfg), link=f'{cfg}/link')
-    server = subprocess.Popen(['/usr/bin/python3', '-c', 'import time; time.sleep(30)', '+config', word])
+    server = sleeper(uid or account.name, '+config', word)
     try:
         assert dash(f'ours {server.pid} "$1/settings.con"', cfg).wait(5) == result
+    finally:
+        server.kill(), server.wait()
+
+
+def test_a_recorded_start_time_must_be_the_processes(dash, cfg, account):
+    os.symlink('/usr/bin/python3', f'{cfg}/a) 1 (b')  # a name of blanks and parentheses
+    server = sleeper(account.name, f'{cfg}/f', exe=f'{cfg}/a) 1 (b')
+    start = open(f'/proc/{server.pid}/stat').read().rsplit(') ', 1)[1].split()[19]
+    try:
+        for recorded, result in ((None, 0), (start, 0), (str(int(start) + 1), 1), ('', 1)):
+            recorded is None or open(f'{cfg}/start', 'w').write(recorded)
+            assert dash(f'ours {server.pid} "$1/f" "$1/start"', cfg).wait(5) == result, recorded
     finally:
         server.kill(), server.wait()
 

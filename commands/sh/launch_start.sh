@@ -25,12 +25,12 @@ gave_up() {
 }
 TRIES=0
 until SRVPID=$(first_line "$CFGDIR/server.pid") &&
-	ours "$SRVPID" "$CFGDIR/settings/serversettings.con"; do
+	ours "$SRVPID" "$CFGDIR/settings/serversettings.con" "$CFGDIR/server.start"; do
 	[ -d "/proc/$PID" ] || gave_up 'Process dead'
 	TRIES=$((TRIES + 1))
 	[ $TRIES -le 80 ] || gave_up 'Timeout end'
 	sleep 0.2
 done
 sleep 2
-ours "$SRVPID" "$CFGDIR/settings/serversettings.con" || gave_up 'Process dead'
+ours "$SRVPID" "$CFGDIR/settings/serversettings.con" "$CFGDIR/server.start" || gave_up 'Process dead'
 unlock

@@ -1,6 +1,6 @@
 # shellcheck shell=sh
 # The stop script of a configuration, written to $CFGDIR/stop.sh after a
-# line that sets CFGDIR and the ours function.  It asks the game server to
+# line that sets CFGDIR and the ours functions.  It asks the game server to
 # quit through its console pipe, then signals what is left of the server
 # and of its start script; it ends with status 1 and the reason on its
 # standard error when one of them outlives signal 9 (its run files stay).
@@ -20,21 +20,23 @@ if [ -p "$CFGDIR/server-stdin" ]; then
 	kill $QUITPID 2>/dev/null
 fi
 
+# stop_pid PIDFILE FILE [STARTFILE], by the rule of ours; the start time
+# file goes with the pid file.
 stop_pid() {
 	PID=$(first_line "$1")
-	if ours "$PID" "$2"; then
+	if ours "$PID" "$2" "${3:-}"; then
 		kill "$PID" 2>/dev/null
 		sleep 1
-		ours "$PID" "$2" && kill -9 "$PID" 2>/dev/null && sleep 1
-		if ours "$PID" "$2"; then
+		ours "$PID" "$2" "${3:-}" && kill -9 "$PID" 2>/dev/null && sleep 1
+		if ours "$PID" "$2" "${3:-}"; then
 			echo "process $PID survives signal 9" >&2
 			return 1
 		fi
 	fi
-	rm -f "$1"
+	rm -f "$1" ${3:+"$3"}
 }
 
-stop_pid "$CFGDIR/server.pid" "$CFGDIR/settings/serversettings.con" || exit 1
+stop_pid "$CFGDIR/server.pid" "$CFGDIR/settings/serversettings.con" "$CFGDIR/server.start" || exit 1
 [ -f "$CFGDIR/start.pid" ] && sleep 1
 stop_pid "$CFGDIR/start.pid" "$CFGDIR/start.sh" || exit 1
 rm -f "$CFGDIR/server-stdin"

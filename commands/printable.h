@@ -1,0 +1,12 @@
+// Text from the account made safe to print as lines the panel reads.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// text with every control character but tab and the line break (C0, DEL,
+// and C1 as UTF-8), U+2028, U+2029 and every byte that is not part of valid
+// UTF-8 written as \xNN, each byte of it, and a backslash as \\.  Valid
+// UTF-8 otherwise passes unchanged.  The line breaks stay: they end the
+// lines bf2ctl itself prints.
+std::string printable(std::string_view text);
