@@ -7,7 +7,9 @@
 # still its descendant, the lock's keeper too (the next run takes over a
 # lock whose keeper is gone).  What a run starts to outlive it on purpose
 # (the install script, the game server) it starts as no descendant.  The
-# watchdog ends with the run's shell.
+# watchdog ends with the run's shell.  It runs the system's programs, not
+# those the account's PATH would find first.
+PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 chain='' ancestor=$1
 while [ "$ancestor" -gt 1 ] 2>/dev/null && [ -O "/proc/$ancestor" ] &&
 	read -r stat <"/proc/$ancestor/stat"; do
