@@ -105,7 +105,9 @@ def test_no_program_of_the_accounts_path_runs_in_a_run(server, host):
     with open(f'{host.home}/.pam_environment', 'w') as f:
         f.write(f'PATH={evil}:/usr/bin:/bin\n')
     try:
-        assert host.run('--exec', '--cmd=echo $PATH') == (f'{evil}:/usr/bin:/bin\n\n0\n', '', 0)
+        # exec's command is the caller's, with the account's PATH; its
+        # watchdog is bf2ctl's.
+        assert host.run('--exec', '--cmd=echo $PATH; /bin/sleep 1') == (f'{evil}:/usr/bin:/bin\n\n0\n', '', 0)
         assert server.start() == ('', '', 0)
         assert host.run('--status', f'--cfg-dir={server.cfg}').out.startswith('running\n')
         assert server.stop() == ('', '', 0)
