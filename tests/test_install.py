@@ -156,6 +156,9 @@ def install_status(host, temp):
     ({'download_ok.ret': '0\n'}, False, 'interrupted\n'),
     ({'download_err.ret': '8\n', 'download.log': ''.join(f'l{i}\n' for i in range(12))}, False,
      'failed\nstage: download\nstatus: 8\n' + ''.join(f'log: l{i}\n' for i in range(2, 12))),
+    # Each log line is cut to 4 KiB.
+    ({'install_err.ret': '1\n', 'install.log': 'x' * 100000 + '\nlast'}, False,
+     'failed\nstage: install\nstatus: 1\nlog: ' + 'x' * 4096 + '\nlog: last\n'),
 ])
 def test_install_status_reads_the_status_files_and_the_running_script(host, base, files, running,
                                                                       printed):
