@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -28,6 +29,16 @@ ssize_t finish_sending(Call call)
             return rc;
         wait_socket(ssh_session, ssh_sock);
     }
+}
+
+// A failed read or write ends its stream, but an allocation libssh2 could
+// not make fails the run like any other, and a broken connection is an
+// error of the run too.
+void check_stream(long rc)
+{
+    if (rc == LIBSSH2_ERROR_ALLOC)
+        throw std::bad_alloc();
+    check_connection(rc);
 }
 
 // Pumps standard input, standard output and standard error together.
@@ -52,14 +63,14 @@ void pump(LIBSSH2_CHANNEL* channel, const std::string& input, const TSink* sink[
                 sent += n;
                 progress = true;
             } else if (n < 0 && n != LIBSSH2_ERROR_EAGAIN) {
-                check_connection(n);
+                check_stream(n);
                 sent = input.size();  // the command stopped reading; go on with its output
             }
         }
         if (sent == input.size() && !eof_sent) {
             int rc = finish_sending([&] { return libssh2_channel_send_eof(channel); });
             if (rc != LIBSSH2_ERROR_EAGAIN) {
-                check_connection(rc);
+                check_stream(rc);
                 eof_sent = true;
                 progress = true;
             }
@@ -78,7 +89,7 @@ void pump(LIBSSH2_CHANNEL* channel, const std::string& input, const TSink* sink[
                     // broken connection is an error of the run instead: the
                     // output so far is no result.
                     if (n != LIBSSH2_ERROR_EAGAIN) {
-                        check_connection(n);
+                        check_stream(n);
                         stream_done[stream] = true;
                         progress = true;
                     }

@@ -67,6 +67,28 @@ def test_exec_streams_output_of_any_size_in_bounded_memory(host):
     assert (count, last, p.stderr.read(), p.wait()) == ((4 << 30) + 7, b'\0\0\0\0\0\0\0\0\0err\n\n0\n', b'', 0)
 
 
+def test_memory_running_out_is_an_undefined_error_with_status_255(fake_tools):
+    # The most a run keeps is a script's first 4 MiB of output (here uname's
+    # for check-host).  Once the command runs, the address space is limited
+    # to a little above what the run has.  The sanitizer build needs
+    # terabytes of it: there the allocator's cap stands in for the limit.
+    fake_tools.tool('uname', 'sleep 1; head -c 10000000 /dev/zero')
+    asan = b'__asan_init' in open(fx.BF2CTL, 'rb').read()
+    p = subprocess.Popen([fx.BF2CTL, f'--address={fake_tools.address}', f'--login={fake_tools.login}',
+                          '--check-host'], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                         env={'BF2_PASSWD': fake_tools.account.password,
+                              'ASAN_OPTIONS': 'max_allocation_size_mb=1'})
+    if not asan:
+        assert fx.wait_until(lambda: 'uname -a' in open(fake_tools.commands).read())
+        size = next(int(line.split()[1]) for line in open(f'/proc/{p.pid}/status') if line.startswith('VmSize'))
+        resource.prlimit(p.pid, resource.RLIMIT_AS, (((size + 512) << 10),) * 2)
+    out, err = p.communicate(timeout=60)
+    if asan:
+        assert out == b'' and b'allocation-size-too-big' in err and p.returncode != 0, (out, err)
+    else:
+        assert (out, err, p.returncode) == (b'Undefined error\n', b'', 255)
+
+
 def test_exec_moves_input_and_output_of_any_size_whole_and_never_stalls(host):
     # Far above the ~32 KB that one libssh2 write takes.
     big = ''.join('\n' if i % 71 == 0 else 'x' for i in range(100000))
