@@ -3,7 +3,9 @@ import glob
 import os
 import re
 import resource
+import signal
 import subprocess
+import time
 
 import pytest
 
@@ -158,13 +160,17 @@ def test_copy_file_replaces_what_is_planted_at_the_target_without_following_it(h
     remote, local = uploads
     fx.sh(f'echo new > {local}/src && echo victim > {local}/victim && chmod 666 {local}/victim')
     os.symlink(f'{local}/victim', f'{remote}/link')
+    os.symlink(host.mkdir(f'{remote}/dir'), f'{remote}/dirlink')
     os.mkfifo(f'{remote}/fifo')
-    for name in ('link', 'fifo'):
+    for name in ('link', 'dirlink', 'fifo'):
         assert host.run('--copy-file', f'--from={local}/src', f'--to={remote}/{name}',
                         timeout=30) == ('', '', 0)
-        assert open(f'{remote}/{name}').read() == 'new\n'
-    assert open(f'{local}/victim').read() == 'victim\n'
-    assert sorted(os.listdir(remote)) == ['fifo', 'link']  # no upload directory left
+        assert open(f'{remote}/{name}').read() == 'new\n' and not os.path.islink(f'{remote}/{name}')
+    assert open(f'{local}/victim').read() == 'victim\n' and os.listdir(f'{remote}/dir') == []
+    # A real directory is no file to replace.
+    assert host.run('--copy-file', f'--from={local}/src', f'--to={remote}/dir') == (
+        f'Unable to open the scp channel: {remote}/dir: Is a directory\n', '', 1)
+    assert sorted(os.listdir(remote)) == ['dir', 'dirlink', 'fifo', 'link']  # no upload directory left
 
 
 def test_copy_file_failures_leave_the_old_target(host, uploads):
@@ -191,12 +197,38 @@ def test_copy_file_failures_leave_the_old_target(host, uploads):
     assert re.fullmatch(f"Failed to copy content: mv: cannot move '{sticky}/.bf2ctl-upload.\\w{{6}}/file' "
                         f"to '{sticky}/f': Operation not permitted\n", r.out) and r[1:] == ('', 1), r
     assert os.listdir(sticky) == ['f'] and open(f'{sticky}/f').read() == 'old\n'
-    # Killed midway: the target is the old file whole.
+    # Killed midway: the target is the old file whole.  Its upload directory
+    # stays while it is young, and goes with the next copy-file into the
+    # directory once nothing in it changed for 10 minutes and no process
+    # names it.  A live upload (stopped midway, as old) stays.
     fx.sh(f'head -c 300000000 /dev/zero > {local}/big && echo old > {remote}/f')
-    p = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}',
-                          '--copy-file', f'--from={local}/big', f'--to={remote}/f'],
-                         env={'BF2_PASSWD': host.account.password}, stdout=subprocess.DEVNULL)
-    assert fx.wait_until(lambda: any(os.path.getsize(f) > 1000000 for f in
-                                     glob.glob(f'{remote}/.bf2ctl-upload.*/file')), 60)
-    p.kill(), p.wait()
+
+    def upload(name):
+        before = set(glob.glob(f'{remote}/.bf2ctl-upload.*'))
+        p = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}',
+                              '--copy-file', f'--from={local}/big', f'--to={remote}/{name}'],
+                             env={'BF2_PASSWD': host.account.password}, stdout=subprocess.DEVNULL)
+        assert fx.wait_until(lambda: any(os.path.getsize(f'{d}/file') > 1000000 for d in set(glob.glob(
+            f'{remote}/.bf2ctl-upload.*')) - before if os.path.exists(f'{d}/file')), 60)
+        return p, (set(glob.glob(f'{remote}/.bf2ctl-upload.*')) - before).pop()
+    killed, leftover = upload('f')
+    killed.kill(), killed.wait()
     assert open(f'{remote}/f').read() == 'old\n'
+    live, live_dir = upload('g')
+    os.kill(live.pid, signal.SIGSTOP)
+    def named(text):
+        try:
+            return [p for p in os.listdir('/proc') if p.isdigit() and text in open(f'/proc/{p}/cmdline').read()]
+        except OSError:  # a process gone meanwhile: look again
+            return True
+    assert fx.wait_until(lambda: not named(os.path.basename(leftover)))  # its scp receiver is gone
+    copy_small = ['--copy-file', f'--from={local}/src', f'--to={remote}/h']
+    assert host.run(*copy_small) == ('', '', 0)
+    assert sorted(glob.glob(f'{remote}/.bf2ctl-upload.*')) == sorted([leftover, live_dir])
+    for path in (leftover, f'{leftover}/file', live_dir, f'{live_dir}/file'):
+        os.utime(path, (time.time() - 660,) * 2)
+    assert host.run(*copy_small) == ('', '', 0)
+    assert glob.glob(f'{remote}/.bf2ctl-upload.*') == [live_dir]
+    os.kill(live.pid, signal.SIGCONT)
+    assert live.wait(60) == 0 and os.path.getsize(f'{remote}/g') == 300000000
+    assert glob.glob(f'{remote}/.bf2ctl-upload.*') == []
