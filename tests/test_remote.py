@@ -202,33 +202,26 @@ def test_copy_file_failures_leave_the_old_target(host, uploads):
     # directory once nothing in it changed for 10 minutes and no process
     # names it.  A live upload (stopped midway, as old) stays.
     fx.sh(f'head -c 300000000 /dev/zero > {local}/big && echo old > {remote}/f')
+    dirs = lambda: set(glob.glob(f'{remote}/.bf2ctl-upload.*'))  # noqa: E731
 
     def upload(name):
-        before = set(glob.glob(f'{remote}/.bf2ctl-upload.*'))
+        before = dirs()
         p = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}',
                               '--copy-file', f'--from={local}/big', f'--to={remote}/{name}'],
                              env={'BF2_PASSWD': host.account.password}, stdout=subprocess.DEVNULL)
-        assert fx.wait_until(lambda: any(os.path.getsize(f'{d}/file') > 1000000 for d in set(glob.glob(
-            f'{remote}/.bf2ctl-upload.*')) - before if os.path.exists(f'{d}/file')), 60)
-        return p, (set(glob.glob(f'{remote}/.bf2ctl-upload.*')) - before).pop()
+        assert fx.wait_until(lambda: any(os.path.getsize(f) > 1000000 for f in
+                                         glob.glob(f'{remote}/.bf2ctl-upload.*/file') if f[:-5] not in before), 60)
+        return p, (dirs() - before).pop()
     killed, leftover = upload('f')
     killed.kill(), killed.wait()
     assert open(f'{remote}/f').read() == 'old\n'
     live, live_dir = upload('g')
     os.kill(live.pid, signal.SIGSTOP)
-    def named(text):
-        try:
-            return [p for p in os.listdir('/proc') if p.isdigit() and text in open(f'/proc/{p}/cmdline').read()]
-        except OSError:  # a process gone meanwhile: look again
-            return True
-    assert fx.wait_until(lambda: not named(os.path.basename(leftover)))  # its scp receiver is gone
+    assert fx.wait_until(lambda: fx.sh(f'pgrep -u {host.login} -f {leftover[-6:]}', check=False).returncode)
     copy_small = ['--copy-file', f'--from={local}/src', f'--to={remote}/h']
-    assert host.run(*copy_small) == ('', '', 0)
-    assert sorted(glob.glob(f'{remote}/.bf2ctl-upload.*')) == sorted([leftover, live_dir])
+    assert host.run(*copy_small) == ('', '', 0) and dirs() == {leftover, live_dir}
     for path in (leftover, f'{leftover}/file', live_dir, f'{live_dir}/file'):
         os.utime(path, (time.time() - 660,) * 2)
-    assert host.run(*copy_small) == ('', '', 0)
-    assert glob.glob(f'{remote}/.bf2ctl-upload.*') == [live_dir]
+    assert host.run(*copy_small) == ('', '', 0) and dirs() == {live_dir}
     os.kill(live.pid, signal.SIGCONT)
-    assert live.wait(60) == 0 and os.path.getsize(f'{remote}/g') == 300000000
-    assert glob.glob(f'{remote}/.bf2ctl-upload.*') == []
+    assert live.wait(60) == 0 and os.path.getsize(f'{remote}/g') == 300000000 and dirs() == set()
