@@ -227,8 +227,6 @@ int TStatusTail::finish(bool killed, bool pty)
     return status;
 }
 
-
-
 int wrapper_status(std::string& out, bool killed, bool pty)
 {
     if (killed || !ends_with_status_line(out, pty))
