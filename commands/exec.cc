@@ -58,6 +58,7 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
             });
         status = out.finish(killed, false);
     } catch (const TUError&) {
+        out.finish(true, false);  // no status line comes: what was held back is output
         if (last != '\n')
             print("\n");  // the error line stands on a line of its own
         throw;
