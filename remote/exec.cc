@@ -213,7 +213,7 @@ std::string& TKeptText::text()
 void TStatusTail::add(const char* data, size_t size)
 {
     held_.append(data, size);
-    if (held_.size() > 2 * kHeld) {
+    if (held_.size() > kHeld) {
         sink_(held_.data(), held_.size() - kHeld);
         held_.erase(0, held_.size() - kHeld);
     }
