@@ -31,11 +31,12 @@ std::string quoted(const std::string& value)
 // ending in "\r\n", and the error text stays empty.
 void launch(const std::string& cfg_dir)
 {
-    TExecResult r = ssh_exec(script_text(sh_var("CFGDIR", cfg_dir) + sh_launch_start, false), "", true);
+    TExecResult r = ssh_exec(script_text(sh_var("CFGDIR", cfg_dir) + sh_launch_start, false), "",
+                             true, kErrCap);
     if (r.status != 0) {
         std::string reason = r.err;
         if (reason.empty()) {
-            reason = r.out;
+            reason = r.out.substr(0, kErrCap);
             std::erase(reason, '\r');
         }
         throw TUError("Start server failed: " + reason);

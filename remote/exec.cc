@@ -6,8 +6,10 @@
 #include "remote/guards.h"
 #include "remote/session.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -30,16 +32,25 @@ ssize_t finish_sending(Call call)
     }
 }
 
+// A failed read or write ends its stream, but an allocation libssh2 could
+// not make fails the run like any other, and a broken connection is an
+// error of the run too.
+void check_stream(long rc)
+{
+    if (rc == LIBSSH2_ERROR_ALLOC)
+        throw std::bad_alloc();
+    check_connection(rc);
+}
+
 // Pumps standard input, standard output and standard error together.
 // Both output streams share one channel window: draining one to its end
 // before touching the other deadlocks once the other fills the window.
-void pump(LIBSSH2_CHANNEL* channel, const std::string& input, TExecResult& result)
+void pump(LIBSSH2_CHANNEL* channel, const std::string& input, const TSink* sink[2])
 {
     TNonBlocking nonblocking(ssh_session);
     size_t sent = 0;
     bool eof_sent = false;
     bool stream_done[2] = {false, false};
-    std::string* sink[2] = {&result.out, &result.err};
     char buffer[32768];
 
     while (!stream_done[0] || !stream_done[1]) {
@@ -54,14 +65,14 @@ void pump(LIBSSH2_CHANNEL* channel, const std::string& input, TExecResult& resul
                 sent += n;
                 progress = true;
             } else if (n < 0 && n != LIBSSH2_ERROR_EAGAIN) {
-                check_connection(n);
+                check_stream(n);
                 sent = input.size();  // the command stopped reading; go on with its output
             }
         }
         if (sent == input.size() && !eof_sent) {
             int rc = finish_sending([&] { return libssh2_channel_send_eof(channel); });
             if (rc != LIBSSH2_ERROR_EAGAIN) {
-                check_connection(rc);
+                check_stream(rc);
                 eof_sent = true;
                 progress = true;
             }
@@ -72,7 +83,7 @@ void pump(LIBSSH2_CHANNEL* channel, const std::string& input, TExecResult& resul
                     return libssh2_channel_read_ex(channel, stream, buffer, sizeof buffer);
                 });
                 if (n > 0) {
-                    sink[stream]->append(buffer, n);
+                    (*sink[stream])(buffer, n);
                     progress = true;
                 } else {
                     // 0 is the end of the stream, anything else but EAGAIN
@@ -80,7 +91,7 @@ void pump(LIBSSH2_CHANNEL* channel, const std::string& input, TExecResult& resul
                     // broken connection is an error of the run instead: the
                     // output so far is no result.
                     if (n != LIBSSH2_ERROR_EAGAIN) {
-                        check_connection(n);
+                        check_stream(n);
                         stream_done[stream] = true;
                         progress = true;
                     }
@@ -132,7 +143,8 @@ bool ends_with_status_line(const std::string& out, bool pty)
 
 }  // namespace
 
-TExecResult ssh_exec(std::string command, std::string input, bool want_pty)
+bool ssh_exec_streams(const std::string& command, const std::string& input, bool want_pty,
+                      const TSink& out, const TSink& err)
 {
     free_channel();
     ssh_channel = libssh2_channel_open_ex(ssh_session, "session", 7,
@@ -164,10 +176,57 @@ TExecResult ssh_exec(std::string command, std::string input, bool want_pty)
 
     libssh2_channel_handle_extended_data2(ssh_channel, LIBSSH2_CHANNEL_EXTENDED_DATA_NORMAL);
 
-    TExecResult result{-1, {}, {}};
-    pump(ssh_channel, input, result);
-    result.status = wrapper_status(result.out, close_and_ask_killed(ssh_channel), want_pty);
+    const TSink* sinks[2] = {&out, &err};
+    pump(ssh_channel, input, sinks);
+    return close_and_ask_killed(ssh_channel);
+}
+
+TExecResult ssh_exec(std::string command, std::string input, bool want_pty, size_t out_cap)
+{
+    TKeptText out(out_cap, 4096), err(kErrCap, 0);
+    const bool killed = ssh_exec_streams(
+        command, input, want_pty, [&](const char* p, size_t n) { out.add(p, n); },
+        [&](const char* p, size_t n) { err.add(p, n); });
+    TExecResult result{-1, std::move(out.text()), std::move(err.text())};
+    result.status = wrapper_status(result.out, killed, want_pty);
     return result;
+}
+
+void TKeptText::add(const char* data, size_t size)
+{
+    if (tail_ == 0) {
+        text_.append(data, std::min(size, head_ - std::min(head_, text_.size())));
+        return;
+    }
+    text_.append(data, size);
+    // The middle goes once a whole tail's worth has piled up past the
+    // head, so each byte is moved a bounded number of times.
+    if (text_.size() > head_ + 2 * tail_)
+        text();
+}
+
+std::string& TKeptText::text()
+{
+    if (text_.size() > head_ + tail_)
+        text_.erase(head_, text_.size() - head_ - tail_);
+    return text_;
+}
+
+void TStatusTail::add(const char* data, size_t size)
+{
+    held_.append(data, size);
+    if (held_.size() > kHeld) {
+        sink_(held_.data(), held_.size() - kHeld);
+        held_.erase(0, held_.size() - kHeld);
+    }
+}
+
+int TStatusTail::finish(bool killed, bool pty)
+{
+    const int status = wrapper_status(held_, killed, pty);
+    sink_(held_.data(), held_.size());
+    held_.clear();
+    return status;
 }
 
 int wrapper_status(std::string& out, bool killed, bool pty)

@@ -1,21 +1,67 @@
-// Runs one command line on the remote account and returns its output,
-// error text and exit status.  The status is printed by the remote shell
-// itself after the command, as the last line of standard output, and is
-// believed only when that shell ended normally.
+// Runs one command line on the remote account.  The status is printed by
+// the remote shell itself after the command, as the last line of standard
+// output, and is believed only when that shell ended normally.  Memory
+// stays bounded whatever the remote side sends: the streams are either
+// handed on as they arrive or kept only up to a cap.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
+
+// What the run keeps of a script's streams: its standard output (results
+// such as --log's 1 MiB) and the error text that may reach an error line.
+constexpr size_t kOutCap = 4 << 20;
+constexpr size_t kErrCap = 64 << 10;
 
 struct TExecResult {
     int status;       // -1 when no status could be read
-    std::string out;  // standard output without the status line
-    std::string err;  // standard error, untouched
+    std::string out;  // standard output without the status line, capped
+    std::string err;  // standard error, its first kErrCap bytes
 };
+
+// Receives a stream's bytes as they arrive.
+using TSink = std::function<void(const char* data, size_t size)>;
 
 // Requires an open session.  Throws TUError when the channel cannot be set
 // up or the connection fails; a failing remote command is reported through
-// status.
-TExecResult ssh_exec(std::string command, std::string input, bool want_pty);
+// status.  out keeps the first out_cap bytes of standard output (and its
+// last 4 KiB, where the status and a failed script's step are).
+TExecResult ssh_exec(std::string command, std::string input, bool want_pty,
+                     size_t out_cap = kOutCap);
+
+// The same, handing standard output (status line and all) and standard
+// error to the sinks as they arrive; returns whether a signal ended the
+// remote shell.
+bool ssh_exec_streams(const std::string& command, const std::string& input, bool want_pty,
+                      const TSink& out, const TSink& err);
+
+// Keeps the first head bytes of a stream and its last tail bytes.
+class TKeptText {
+public:
+    TKeptText(size_t head, size_t tail) : head_(head), tail_(tail) {}
+    void add(const char* data, size_t size);
+    std::string& text();
+
+private:
+    size_t head_, tail_;
+    std::string text_;
+};
+
+// Passes standard output on to sink but for its last bytes, which may
+// still be the status line "\n<status>\n".  finish() judges them as
+// wrapper_status does, passes on what is left and returns the status.
+class TStatusTail {
+public:
+    static constexpr size_t kHeld = 64;  // far above "\n-2147483648\r\n"
+    explicit TStatusTail(TSink sink) : sink_(std::move(sink)) {}
+    void add(const char* data, size_t size);
+    int finish(bool killed, bool pty);
+
+private:
+    TSink sink_;
+    std::string held_;
+};
 
 // The status of a finished command from its output: out ends with the
 // status line unless a signal killed the shell that prints it (killed) or

@@ -31,3 +31,12 @@ TEST(WrapperStatus, BelievesTheStatusLineOnlyFromAShellThatEndedNormally)
         EXPECT_EQ(out, c.rest) << c.out;
     }
 }
+
+TEST(KeptText, KeepsTheHeadAndTheTailOfAnyAmount)
+{
+    TKeptText both(8, 4), head(8, 0);
+    for (char c = 'a'; c <= 'z'; ++c)
+        both.add(&c, 1), head.add(&c, 1);
+    EXPECT_EQ(both.text(), "abcdefghwxyz");
+    EXPECT_EQ(head.text(), "abcdefgh");
+}

@@ -169,6 +169,9 @@ def install_status(host, temp):
     ({'install_err.ret': '1\x1b[2J\n', 'install.log': 'a\x0bok\r\x0cok\u2028ok\x85ok\udcff \\\n'},
      False,
      'failed\nstage: install\nstatus: 1\\x1b[2J\nlog: a\\x0bok\\x0d\\x0cok\\xe2\\x80\\xa8ok\\xc2\\x85ok\\xff \\\\\n'),
+    # Each log line is cut to 4 KiB.
+    ({'install_err.ret': '1\n', 'install.log': 'x' * 100000 + '\nlast'}, False,
+     'failed\nstage: install\nstatus: 1\nlog: ' + 'x' * 4096 + '\nlog: last\n'),
 ])
 def test_install_status_reads_the_status_files_and_the_running_script(host, base, files, running,
                                                                       printed):

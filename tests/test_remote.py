@@ -3,7 +3,9 @@ import glob
 import os
 import re
 import resource
+import signal
 import subprocess
+import time
 
 import pytest
 
@@ -51,17 +53,42 @@ def test_exec_prints_output_and_status_exactly(host, cmd, printed):
     assert host.run('--exec', f'--cmd={cmd}') == (printed, '', 0)
 
 
-def test_memory_running_out_is_an_undefined_error_with_status_255(host):
-    # 300 MB of output under a 256 MB address space.  The sanitizer build
-    # needs terabytes of address space and aborts where an allocation fails,
-    # so there its allocator is capped: it must not report success either.
-    if b'__asan_init' in open(fx.BF2CTL, 'rb').read():
-        r = host.run('--exec', '--cmd=head -c 300000000 /dev/zero',
-                     env={'ASAN_OPTIONS': 'max_allocation_size_mb=64'})
-        assert r.out == '' and 'allocation-size-too-big' in r.err and r.status != 0, r
+def test_exec_streams_output_of_any_size_in_bounded_memory(host):
+    # 4 GiB of output under a 256 MiB address space, counted as it comes.
+    # The sanitizer build needs terabytes of address space: there the
+    # allocator's cap stands in for the limit.
+    asan = b'__asan_init' in open(fx.BF2CTL, 'rb').read()
+    p = subprocess.Popen(
+        [fx.BF2CTL, f'--address={host.address}', f'--login={host.login}', '--exec',
+         '--cmd=head -c 4G /dev/zero; echo err >&2'], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+        env={'BF2_PASSWD': host.account.password, 'ASAN_OPTIONS': 'max_allocation_size_mb=16'},
+        preexec_fn=None if asan else lambda: resource.setrlimit(resource.RLIMIT_AS, (256 << 20,) * 2))
+    count, last = 0, b''
+    while chunk := p.stdout.read(1 << 20):
+        count, last = count + len(chunk), (last + chunk)[-16:]
+    assert (count, last, p.stderr.read(), p.wait()) == ((4 << 30) + 7, b'\0\0\0\0\0\0\0\0\0err\n\n0\n', b'', 0)
+
+
+def test_memory_running_out_is_an_undefined_error_with_status_255(fake_tools):
+    # The most a run keeps is a script's first 4 MiB of output (here uname's
+    # for check-host).  Once the command runs, the address space is limited
+    # to a little above what the run has.  The sanitizer build needs
+    # terabytes of it: there the allocator's cap stands in for the limit.
+    fake_tools.tool('uname', 'sleep 1; head -c 10000000 /dev/zero')
+    asan = b'__asan_init' in open(fx.BF2CTL, 'rb').read()
+    p = subprocess.Popen([fx.BF2CTL, f'--address={fake_tools.address}', f'--login={fake_tools.login}',
+                          '--check-host'], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                         env={'BF2_PASSWD': fake_tools.account.password,
+                              'ASAN_OPTIONS': 'max_allocation_size_mb=1'})
+    if not asan:
+        assert fx.wait_until(lambda: 'uname -a' in open(fake_tools.commands).read())
+        size = next(int(line.split()[1]) for line in open(f'/proc/{p.pid}/status') if line.startswith('VmSize'))
+        resource.prlimit(p.pid, resource.RLIMIT_AS, (((size + 512) << 10),) * 2)
+    out, err = p.communicate(timeout=60)
+    if asan:
+        assert out == b'' and b'allocation-size-too-big' in err and p.returncode != 0, (out, err)
     else:
-        assert host.run('--exec', '--cmd=head -c 300000000 /dev/zero', preexec_fn=lambda: resource.setrlimit(
-            resource.RLIMIT_AS, (256 << 20,) * 2)) == ('Undefined error\n', '', 255)
+        assert (out, err, p.returncode) == (b'Undefined error\n', b'', 255)
 
 
 def test_exec_moves_input_and_output_of_any_size_whole_and_never_stalls(host):
@@ -92,12 +119,13 @@ def test_check_host_follows_uname(fake_tools, uname, printed):
 @pytest.mark.parametrize('id, printed', [
     ('echo 0', 'root\n'), ('printf 0', 'root\n'), ("printf '0\\r\\n'", 'not root\n'),
     ('echo 1000', 'not root\n'),
-    ("echo 'id: cannot find name' >&2; exit 1", None),
+    ("echo 'id: cannot find name' >&2; exit 1", "Execute 'id' failed: id: cannot find name\n"),
+    # An error text is kept to its first 64 KiB.
+    ("head -c 100000 /dev/zero | tr '\\000' e >&2; exit 1", "Execute 'id' failed: " + 'e' * 65536 + '\n'),
 ])
 def test_check_on_root_is_only_an_exact_zero(fake_tools, id, printed):
     fake_tools.tool('id', id)
-    expected = (printed, '', 0) if printed else ("Execute 'id' failed: id: cannot find name\n", '', 1)
-    assert fake_tools.run('--check-on-root') == expected
+    assert fake_tools.run('--check-on-root') == (printed, '', 1 if 'failed' in printed else 0)
 
 
 @pytest.fixture
@@ -132,13 +160,17 @@ def test_copy_file_replaces_what_is_planted_at_the_target_without_following_it(h
     remote, local = uploads
     fx.sh(f'echo new > {local}/src && echo victim > {local}/victim && chmod 666 {local}/victim')
     os.symlink(f'{local}/victim', f'{remote}/link')
+    os.symlink(host.mkdir(f'{remote}/dir'), f'{remote}/dirlink')
     os.mkfifo(f'{remote}/fifo')
-    for name in ('link', 'fifo'):
+    for name in ('link', 'dirlink', 'fifo'):
         assert host.run('--copy-file', f'--from={local}/src', f'--to={remote}/{name}',
                         timeout=30) == ('', '', 0)
-        assert open(f'{remote}/{name}').read() == 'new\n'
-    assert open(f'{local}/victim').read() == 'victim\n'
-    assert sorted(os.listdir(remote)) == ['fifo', 'link']  # no upload directory left
+        assert open(f'{remote}/{name}').read() == 'new\n' and not os.path.islink(f'{remote}/{name}')
+    assert open(f'{local}/victim').read() == 'victim\n' and os.listdir(f'{remote}/dir') == []
+    # A real directory is no file to replace.
+    assert host.run('--copy-file', f'--from={local}/src', f'--to={remote}/dir') == (
+        f'Unable to open the scp channel: {remote}/dir: Is a directory\n', '', 1)
+    assert sorted(os.listdir(remote)) == ['dir', 'dirlink', 'fifo', 'link']  # no upload directory left
 
 
 def test_copy_file_failures_leave_the_old_target(host, uploads):
@@ -165,12 +197,31 @@ def test_copy_file_failures_leave_the_old_target(host, uploads):
     assert re.fullmatch(f"Failed to copy content: mv: cannot move '{sticky}/.bf2ctl-upload.\\w{{6}}/file' "
                         f"to '{sticky}/f': Operation not permitted\n", r.out) and r[1:] == ('', 1), r
     assert os.listdir(sticky) == ['f'] and open(f'{sticky}/f').read() == 'old\n'
-    # Killed midway: the target is the old file whole.
+    # Killed midway: the target is the old file whole.  Its upload directory
+    # stays while it is young, and goes with the next copy-file into the
+    # directory once nothing in it changed for 10 minutes and no process
+    # names it.  A live upload (stopped midway, as old) stays.
     fx.sh(f'head -c 300000000 /dev/zero > {local}/big && echo old > {remote}/f')
-    p = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}',
-                          '--copy-file', f'--from={local}/big', f'--to={remote}/f'],
-                         env={'BF2_PASSWD': host.account.password}, stdout=subprocess.DEVNULL)
-    assert fx.wait_until(lambda: any(os.path.getsize(f) > 1000000 for f in
-                                     glob.glob(f'{remote}/.bf2ctl-upload.*/file')), 60)
-    p.kill(), p.wait()
+    dirs = lambda: set(glob.glob(f'{remote}/.bf2ctl-upload.*'))  # noqa: E731
+
+    def upload(name):
+        before = dirs()
+        p = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}',
+                              '--copy-file', f'--from={local}/big', f'--to={remote}/{name}'],
+                             env={'BF2_PASSWD': host.account.password}, stdout=subprocess.DEVNULL)
+        assert fx.wait_until(lambda: any(os.path.getsize(f) > 1000000 for f in
+                                         glob.glob(f'{remote}/.bf2ctl-upload.*/file') if f[:-5] not in before), 60)
+        return p, (dirs() - before).pop()
+    killed, leftover = upload('f')
+    killed.kill(), killed.wait()
     assert open(f'{remote}/f').read() == 'old\n'
+    live, live_dir = upload('g')
+    os.kill(live.pid, signal.SIGSTOP)
+    assert fx.wait_until(lambda: fx.sh(f'pgrep -u {host.login} -f {leftover[-6:]}', check=False).returncode)
+    copy_small = ['--copy-file', f'--from={local}/src', f'--to={remote}/h']
+    assert host.run(*copy_small) == ('', '', 0) and dirs() == {leftover, live_dir}
+    for path in (leftover, f'{leftover}/file', live_dir, f'{live_dir}/file'):
+        os.utime(path, (time.time() - 660,) * 2)
+    assert host.run(*copy_small) == ('', '', 0) and dirs() == {live_dir}
+    os.kill(live.pid, signal.SIGCONT)
+    assert live.wait(60) == 0 and os.path.getsize(f'{remote}/g') == 300000000 and dirs() == set()

@@ -312,6 +312,9 @@ def test_a_server_that_cannot_start_fails_the_start_with_its_reason(server, fake
     assert s.start() == ('Start server failed: lifetime over\n', '', 1)
     assert fx.wait_until(s.stopped, 5)  # its start script took the run files with it
     assert s.log() == s.log_head() + 'exit lifetime\n'
+    with open(f'{s.srv}/start.sh', 'w') as f:  # a reason line of 20 MB: its first 64 KiB
+        f.write("#!/bin/sh\nhead -c 20000000 /dev/zero | tr '\\000' r >&2\n")
+    assert s.start() == ('Start server failed: ' + 'r' * 65536 + '\n', '', 1)
     fx.install_standin(s.srv, s.host.login, '')  # now a server that starts, under a deaf nohup
     fake_tools.tool('nohup', 'exit 0')
     assert fake_tools.run(*s.options()) == ('Start server failed: Process dead\n', '', 1)
@@ -384,6 +387,10 @@ def test_log_shows_the_end_of_the_servers_error_output(server, host):
     tail = ''.join(f'line {i} \udcff\n' for i in range(11, 60)) + 'no end'
     assert host.run(*log) == (tail, '', 0)
     assert host.run(*log, '--lines=1') == ('no end', '', 0)
+    # At most the last MiB, read without going through the rest: a sparse
+    # terabyte takes no longer.
+    os.truncate(f'{s.cfg}/srderr.log', 1 << 40)
+    assert host.run(*log, '--lines=1', timeout=30) == ('\0' * (1 << 20), '', 0)
     os.remove(f'{s.cfg}/srderr.log')
     os.mkfifo(f'{s.cfg}/srderr.log')
     assert host.run(*log, timeout=30) == (f'Not a regular file: {s.cfg}/srderr.log\n', '', 1)

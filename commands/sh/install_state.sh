@@ -5,8 +5,10 @@
 # nor still runs was killed (or the host rebooted); it is looked for once
 # more after the files, as it may just have ended.
 [ -f "$T/install.sh" ] || fail no-install
+# The last ten lines of a stage's log, each cut to 4 KiB, from its last
+# 40 KiB only: a huge log costs no more.
 log_tail() {
-	[ -f "$T/$1.log" ] && tail -n 10 "$T/$1.log" | sed 's/^/log: /'
+	[ -f "$T/$1.log" ] && tail -c 40960 "$T/$1.log" | tail -n 10 | cut -b -4096 | sed 's/^/log: /'
 }
 state() {
 	[ -f "$T/install_ok.ret" ] && { echo ok; return; }

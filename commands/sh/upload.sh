@@ -5,12 +5,37 @@
 # old or the whole new file, and a symlink or pipe at its name is replaced,
 # never written through.
 
-# Prints the new upload directory.
+# Removes the upload directories beside the target whose upload is gone (a
+# copy-file killed midway leaves its own behind).  One goes only when
+# nothing in it changed for 10 minutes and no process names it in its
+# arguments: a live upload's scp receiver does, a run between making its
+# directory and starting scp, or between scp and the rename, has changed it
+# just before, so no live upload of another copy-file is ever removed.
+remove_stale_uploads() {
+	for dir in "$(dirname -- "$TO")"/.bf2ctl-upload.??????; do
+		if [ ! -d "$dir" ] || [ -L "$dir" ]; then continue; fi
+		# A find that fails keeps the directory too.
+		if ! recent=$(find "$dir" -mmin -10 -print -quit 2>/dev/null) || [ -n "$recent" ]; then
+			continue
+		fi
+		# By its name alone, whatever the spelling of the path; the
+		# pattern comes on standard input, so grep never finds itself.
+		# shellcheck disable=SC2062 # the glob is the files, not the pattern
+		if printf '%s\n' "/${dir##*/}/" | grep -q -s -F -f - /proc/[0-9]*/cmdline; then
+			continue
+		fi
+		rm -rf -- "$dir"
+	done
+}
+
+# Prints the new upload directory.  A directory at the target is refused; a
+# symlink there, even to a directory, is replaced like any other file.
 make_upload_dir() {
-	if [ -d "$TO" ]; then
+	if [ -d "$TO" ] && [ ! -L "$TO" ]; then
 		echo "$TO: Is a directory" >&2
 		fail target
 	fi
+	remove_stale_uploads
 	mktemp -d "$(dirname -- "$TO")/.bf2ctl-upload.XXXXXX" || fail target
 }
 

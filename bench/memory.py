@@ -1,0 +1,81 @@
+#!/usr/bin/python3
+"""Peak resident memory of bf2ctl (the child's ru_maxrss) against hostile
+remote files, each at a small and a ten times larger size: --log of a
+sparse srderr.log, --install-status of a failed install whose log is one
+huge line, --start of a server that writes one huge line before it dies,
+and --exec of a large output.  Bounded memory shows as the same figure at
+both sizes.
+
+    bench/memory.py        (as root; BF2CTL picks the binary)"""
+import os
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests'))
+import fixture as fx  # noqa: E402
+
+MB = 1 << 20
+
+
+def peak_kib(args, password):
+    """Runs bf2ctl with its output thrown away; its status and peak RSS."""
+    import subprocess
+    p = subprocess.Popen([fx.BF2CTL, *args], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL, env={'BF2_PASSWD': password})
+    _, status, usage = os.wait4(p.pid, 0)
+    p.returncode = os.waitstatus_to_exitcode(status)
+    return p.returncode, usage.ru_maxrss
+
+
+def main():
+    account = fx.Account(f'bf2t{fx.net()}')
+    sshd = fx.Sshd(fx.address(1, fx.PORT))
+    home, login = account.home, account.name
+    srv, cfg, temp = f'{home}/srv', f'{home}/cfg', f'{home}/.bf2_install_bench'
+    base = [f'--address={sshd.listen}', f'--login={login}']
+    p = 20000 + 10 * fx.net()
+    start = ['--start', f'--srv-dir={srv}', f'--cfg-dir={cfg}', '--name=Bench', '--max-players=16',
+             '--srv-bandwidth=1', '--cl-bandwidth=1', '--ip=127.0.0.1', f'--port={p}',
+             f'--spy-lan-port={p + 2}', f'--spy-port={p + 1}', '--game-time=1', '--score-lim=1',
+             '--round-num=1', '--srv-passwd=x', '--no-remote-admin', '--no-rcon']
+
+    def log(size):
+        fx.sh(f'rm -f {cfg}/srderr.log && truncate -s {size} {cfg}/srderr.log')
+        return ['--log', f'--cfg-dir={cfg}', '--lines=1']
+
+    def install_status(size):
+        fx.sh(f"head -c {size} /dev/zero | tr '\\000' x > {temp}/install.log")
+        return ['--install-status', f'--dir={temp}']
+
+    def start_dying(size):
+        with open(f'{srv}/start.sh', 'w') as f:
+            f.write(f"#!/bin/sh\nhead -c {size} /dev/zero | tr '\\000' r >&2\n")
+        fx.sh(f'rm -f {cfg}/srderr.log')
+        return start
+
+    def exec_output(size):
+        return ['--exec', f'--cmd=head -c {size} /dev/zero']
+
+    cases = [('--log, sparse srderr.log', log, 100 * MB, 1024 * MB, 0),
+             ('--install-status, 1-line log', install_status, 30 * MB, 300 * MB, 0),
+             ('--start, dying line', start_dying, 2 * MB, 20 * MB, 1),
+             ('--exec, output', exec_output, 100 * MB, 1024 * MB, 0)]
+    try:
+        fx.install_standin(srv, login)
+        fx.sh(f'mkdir -p {cfg}/settings {temp} && touch {temp}/install.sh && echo 1 > {temp}/install_err.ret'
+              f' && chown -R {login}: {cfg} {temp}')
+        print(f'{"command":32} {"small":>9} {"peak RSS":>10} {"large":>9} {"peak RSS":>10}')
+        for name, make, small, large, expected in cases:
+            figures = []
+            for size in (small, large):
+                status, kib = peak_kib(base + make(size), account.password)
+                # A run that ended otherwise than it should is marked with its status.
+                mark = '' if status == expected else f' (status {status})'
+                figures.append(f'{size // MB:7d}MB {kib / 1024:8.1f}MB{mark}')
+            print(f'{name:32} {figures[0]} {figures[1]}')
+    finally:
+        sshd.stop()
+        account.remove()
+
+
+if __name__ == '__main__':
+    main()
