@@ -1,6 +1,5 @@
-"""The remote scripts' function library (commands/sh/ours.sh and lib.sh) in a
-local dash, as the test account: the lock under contention, planted files,
-the identity rule for processes."""
+"""The remote scripts' function library (commands/sh/ours.sh, lib.sh) in a local dash, as the account."""
+import itertools
 import os
 import subprocess
 import tempfile
@@ -39,14 +38,7 @@ def dash(account):
 
 def overlaps(log):
     """Most holders in at once, from the entries and exits in log."""
-    inside = most = 0
-    for line in open(log).read().split():
-        if line == 'in':
-            inside += 1
-            most = max(most, inside)
-        elif line == 'out':
-            inside -= 1
-    return most
+    return max(itertools.accumulate({'in': 1, 'out': -1}.get(w, 0) for w in open(log).read().split()))
 
 
 def race(dash, cfg, log, contenders=3):
@@ -61,15 +53,13 @@ def dead_pid():
 
 
 def plant_lock(cfg, account, owner):
-    os.mkdir(f'{cfg}/.bf2ctl.lock')
-    if owner is not None:
-        with open(f'{cfg}/.bf2ctl.lock/owner', 'w') as f:
-            f.write(f'{owner}\n')
-    fx.sh(f'chown -R {account.name}: {cfg}/.bf2ctl.lock')
+    """A lock as a run leaves it; owner None: killed before it named its keeper."""
+    os.mkdir(lock := f'{cfg}/.bf2ctl.lock')
+    owner is None or fx.sh(f'echo {owner} >{fx.q(lock)}/owner')
+    fx.sh(f'chown -R {account.name}: {fx.q(lock)}')
 
 
 def test_contenders_over_a_dead_keepers_lock_never_hold_it_together(dash, cfg, account):
-    """200 rounds, in four directories at once."""
     def rounds(d):
         os.mkdir(d)
         fx.sh(f'chown {account.name}: {d}')
@@ -87,12 +77,10 @@ def test_contenders_over_a_dead_keepers_lock_never_hold_it_together(dash, cfg, a
     pytest.param(os.mkfifo, id='pipe'),
     pytest.param(lambda p: os.symlink('/tmp', p), id='symlink to a directory')])
 def test_a_thing_planted_at_the_lock_never_lets_two_in(dash, cfg, plant):
-    log = f'{cfg}.log'
     for _ in range(5):
         plant(f'{cfg}/.bf2ctl.lock')
-        assert race(dash, cfg, log) == [0, 0, 0]
-    assert overlaps(log) == 1
-    os.remove(log)
+        assert race(dash, cfg, f'{cfg}/log') == [0, 0, 0]
+    assert overlaps(f'{cfg}/log') == 1
 
 
 def test_a_stale_lock_the_account_made_unremovable_is_taken(dash, cfg, account):
@@ -100,13 +88,8 @@ def test_a_stale_lock_the_account_made_unremovable_is_taken(dash, cfg, account):
     os.makedirs(f'{cfg}/.bf2ctl.lock/stuck/deep')
     fx.sh(f'chown -R {account.name}: {cfg}/.bf2ctl.lock && chmod 555 {cfg}/.bf2ctl.lock/stuck')
     began = time.monotonic()
-    run = dash('lock && echo held; unlock', cfg)
-    try:
-        out = run.communicate(timeout=45)[0]
-    except subprocess.TimeoutExpired:
-        run.kill()
-        raise AssertionError('the lock waited past its bound')
-    assert out == 'held\n' and time.monotonic() - began < 41
+    assert dash('lock && echo held; unlock', cfg).communicate(timeout=45)[0] == 'held\n'
+    assert time.monotonic() - began < 41
 
 
 def test_a_live_run_holds_the_lock_to_the_bound_and_a_killed_one_lets_go_within_5_s(dash, cfg):
@@ -140,10 +123,8 @@ def test_a_process_is_ours_by_any_spelling_of_its_file(dash, cfg, spelling, resu
     os.symlink(cfg, f'{cfg}/link')
     word = spelling.format(f=f, d=cfg, b=os.path.basename(cfg), link=f'{cfg}/link')
     server = subprocess.Popen(['/usr/bin/python3', '-c', 'import time; time.sleep(30)', '+config', word])
-    try:
-        assert dash(f'ours {server.pid} "$1/settings.con"', cfg).wait(5) == result
-    finally:
-        server.kill(), server.wait()
+    assert dash(f'ours {server.pid} "$1/settings.con"', cfg).wait(5) == result
+    server.kill(), server.wait()
 
 
 def test_no_pid_is_ours_but_a_live_one_in_digits(dash, cfg):
@@ -156,9 +137,7 @@ def test_no_pid_is_ours_but_a_live_one_in_digits(dash, cfg):
     pytest.param(lambda p, victim: os.mkfifo(p), id='pipe')])
 def test_write_new_replaces_what_is_planted_without_following_it(dash, cfg, account, plant):
     victim = f'{cfg}/victim'
-    with open(victim, 'w') as f:
-        f.write('precious\n')
-    fx.sh(f'chown {account.name}: {victim}')  # a link followed would reach it
+    fx.sh(f'echo precious >{victim} && chown {account.name}: {victim}')  # a link followed would reach it
     plant(f'{cfg}/new', victim)
     assert dash('echo fresh | write_new "$1/new"', cfg).wait(5) == 0
     assert open(f'{cfg}/new').read() == 'fresh\n' and open(victim).read() == 'precious\n'
