@@ -101,15 +101,14 @@ class Sshd:
     """sshd on listen ('ADDRESS:PORT' or '[::1]:PORT'); no RSA host key: libssh2 1.10 cannot use it."""
     live = []
 
-    def __init__(self, listen, password_auth=True, extra='', netns=None):
+    def __init__(self, listen, extra='', netns=None):
         self.listen, self.dir = listen, tempfile.mkdtemp(prefix='bf2sshd.')
         d = self.dir
         sh(f'ssh-keygen -q -t ed25519 -N "" -f {d}/host_ed25519 && '
            f'ssh-keygen -q -t ecdsa -N "" -f {d}/host_ecdsa && mkdir -p /run/sshd')
         with open(f'{d}/sshd_config', 'w') as f:
             f.write(f'ListenAddress {listen}\nHostKey {d}/host_ed25519\nHostKey {d}/host_ecdsa\n'
-                    f'PidFile {d}/sshd.pid\nUsePAM yes\n'
-                    f'PasswordAuthentication {"yes" if password_auth else "no"}\n'
+                    f'PidFile {d}/sshd.pid\nUsePAM yes\nPasswordAuthentication yes\n'
                     'KbdInteractiveAuthentication no\nPubkeyAuthentication yes\n'
                     'PermitRootLogin yes\nStrictModes no\nUseDNS no\nLogLevel VERBOSE\n'
                     'MaxSessions 200\nSubsystem sftp internal-sftp\nSetEnv LANG=C.UTF-8\n'

@@ -11,36 +11,27 @@ import fixture as fx
 
 
 def test_each_session_failure_is_reported_on_its_real_cause(host):
+    # Nothing listening and no password method are test_network's and test_driver's.
     def check_host(address, password=host.account.password):
         return fx.run([f'--address={address}', f'--login={host.login}', '--check-host'], password)
-    pubkey, not_ssh = fx.address(2, fx.PORT), fx.address(3, fx.PORT)
-    sshd = fx.Sshd(pubkey, password_auth=False)
     listener = fx.Listener(fx.address(3), fx.PORT, b'HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n')
     assert check_host('no-such-host.invalid') == ('Failed to get network host entry\n', '', 1)
-    assert check_host(fx.address(4, fx.PORT)) == ('Failed to connect\n', '', 1)
-    assert check_host(not_ssh) == ('Failure establishing SSH session\n', '', 1)
-    assert check_host(pubkey) == (
-        f'Unable to connect to {pubkey}. The server does not support password authentication '
-        'method. You should ask your game hosting account provider to enable password '
-        'authentication method.\n', '', 1)
+    assert check_host(fx.address(3, fx.PORT)) == ('Failure establishing SSH session\n', '', 1)
     assert check_host(host.address, 'wrong password') == ('Authentication failed\n', '', 1)
     assert check_host(host.address, '') == ('Authentication failed\n', '', 1)
-    sshd.stop(), listener.stop()
+    listener.stop()
 
 
 @pytest.mark.parametrize('cmd, printed', [
     ('printf abc', 'abc\n0\n'),
     ("printf 'abc\\n'; exit 3", 'abc\n\n3\n'),
-    ('printf 12', '12\n0\n'),  # output ending in digits keeps them
     ('true', '\n0\n'),
     ('exit 255', '\n255\n'),
     ('echo out; echo err >&2; exit 2', 'out\nerr\n\n2\n'),
     ('echo 5 >&2', '5\n\n0\n'),  # standard error is never searched for a status
     ("printf 'a\\000b\\n'", 'a\0b\n\n0\n'),
-    # The shell that prints the status is killed: its output stays whole.
-    ('echo abc; kill -9 $$', 'abc\n\n-1\n'),
-    ('echo 12; kill -9 $$', '12\n\n-1\n'),
-    ("printf '\\n5\\n'; kill -9 $$", '\n5\n\n-1\n'),  # even after a line of the status's form
+    # The shell that prints the status is killed after a line of the status's form.
+    ("printf '\\n5\\n'; kill -9 $$", '\n5\n\n-1\n'),
     # Any last line: a comment, a here-document (quotes in it unbalanced), a continued line.
     ('echo hi # note', 'hi\n\n0\n'),
     ("cat <<'E'; exit 4\nit's \"odd\nE", 'it\'s "odd\n\n4\n'),
@@ -52,9 +43,8 @@ def test_exec_prints_output_and_status_exactly(host, cmd, printed):
 
 
 def test_memory_running_out_is_an_undefined_error_with_status_255(host):
-    # 300 MB of output under a 256 MB address space.  The sanitizer build
-    # needs terabytes of address space and aborts where an allocation fails,
-    # so there its allocator is capped: it must not report success either.
+    # 300 MB of output under a 256 MB address space.  The sanitizer build needs terabytes of
+    # address space and aborts where an allocation fails: there its allocator is capped.
     if b'__asan_init' in open(fx.BF2CTL, 'rb').read():
         r = host.run('--exec', '--cmd=head -c 300000000 /dev/zero',
                      env={'ASAN_OPTIONS': 'max_allocation_size_mb=64'})
@@ -69,8 +59,7 @@ def test_exec_moves_input_and_output_of_any_size_whole_and_never_stalls(host):
     big = ''.join('\n' if i % 71 == 0 else 'x' for i in range(100000))
     assert host.run('--exec', '--cmd=wc -c; echo done', f'--input={big}').out == '100000\ndone\n\n0\n'
     assert host.run('--exec', '--cmd=cat', f'--input={big}').out == big + '\n0\n'
-    # Reading one stream to its end first deadlocks once the other fills the
-    # shared window (2 MB): the run would hit the time-out.
+    # Reading one stream to its end first would deadlock once the other fills the 2 MB window.
     r = host.run('--exec', "--cmd=head -c 3000000 /dev/zero | tr '\\000' e >&2;"
                  " head -c 3000000 /dev/zero | tr '\\000' o", timeout=60)
     assert r.out == 'o' * 3000000 + 'e' * 3000000 + '\n0\n'
