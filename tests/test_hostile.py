@@ -6,10 +6,11 @@ import threading
 import pytest
 
 import fixture as fx
-from test_server import OK, ROOT, Server, as_account
+from test_server import OK, Server, as_account
 from test_shlib import plant_lock
 
 LIB = f'{fx.TESTS}/../commands/sh/lib.sh'
+ROOT = ("Not for root: log in as the game server's account\n", '', 1)
 
 
 @pytest.fixture
@@ -26,7 +27,10 @@ def test_root_may_check_but_not_write_into_the_account(root, server, packages):
     os.symlink(victim, f'{server.cfg}/stop.sh')
     for args in (['--stop', f'--cfg-dir={server.cfg}'], server.options(),
                  ['--install', f'--url={packages.url("server.tar.gz")}', f'--dir={server.cfg}'],
-                 ['--copy-file', f'--from={fx.TESTS}/standin.py', f'--to={server.cfg}/stop.sh']):
+                 ['--copy-file', f'--from={fx.TESTS}/standin.py', f'--to={server.cfg}/stop.sh'],
+                 ['--console', f'--cfg-dir={server.cfg}', '--line=say root'],
+                 # These print the account's files, which a symlink could make any file.
+                 ['--log', f'--cfg-dir={server.cfg}'], ['--install-status', f'--dir={server.cfg}']):
         assert root.run(*args) == ROOT, args
     assert open(victim).read() == 'precious\n'
     assert sorted(os.listdir(server.cfg)) == ['settings', 'stop.sh']
