@@ -22,7 +22,6 @@ def account():
 
 @pytest.fixture(scope='session')
 def host(account):
-    """The test account on a password sshd."""
     yield fx.Host(sshd := fx.Sshd(fx.address(1, fx.PORT)), account)
     sshd.stop()
 
@@ -36,8 +35,7 @@ def root(host):
 
 @pytest.fixture(scope='session')
 def fake_host(account):
-    """The same account on an sshd that puts a folder of fake tools first in
-    PATH: tool(name, script) stands in for a command."""
+    """The account on an sshd that puts fake tools first in PATH: tool(name, script) makes one."""
     bin = tempfile.mkdtemp(prefix='bf2bin.')
     os.chmod(bin, 0o755)
     with open(bin + '.log', 'w'):  # every command line it was sent

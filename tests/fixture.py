@@ -168,21 +168,17 @@ class Listener:
 
 
 class Netns:
-    """A network namespace on a veth pair.  down() makes a peer there vanish
-    silently: no FIN, no reset, no failed ARP (the MAC is pinned here)."""
+    """A network namespace on a veth pair (one left by a failed run goes first).  down() makes
+    a peer there vanish silently: no FIN, no reset, no failed ARP (the MAC is pinned here)."""
 
-    def __init__(self, i=0):
-        self.name, self.address = f'bf2ns{net()}_{i}', f'10.{net()}.{77 + i}.2'
+    def __init__(self):
+        self.name, self.address = f'bf2ns{net()}', f'10.{net()}.77.2'
         self.remove()
-        n, h, p, mac = self.name, self.name + 'h', self.name + 'p', f'02:b2:{net():02x}:00:{i:02x}:02'
-        try:
-            sh(f'ip netns add {n} && ip link add {h} type veth peer name {p} address {mac} netns {n}'
-               f' && ip addr add 10.{net()}.{77 + i}.1/30 dev {h} && ip link set {h} up'
-               f' && ip -n {n} addr add {self.address}/30 dev {p} && ip -n {n} link set {p} up'
-               f' && ip neigh replace {self.address} lladdr {mac} dev {h} nud permanent')
-        except Exception:
-            self.remove()
-            raise
+        n, h, p, mac = self.name, self.name + 'h', self.name + 'p', f'02:b2:{net():02x}:00:00:02'
+        sh(f'ip netns add {n} && ip link add {h} type veth peer name {p} address {mac} netns {n}'
+           f' && ip addr add 10.{net()}.77.1/30 dev {h} && ip link set {h} up'
+           f' && ip -n {n} addr add {self.address}/30 dev {p} && ip -n {n} link set {p} up'
+           f' && ip neigh replace {self.address} lladdr {mac} dev {h} nud permanent')
 
     def down(self):
         sh(f'ip -n {self.name} link set {self.name}p down')
@@ -260,8 +256,7 @@ class Host:
         return run([f'--address={self.address}', f'--login={self.login}', *args],
                    self.account.password if password is None else password, **kw)
 
-    def mkdir(self, path):
-        """A fresh directory of the account (removed first if there)."""
+    def mkdir(self, path):  # a fresh one of the account's
         sh(f'rm -rf {q(path)} && mkdir -p {q(path)} && chown -R {self.login}: {q(path)}')
         return path
 

@@ -33,8 +33,7 @@ def install(host, url, dir):
 
 
 def final_state(temp):
-    """Once a final status file is written (60 s at most): the files in temp,
-    then each line of the status files and the install log as NAME:LINE."""
+    """Once the script ends: the files in temp, then the status files' and install log's NAME:LINE."""
     ended = ('install_ok.ret', 'download_err.ret', 'extract_err.ret', 'install_err.ret')
     assert fx.wait_until(lambda: any(os.path.getsize(f'{temp}/{f}') for f in ended
                                      if os.path.exists(f'{temp}/{f}')), 60, 0.1)

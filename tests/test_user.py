@@ -1,5 +1,4 @@
-"""create-user against real accounts of this machine, through a uid-0 login of the run's own. The
-candidate names (never an account of uid 0) are removed around each test; other runs wait their turn."""
+"""create-user against real accounts of this machine, through a uid-0 login of the run's own."""
 import fcntl
 import os
 import re
