@@ -38,22 +38,6 @@ def test_root_may_check_but_not_write_into_the_account(root, server, packages):
     assert root.run('--exec', '--cmd=id -u') == ('0\n\n0\n', '', 0)
 
 
-# The account's own error log may well be a link; a pipe there is planted.  stop.sh and
-# start.sh are made by write_new like the backup, which test_shlib plants at.
-@pytest.mark.parametrize('name, kind', [
-    (name, kind) for name in ('settings/serversettings.con.pre', 'server.pid', 'start.pid', 'srderr.log')
-    for kind in ('symlink', 'fifo') if (name, kind) != ('srderr.log', 'symlink')])
-def test_planted_files_are_neither_followed_nor_waited_on(server, name, kind):
-    victim = f'{server.host.home}/victim'
-    os.symlink(victim, f'{server.cfg}/{name}') if kind == 'symlink' else os.mkfifo(f'{server.cfg}/{name}')
-    server.put('settings/serversettings.con', 'sv.serverName "x"\n')  # a key there: a backup is made
-    assert server.start() == OK
-    assert fx.wait_until(server.running), server.log()
-    assert server.stop() == OK
-    assert fx.wait_until(server.stopped, 5)
-    assert open(victim).read() == 'precious\n'
-
-
 def test_a_pipe_planted_the_moment_the_name_is_free_cannot_hold_stop(server, host):
     planter = as_account(host, ['/usr/bin/python3', '-c', 'import os, sys\nwhile True:\n try: os.mkfifo('
                                 'sys.argv[1])\n except OSError: pass', f'{server.cfg}/stop.sh'])

@@ -124,6 +124,7 @@ OK = ('', '', 0)
 def test_start_restart_stop(server):
     s = server()
     p, spy = str(s.port), str(s.port + 1)
+    os.mkfifo(f'{s.cfg}/srderr.log')  # left there: the server's error output must not wait on it
     assert s.start(spy_lan_port='00') == OK  # "00" is checked like any port
     assert fx.wait_until(s.running), s.log()
     assert s.settings() == settings_file('"My \'best\' server"', 16, 1, 100, 200, '127.0.0.1', p,
@@ -195,13 +196,15 @@ def test_settings_are_rewritten_in_place_or_appended(server):
     file = f'{s.cfg}/settings/serversettings.con'
     s.put('settings/serversettings.con', 'rem sv.password "x"\nsv.password "a"\n'
           '\t  sv.password\t"b\xff" trailing \xe9\nsv.passwordX "keep"\nsvXpassword 7\n\nsv.maxPlayers\n# end')
+    os.symlink(f'{s.srv}/start.sh', file + '.pre')  # planted where the backup goes: not written through
+    start_sh = open(f'{s.srv}/start.sh', 'rb').read()
     assert s.start(srv_dir=s.host.home, srv_passwd=NASTY, name=NASTY) == ('Test on exec server failed\n', '', 1)
     # "." in a key matches any character (svX); a key without a value is no setting of it.
     assert open(file, encoding='latin-1').read() == (
         f'rem sv.password "x"\nsv.password "{NASTY}"\n\t  sv.password\t"{NASTY}"\n'
         f'sv.passwordX "keep"\nsvXpassword "{NASTY}"\n\nsv.maxPlayers\n# end'
         + settings_file(f'"{NASTY}"', 16, 1, 100, 200, '127.0.0.1', s.port, s.port + 1, 30, 250, 3, 1))
-    assert not os.path.exists(file + '.pre')
+    assert not os.path.exists(file + '.pre') and open(f'{s.srv}/start.sh', 'rb').read() == start_sh
 
 
 def test_a_failed_rewrite_loses_no_line(server, fake_tools):
@@ -230,6 +233,11 @@ def deaf(host, word):
 
 def test_stop_kills_what_the_pid_files_describe_and_nothing_else(server, host):
     s = server()
+    # Planted: a pipe at a pid file is not waited on, a link not followed; both go.
+    os.mkfifo(f'{s.cfg}/server.pid')
+    os.symlink(f'{s.srv}/start.sh', f'{s.cfg}/start.pid')
+    assert s.stop() == OK
+    assert s.stopped(('settings', 'stop.sh'))
 
     def stop_with(server_pid, start_pid):
         s.put('server.pid', server_pid)
