@@ -38,8 +38,8 @@ def fake_host(account):
     """The account on an sshd that puts fake tools first in PATH: tool(name, script) makes one."""
     bin = tempfile.mkdtemp(prefix='bf2bin.')
     os.chmod(bin, 0o755)
-    sshd = fx.Sshd(fx.address(5, fx.PORT),
-                   extra=f'ForceCommand PATH={bin}:$PATH; export PATH; exec /bin/sh -c "$SSH_ORIGINAL_COMMAND"\n')
+    sshd = fx.Sshd(fx.address(5, fx.PORT), extra=f'ForceCommand PATH={bin}:$PATH; export PATH; '
+                   'exec /bin/sh -c "$SSH_ORIGINAL_COMMAND"\n')
     h = fx.Host(sshd, account)
     h.bin = bin
     h.tool = lambda name, script: fx.sh(f'printf "#!/bin/sh\\n%s\\n" {fx.q(script)} >{bin}/{name}'

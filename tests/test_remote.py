@@ -1,9 +1,7 @@
 """The SSH layer and what is built right on it: exec, host checks, copy-file."""
-import glob
 import os
 import re
 import resource
-import subprocess
 
 import pytest
 
@@ -57,7 +55,6 @@ def test_memory_running_out_is_an_undefined_error_with_status_255(host):
 def test_exec_moves_input_and_output_of_any_size_whole_and_never_stalls(host):
     # Far above the ~32 KB that one libssh2 write takes.
     big = ''.join('\n' if i % 71 == 0 else 'x' for i in range(100000))
-    assert host.run('--exec', '--cmd=wc -c; echo done', f'--input={big}').out == '100000\ndone\n\n0\n'
     assert host.run('--exec', '--cmd=cat', f'--input={big}').out == big + '\n0\n'
     # Reading one stream to its end first would deadlock once the other fills the 2 MB window.
     r = host.run('--exec', "--cmd=head -c 3000000 /dev/zero | tr '\\000' e >&2;"
@@ -78,14 +75,12 @@ def test_check_host_follows_uname(fake_tools, uname, printed):
     assert fake_tools.run('--check-host') == (printed, '', 0)
 
 
-@pytest.mark.parametrize('id, printed', [
-    ('echo 0', 'root\n'), ('printf 0', 'root\n'), ("printf '0\\r\\n'", 'not root\n'),
-    ('echo 1000', 'not root\n'),
-    ("echo 'id: cannot find name' >&2; exit 1", None),
-])
-def test_check_on_root_is_only_an_exact_zero(fake_tools, id, printed):
+@pytest.mark.parametrize('id, expected', [
+    ('echo 0', ('root\n', '', 0)), ('printf 0', ('root\n', '', 0)), ("printf '0\\r\\n'", ('not root\n', '', 0)),
+    ('echo 1000', ('not root\n', '', 0)),
+    ("echo 'id: cannot find name' >&2; exit 1", ("Execute 'id' failed: id: cannot find name\n", '', 1))])
+def test_check_on_root_is_only_an_exact_zero(fake_tools, id, expected):
     fake_tools.tool('id', id)
-    expected = (printed, '', 0) if printed else ("Execute 'id' failed: id: cannot find name\n", '', 1)
     assert fake_tools.run('--check-on-root') == expected
 
 
@@ -154,12 +149,3 @@ def test_copy_file_failures_leave_the_old_target(host, uploads):
     assert re.fullmatch(f"Failed to copy content: mv: cannot move '{sticky}/.bf2ctl-upload.\\w{{6}}/file' "
                         f"to '{sticky}/f': Operation not permitted\n", r.out) and r[1:] == ('', 1), r
     assert os.listdir(sticky) == ['f'] and open(f'{sticky}/f').read() == 'old\n'
-    # Killed midway: the target is the old file whole.
-    fx.sh(f'head -c 300000000 /dev/zero > {local}/big && echo old > {remote}/f')
-    p = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}',
-                          '--copy-file', f'--from={local}/big', f'--to={remote}/f'],
-                         env={'BF2_PASSWD': host.account.password}, stdout=subprocess.DEVNULL)
-    assert fx.wait_until(lambda: any(os.path.getsize(f) > 1000000 for f in
-                                     glob.glob(f'{remote}/.bf2ctl-upload.*/file')), 60)
-    p.kill(), p.wait()
-    assert open(f'{remote}/f').read() == 'old\n'

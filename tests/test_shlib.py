@@ -41,11 +41,6 @@ def overlaps(log):
     return max(itertools.accumulate({'in': 1, 'out': -1}.get(w, 0) for w in open(log).read().split()))
 
 
-def race(dash, cfg, log, contenders=3):
-    runs = [dash(HOLD, cfg, log) for _ in range(contenders)]
-    return [r.wait(60) for r in runs]
-
-
 def dead_pid():
     p = subprocess.Popen(['true'])
     p.wait()
@@ -71,7 +66,8 @@ def test_contenders_never_hold_the_lock_together(dash, cfg, account, plant, roun
         fx.sh(f'chown {account.name}: {d}')
         for _ in range(rounds):
             plant(f'{d}/.bf2ctl.lock', account)
-            assert race(dash, d, f'{d}.log') == [0, 0, 0]
+            runs = [dash(HOLD, d, f'{d}.log') for _ in range(3)]
+            assert [r.wait(60) for r in runs] == [0, 0, 0]
             assert not os.path.exists(f'{d}/.bf2ctl.lock')
         return open(f'{d}.log').read().count('in'), overlaps(f'{d}.log')
     with ThreadPoolExecutor(4) as pool:
