@@ -57,7 +57,6 @@ def test_each_archive_kind_installs_and_install_returns_at_once(host, fake_tools
              (fake_tools, 'server.zip', f'{base}/zip'), (host, run, f"{base}/it's a run dir")]
     temps = [install(login, packages.url(path), dir) for login, path, dir in kinds]
     assert fx.wait_until(lambda: 'server.tar.gz' in packages.held, 30)
-    assert sorted(os.listdir(temps[1])) == ['bf2_server', 'download.log', 'install.sh']
     assert install_status(host, temps[1]) == ('downloading\nbytes: 0\n', '', 0)
     packages.released.add('server.tar.gz')
     for temp, (_, _, dir) in zip(temps, kinds):
