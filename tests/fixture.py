@@ -252,9 +252,8 @@ class Host:
         self.address = sshd.listen
         self.login, self.home = account.name, account.home
 
-    def run(self, *args, password=None, **kw):
-        return run([f'--address={self.address}', f'--login={self.login}', *args],
-                   self.account.password if password is None else password, **kw)
+    def run(self, *args, **kw):
+        return run([f'--address={self.address}', f'--login={self.login}', *args], self.account.password, **kw)
 
     def mkdir(self, path):  # a fresh one of the account's
         sh(f'rm -rf {q(path)} && mkdir -p {q(path)} && chown -R {self.login}: {q(path)}')
