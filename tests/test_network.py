@@ -63,7 +63,6 @@ def test_fingerprint_and_pinned_host_key_send_no_password_to_the_wrong_host(host
         f'Host key mismatch: expected {other}, got {offered}\n', '', 1)
     assert 'password' not in host.sshd.log()[seen:]
     assert host.run(f'--host-key={offered}', '--exec', '--cmd=echo hi') == (HI, '', 0)
-    assert 'Accepted password' in host.sshd.log()[seen:]
 
 
 def test_runs_dropped_past_max_startups_are_tried_again(account):
