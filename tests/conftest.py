@@ -52,8 +52,7 @@ def fake_host(account):
 @pytest.fixture
 def fake_tools(fake_host):
     yield fake_host
-    for name in os.listdir(fake_host.bin):
-        os.remove(f'{fake_host.bin}/{name}')
+    fx.sh(f'rm -f {fake_host.bin}/*')
 
 
 @pytest.fixture(scope='session')

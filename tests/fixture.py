@@ -188,9 +188,8 @@ class Netns:
 
 
 def watch_execs():
-    """Prints as JSON every program's command line, from the kernel's process
-    connector, until standard input closes, with how many it missed.  At
-    real-time priority and in a process of its own (no other thread holds the
+    """Prints as JSON every program's command line until standard input closes, and how many it
+    missed.  At real-time priority and in a process of its own (no other thread holds the
     interpreter), it reads all but about one in thousands before they end."""
     os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(10))
     s = socket.socket(socket.AF_NETLINK, socket.SOCK_DGRAM, 11)  # NETLINK_CONNECTOR

@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
 # The stand-in game server: standin.py [--ignore-quit] [--lifetime S] [--die MESSAGE] ARGS...
-# It binds the UDP ports of ARGS' "+config FILE" and logs what it does to standin.log beside
-# FILE's folder.
+# binds the UDP ports of ARGS' "+config FILE", logs what it does to standin.log beside FILE's folder.
 import os
 import signal
 import socket

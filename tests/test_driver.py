@@ -19,8 +19,7 @@ def without(args, name, value=None):
 
 
 def start_chain():
-    """One more start option wrong at each step, from the end of the table
-    on, alternately missing and empty: the earliest is reported."""
+    """One more start option missing or empty at each step, from the table's end: the earliest is reported."""
     args, rows = START, []
     for i, name in enumerate(['rcon-port', 'rcon-password', 'rcon-username', 'remote-admin-passwd',
                               'srv-passwd', 'round-num', 'spy-port', 'port', 'ip', 'max-players',

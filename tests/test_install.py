@@ -1,5 +1,4 @@
-"""install and its checks: the detached script runs as the test account with
-the host's own wget, bzip2, gzip, unzip, tar and sh, on packages built here."""
+"""install and its checks: the script runs with the host's own wget, unzip, tar and sh."""
 import os
 import re
 import subprocess

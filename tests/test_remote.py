@@ -84,8 +84,7 @@ def test_check_on_root_is_only_an_exact_zero(fake_tools, id, expected):
 
 
 @pytest.fixture
-def uploads(host, tmp_path):
-    """A remote directory of the account and a local one."""
+def uploads(host, tmp_path):  # remote, local
     yield host.mkdir(f'{host.home}/uploads'), str(tmp_path)
     fx.sh(f'rm -rf {host.home}/uploads')
 

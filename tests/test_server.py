@@ -123,12 +123,11 @@ OK = ('', '', 0)
 
 def test_start_restart_stop(server):
     s = server()
-    p, spy = str(s.port), str(s.port + 1)
     os.mkfifo(f'{s.cfg}/srderr.log')  # left there: the server's error output must not wait on it
     assert s.start(spy_lan_port='00') == OK  # "00" is checked like any port
     assert fx.wait_until(s.running), s.log()
-    assert s.settings() == settings_file('"My \'best\' server"', 16, 1, 100, 200, '127.0.0.1', p,
-                                         spy, 30, 250, 3, 1, '"se cret"')
+    assert s.settings() == settings_file('"My \'best\' server"', 16, 1, 100, 200, '127.0.0.1', s.port,
+                                         s.port + 1, 30, 250, 3, 1, '"se cret"')
     first = read_pid(f'{s.cfg}/server.pid')
     r = s.host.run('--status', f'--cfg-dir={s.cfg}//')  # any spelling
     m = re.fullmatch(rf'running\npid: {first}\nuptime: ([0-9]+)\nmemory-kb: ([0-9]+)\n', r.out)
@@ -143,7 +142,7 @@ def test_start_restart_stop(server):
                        rcon_username=None, rcon_password=None, rcon_port=None, no_remote_admin=True,
                        no_rcon=True) == OK
     assert fx.wait_until(lambda: s.running() and read_pid(f'{s.cfg}/server.pid') != first), s.log()
-    assert s.settings() == settings_file('"Two"', 8, 0, 1, 2, '10.0.0.1', p, spy, 5, 6, 7, 0, '""')
+    assert s.settings() == settings_file('"Two"', 8, 0, 1, 2, '10.0.0.1', s.port, s.port + 1, 5, 6, 7, 0, '""')
     assert open(f'{s.cfg}/srderr.log').read() == 'standin up\nstandin up\n'
     assert s.stop() == OK
     assert s.log() == s.log_head() + "console say 'hello' $HOME\n" + 'console quit\nexit quit\n' + \
@@ -317,7 +316,7 @@ def test_refused_starts_leave_the_running_server_alone_and_one_deaf_to_quit_is_k
     assert s.log().endswith(s.log_head() + 'console quit\nignored quit\nconsole \nexit signal 15\n')
 
 
-def test_status_and_console_go_by_the_pid_file_alone(server, host):
+def test_status_console_and_log_go_by_the_run_files_alone(server, host):
     s = server()
     console = ['--console', f'--cfg-dir={s.cfg}']
     assert host.run(*console, '--line=say hi') == ('Server is not running\n', '', 1)
@@ -338,10 +337,7 @@ def test_status_and_console_go_by_the_pid_file_alone(server, host):
     assert host.run(*console, '--line=say hi', timeout=30) == (
         f'Server does not read its console: {s.cfg}/server-stdin\n', '', 1)
     deafened.kill()
-
-
-def test_log_shows_the_end_of_the_servers_error_output(server, host):
-    s = server()
+    # The end of the server's error output, read only from a regular file.
     log = ['--log', f'--cfg-dir={s.cfg}']
     assert host.run(*log) == OK  # nothing yet
     with open(f'{s.cfg}/srderr.log', 'wb') as f:
