@@ -239,8 +239,8 @@ def test_stop_kills_what_the_pid_files_describe_and_nothing_else(server, host):
         s.put('start.pid', start_pid)
         assert s.stop() == OK
         assert s.stopped(('settings', 'stop.sh'))
-    # Other processes of the account, one even of a neighbouring directory.
-    stranger, neighbour = deaf(host, 'unrelated'), deaf(host, s.cfg + '2/start.sh')
+    # Other processes of the account: one the terminate signal ends, one of a neighbouring directory.
+    stranger, neighbour = as_account(host, ['sleep', '60']), deaf(host, s.cfg + '2/start.sh')
     stop_with(stranger.pid, neighbour.pid)
     assert stranger.poll() is None and neighbour.poll() is None
     stranger.kill(), neighbour.kill()
