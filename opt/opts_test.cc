@@ -38,14 +38,8 @@ TEST(OptsTest, WordsKeepTheirOrderAndTheLastOccurrenceWins) {
   TOpts o =
       TestArgv({"p", "--address=a", "-ab", "--dir", "/srv", "--", "--address=b", "-b"}).opts();
   EXPECT_EQ(loaded(o), "p[--address=a][-ab][--dir][/srv][--][--address=b][-b]");
-  EXPECT_EQ(o.word(6), "-b");
-  EXPECT_THROW(o.word(7), TOpts::TOutOfRange);
-  EXPECT_EQ(error_of([&] { o.word(7); }), "Wrong index (index = 7)");
   EXPECT_EQ(o.lopts().size(), 2u);  // no separate-word values, no end marker
   EXPECT_EQ(o.lopts().at("address").value, "b");
-  EXPECT_EQ(o.lopts().at("address").pos, o.words_begin() + 5);
-  EXPECT_EQ(o.sopts().at('a').pos, o.words_begin() + 1);
-  EXPECT_EQ(o.sopts().at('b').pos, o.words_begin() + 6);
 }
 
 }  // namespace

@@ -22,7 +22,6 @@ def account():
 
 @pytest.fixture(scope='session')
 def host(account):
-    """The test account on a password sshd."""
     yield fx.Host(sshd := fx.Sshd(fx.address(1, fx.PORT)), account)
     sshd.stop()
 
@@ -36,31 +35,24 @@ def root(host):
 
 @pytest.fixture(scope='session')
 def fake_host(account):
-    """The same account on an sshd whose sessions find a folder of fake tools
-    first in PATH, as /usr/local/bin: tool(name, script) stands in for a
-    command."""
+    """The account on an sshd whose sessions find fake tools first in PATH, as
+    /usr/local/bin: tool(name, script) makes one."""
     bin = tempfile.mkdtemp(prefix='bf2bin.')
     os.chmod(bin, 0o755)
-    with open(bin + '.log', 'w'):  # every command line it was sent
-        os.chmod(bin + '.log', 0o666)
-    sshd = fx.Sshd(fx.address(5, fx.PORT), extra=f'ForceCommand printf "%s\\n" "$SSH_ORIGINAL_COMMAND"'
-                   f' >>{bin}.log; exec /bin/sh -c "$SSH_ORIGINAL_COMMAND"\n', local_bin=bin)
+    sshd = fx.Sshd(fx.address(5, fx.PORT), local_bin=bin)
     h = fx.Host(sshd, account)
-    h.bin, h.commands = bin, bin + '.log'
-
+    h.bin = bin
     h.tool = lambda name, script: fx.sh(f'printf "#!/bin/sh\\n%s\\n" {fx.q(script)} >{bin}/{name}'
                                         f' && chmod 755 {bin}/{name}')
     yield h
     sshd.stop()
     shutil.rmtree(bin)
-    os.remove(bin + '.log')
 
 
 @pytest.fixture
 def fake_tools(fake_host):
     yield fake_host
-    for name in os.listdir(fake_host.bin):
-        os.remove(f'{fake_host.bin}/{name}')
+    fx.sh(f'rm -f {fake_host.bin}/*')
 
 
 @pytest.fixture(scope='session')

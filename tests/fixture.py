@@ -1,6 +1,4 @@
-"""Real hosts for the end-to-end tests, the demo and the benchmarks: OpenSSH
-servers on loopback addresses with a real account, listeners that are not
-quite SSH, an HTTP server of game packages, the stand-in game server.  Every
+"""Real hosts for the end-to-end tests, the demo and the benchmarks.  Every
 process it starts ends with the process that started it, however that ends."""
 import ctypes
 import functools
@@ -30,14 +28,12 @@ q = shlex.quote
 
 
 def net():
-    """This process's own block 127.0.N.0/24, apart from other build trees
-    (BF2_TEST_NET) and other pytest-xdist workers."""
+    """This process's block 127.0.N.0/24: one per build tree and pytest-xdist worker."""
     worker = os.environ.get('PYTEST_XDIST_WORKER', 'gw0')
     return int(os.environ.get('BF2_TEST_NET', '50')) + int(worker[2:])
 
 
 def address(host, port=None):
-    """127.0.N.host of this process's block, with ':port' if given."""
     return f'127.0.{net()}.{host}' + (f':{port}' if port else '')
 
 
@@ -68,8 +64,7 @@ def wait_until(done, seconds=10, step=0.02):
 
 
 def run(args, password=PASSWORD, timeout=120, input=None, env={}, preexec_fn=None):
-    """bf2ctl with args and env; password None leaves BF2_PASSWD unset.  A run
-    that outlives timeout fails the test with a stack of the hung process."""
+    """bf2ctl; password None leaves BF2_PASSWD unset.  A hung run fails with its stack."""
     env = {k: v for k, v in os.environ.items() if k != 'BF2_PASSWD'} | env
     if password is not None:
         env['BF2_PASSWD'] = password
@@ -86,8 +81,7 @@ def run(args, password=PASSWORD, timeout=120, input=None, env={}, preexec_fn=Non
 
 
 class Account:
-    """A local account with a password, removed with its home at the end.
-    superuser: a second name for uid 0, so that root's own is never touched."""
+    """A local account; superuser: a second name for uid 0, so that root's own is never touched."""
 
     def __init__(self, name, password=PASSWORD, superuser=False):
         self.name, self.password, self.superuser = name, password, superuser
@@ -104,19 +98,17 @@ class Account:
 
 
 class Sshd:
-    """sshd with fresh ed25519 and ECDSA host keys (libssh2 1.10 cannot use RSA
-    ones) on listen ('ADDRESS:PORT' or '[::1]:PORT'), in network namespace netns."""
+    """sshd on listen ('ADDRESS:PORT' or '[::1]:PORT'); no RSA host key: libssh2 1.10 cannot use it."""
     live = []
 
-    def __init__(self, listen, password_auth=True, extra='', netns=None, local_bin=None):
+    def __init__(self, listen, extra='', netns=None, local_bin=None):
         self.listen, self.dir = listen, tempfile.mkdtemp(prefix='bf2sshd.')
         d = self.dir
         sh(f'ssh-keygen -q -t ed25519 -N "" -f {d}/host_ed25519 && '
            f'ssh-keygen -q -t ecdsa -N "" -f {d}/host_ecdsa && mkdir -p /run/sshd')
         with open(f'{d}/sshd_config', 'w') as f:
             f.write(f'ListenAddress {listen}\nHostKey {d}/host_ed25519\nHostKey {d}/host_ecdsa\n'
-                    f'PidFile {d}/sshd.pid\nUsePAM yes\n'
-                    f'PasswordAuthentication {"yes" if password_auth else "no"}\n'
+                    f'PidFile {d}/sshd.pid\nUsePAM yes\nPasswordAuthentication yes\n'
                     'KbdInteractiveAuthentication no\nPubkeyAuthentication yes\n'
                     'PermitRootLogin yes\nStrictModes no\nUseDNS no\nLogLevel VERBOSE\n'
                     'MaxSessions 200\nSubsystem sftp internal-sftp\nSetEnv LANG=C.UTF-8\n'
@@ -147,7 +139,6 @@ class Sshd:
         return open(path, errors='replace').read() if os.path.exists(path) else ''
 
     def sessions(self):
-        """Channel sessions opened so far (one per remote command)."""
         return self.log().count('Starting session:')
 
     def stop(self):
@@ -158,8 +149,7 @@ class Sshd:
 
 
 class Listener:
-    """Accepts on (host, port) and sends reply, then closes; reply None keeps
-    every connection open and silent, hold keeps it so after the reply."""
+    """Sends reply to each connection, then closes it, unless reply is None or hold."""
 
     def __init__(self, host, port, reply, hold=False):
         self.sock = socket.create_server((host, port))
@@ -182,22 +172,17 @@ class Listener:
 
 
 class Netns:
-    """A network namespace on a veth pair, its end at address; i tells apart
-    those of one process.  down() makes a peer there vanish silently (no FIN,
-    reset or failed ARP: MAC pinned here)."""
+    """A network namespace on a veth pair (one left by a failed run goes first).  down() makes
+    a peer there vanish silently: no FIN, no reset, no failed ARP (the MAC is pinned here)."""
 
-    def __init__(self, i=0):
-        self.name, self.address = f'bf2ns{net()}_{i}', f'10.{net()}.{77 + i}.2'
+    def __init__(self):
+        self.name, self.address = f'bf2ns{net()}', f'10.{net()}.77.2'
         self.remove()
-        n, h, p, mac = self.name, self.name + 'h', self.name + 'p', f'02:b2:{net():02x}:00:{i:02x}:02'
-        try:
-            sh(f'ip netns add {n} && ip link add {h} type veth peer name {p} address {mac} netns {n}'
-               f' && ip addr add 10.{net()}.{77 + i}.1/30 dev {h} && ip link set {h} up'
-               f' && ip -n {n} addr add {self.address}/30 dev {p} && ip -n {n} link set {p} up'
-               f' && ip neigh replace {self.address} lladdr {mac} dev {h} nud permanent')
-        except Exception:
-            self.remove()
-            raise
+        n, h, p, mac = self.name, self.name + 'h', self.name + 'p', f'02:b2:{net():02x}:00:00:02'
+        sh(f'ip netns add {n} && ip link add {h} type veth peer name {p} address {mac} netns {n}'
+           f' && ip addr add 10.{net()}.77.1/30 dev {h} && ip link set {h} up'
+           f' && ip -n {n} addr add {self.address}/30 dev {p} && ip -n {n} link set {p} up'
+           f' && ip neigh replace {self.address} lladdr {mac} dev {h} nud permanent')
 
     def down(self):
         sh(f'ip -n {self.name} link set {self.name}p down')
@@ -207,14 +192,9 @@ class Netns:
 
 
 def watch_execs():
-    """Prints as JSON the command line of every program started on the
-    machine until standard input closes, how many programs started and how
-    many it missed (gone before it was read, or events dropped).  The
-    kernel's process connector reports each exec; read at real-time
-    priority, even a /bin/true's line is read before it ends, but for about
-    one program in thousands (a waking CPU is slow in a virtual machine).
-    Run in a process of its own: in one with other Python threads, the
-    interpreter's lock would delay the reads."""
+    """Prints as JSON every program's command line until standard input closes, and how many it
+    missed.  At real-time priority and in a process of its own (no other thread holds the
+    interpreter), it reads all but about one in thousands before they end."""
     os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(10))
     s = socket.socket(socket.AF_NETLINK, socket.SOCK_DGRAM, 11)  # NETLINK_CONNECTOR
     s.setsockopt(socket.SOL_SOCKET, 33, 8 << 20)  # SO_RCVBUFFORCE
@@ -249,9 +229,8 @@ def watch_execs():
 
 
 class CommandLines:
-    """Every command line the machine shows while it is open: each program's
-    as it starts (watch_execs) and every process's, swept every 2 ms, for a
-    line rewritten after the start.  Arguments are separated by NUL."""
+    """The command line of every program started on the machine while it is
+    open (watch_execs), arguments separated by NUL."""
 
     def __enter__(self):
         self.watch = subprocess.Popen(
@@ -261,49 +240,30 @@ class CommandLines:
             self.watch.kill()
             fail("the exec watch did not start: it needs root and the kernel's process connector,"
                  ' which only the initial network namespace has')
-        self.lines, self.done = set(), False
-        self.sweeper = threading.Thread(target=self._sweep)
-        self.sweeper.start()
         return self
 
-    def _sweep(self):
-        while not self.done:
-            for pid in filter(str.isdigit, os.listdir('/proc')):
-                try:
-                    with open(f'/proc/{pid}/cmdline', 'rb') as f:
-                        self.lines.add(f.read().decode('latin-1'))
-                except OSError:  # not a process, or gone
-                    pass
-            time.sleep(0.002)
-
     def __exit__(self, *_):
-        self.done = True
-        self.sweeper.join()
         out = json.loads(self.watch.communicate(timeout=30)[0])
-        self.lines |= set(out['lines'])
-        self.execs, self.missed = out['execs'], out['missed']
+        self.lines, self.execs, self.missed = set(out['lines']), out['execs'], out['missed']
 
 
 class Host:
-    """An sshd and the account that logs in to it: run() is bf2ctl logging in."""
+    """An sshd and the account that logs in to it."""
 
     def __init__(self, sshd, account):
         self.sshd, self.account = sshd, account
         self.address = sshd.listen
         self.login, self.home = account.name, account.home
 
-    def run(self, *args, password=None, **kw):
-        return run([f'--address={self.address}', f'--login={self.login}', *args],
-                   self.account.password if password is None else password, **kw)
+    def run(self, *args, **kw):
+        return run([f'--address={self.address}', f'--login={self.login}', *args], self.account.password, **kw)
 
-    def mkdir(self, path):
-        """A fresh directory of the account (removed first if there)."""
+    def mkdir(self, path):  # a fresh one of the account's
         sh(f'rm -rf {q(path)} && mkdir -p {q(path)} && chown -R {self.login}: {q(path)}')
         return path
 
 
-# A game server package's bf2/ tree: all files mode 644, so that only the
-# install step's chmod makes them runnable; fixinstall.sh leaves a trace.
+# Mode 644 throughout, so that only the install's chmod makes files runnable.
 INSTALLED_TREE = ['.', './bf2_lnxded.dynamic', './bf2_lnxded.static', './fixinstall.sh',
                   './fixinstall.trace', './mods', './mods/bf2', './mods/bf2/init.con', './start.sh']
 
@@ -320,8 +280,7 @@ def make_tree(dir, omit=None):
 
 
 def make_packages(root):
-    """server.tar.bz2, .tar.gz, .zip, .run (Makeself; its header's own command
-    must not run), unknown.bin (plain text), nostatic.tar.gz (no .static)."""
+    """The four archive kinds (a Makeself header's command must not run), a text, a tree short of a file."""
     make_tree(f'{root}/full')
     make_tree(f'{root}/nostatic', omit='bf2_lnxded.static')
     sh(f'cd {root} && tar -cjf server.tar.bz2 -C full bf2 && tar -czf server.tar.gz -C full bf2'
@@ -331,8 +290,7 @@ def make_packages(root):
 
 
 class PackageServer:
-    """Serves root over HTTP on host:8080; "/hold/NAME" answers once NAME is in
-    released, so that a test sees a download in progress (NAME is in held)."""
+    """HTTP on host:8080; /hold/NAME answers once NAME is in released (while held, it is in held)."""
 
     def __init__(self, host, root):
         self.host, self.requests, self.held, self.released = host, [], set(), set()
@@ -363,8 +321,7 @@ class PackageServer:
 
 
 def install_standin(srv_dir, owner, flags=''):
-    """srv_dir/start.sh runs the stand-in game server with flags; exec, so
-    that the game server's pid is the stand-in's own."""
+    """srv_dir/start.sh execs the stand-in, so that the game server's pid is its own."""
     os.makedirs(srv_dir, exist_ok=True)
     sh(f'install -m 644 {TESTS}/standin.py {q(srv_dir)}/standin.py')
     with open(f'{srv_dir}/start.sh', 'w') as f:

@@ -1,7 +1,5 @@
 #!/bin/sh
-# Builds the Debian package of a build tree, checks what it declares and
-# holds, unpacks it into a scratch root and runs the binary and the manual
-# page from there.
+# Builds the Debian package of a build tree and runs its binary and manual page from a scratch root.
 set -eu
 scratch=$(mktemp -d /tmp/bf2pkg.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT

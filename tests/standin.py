@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-# The stand-in game server, run by start.sh as the game would be:
-#   standin.py [--ignore-quit] [--lifetime S] [--die MESSAGE] ARGS...
-# ARGS hold "+config FILE".  It binds the UDP ports sv.serverPort and
-# sv.gameSpyPort of FILE, and logs its arguments, the ports, each console
-# line and why it ended to standin.log beside FILE's folder.
+# The stand-in game server: standin.py [--ignore-quit] [--lifetime S] [--die MESSAGE] ARGS...
+# binds the UDP ports of ARGS' "+config FILE", logs what it does to standin.log beside FILE's folder.
 import os
 import signal
 import socket

@@ -1,7 +1,5 @@
-"""The command line as the control panel sees it: one line on standard
-output, nothing on standard error, and the exit status.  Nothing connects
-here: the address is one where nothing listens, so a connection attempt
-would show as "Failed to connect"."""
+"""The command line as the control panel sees it.  Nothing listens at HOST's
+address, so a connection attempt would show as "Failed to connect"."""
 import pytest
 
 import fixture as fx
@@ -21,8 +19,7 @@ def without(args, name, value=None):
 
 
 def start_chain():
-    """One more start option wrong at each step, from the end of the table
-    on, alternately missing and empty: the earliest is reported."""
+    """One more start option missing or empty at each step, from the table's end: the earliest is reported."""
     args, rows = START, []
     for i, name in enumerate(['rcon-port', 'rcon-password', 'rcon-username', 'remote-admin-passwd',
                               'srv-passwd', 'round-num', 'spy-port', 'port', 'ip', 'max-players',
@@ -40,14 +37,14 @@ def test_help_and_no_command_succeed_silently(args):
 
 
 @pytest.mark.parametrize('args, password, line', [
-    ([], 'pw', "Requires long option '--address'"),
     ([], None, "Requires long option '--address'"),
     (['--login=x'], 'pw', "Requires long option '--address'"),
     (['--address=h'], 'pw', "Requires long option '--login'"),
     (['--address=', '--login=x'], 'pw', "Incorrect long option '--address'"),
     (['--address=h', '--login'], 'pw', "Incorrect long option '--login'"),
+    (['--address=[::1', '--login=x', '--help'], 'pw', "Incorrect address '[::1': no closing bracket"),
+    (['--address=h:x'], 'pw', "Incorrect address 'h:x': the port must be a number from 1 to 65535"),
     (HOST + ['--help'], None, 'Password is not set'),
-    (HOST, None, 'Password is not set'),
     *[(HOST + args, 'pw', line) for args, line in [
         (['--strat'], "Unknown option '--strat'"),
         (['--exec=1'], "Unknown option '--exec'"),  # a command given a value is no command
@@ -99,7 +96,13 @@ def test_help_and_no_command_succeed_silently(args):
         *[(without(START, 'spy-lan-port', p), f"Port '{p}' is not a number from 0 to 65535")
           for p in ('65536', '+80', ' 80', '80x', '-0')],
         *[([command, '--extra'], "Unknown option '--extra'")
-          for command in ('--check-host', '--check-on-root', '--create-user', '--fingerprint')]]],
+          for command in ('--check-host', '--check-on-root', '--create-user', '--fingerprint')],
+        *[([f'--{name}{v}', '--help'], f"Incorrect long option '--{name}'")
+          for name in ('connect-timeout', 'timeout')
+          for v in ('', '=', '=0', '=-5', '=+5', '=1.5', '=x', '=86401', '=' + '9' * 20)],
+        *[([f'--host-key={v}', '--help'], "Incorrect long option '--host-key'")
+          for v in ('', 'SHA256:' + 'A' * 42, 'SHA256:' + 'A' * 44, 'sha256:' + 'A' * 43,
+                    'SHA256:' + 'A' * 42 + '-')]]],
     *start_chain(),
 ])
 def test_errors_come_before_any_connection(args, password, line):
@@ -109,6 +112,7 @@ def test_errors_come_before_any_connection(args, password, line):
 @pytest.mark.parametrize('args', [['--check-host'], ['--check-on-root'], ['--create-user'],
     ['--exec', '--cmd=true'], ['--fingerprint'], ['--log', '--cfg-dir=/c', '--lines=10000'],
     ['--install', '--url=u', '--dir=relative'],  # install checks its path once connected
-    without(without(START, 'max-players', '2147483647'), 'game-time', '00')])
+    without(without(START, 'max-players', '2147483647'), 'game-time', '00'),
+    ['--connect-timeout=86400', '--timeout=86400', f'--host-key=SHA256:{"A" * 43}', '--fingerprint']])
 def test_commands_connect_once_their_options_are_read(args):
     assert fx.run(HOST + args, 'pw') == ('Failed to connect\n', '', 1)

@@ -1,5 +1,4 @@
 """The SSH layer and what is built right on it: exec, host checks, copy-file."""
-import glob
 import os
 import re
 import resource
@@ -13,36 +12,26 @@ import fixture as fx
 
 
 def test_each_session_failure_is_reported_on_its_real_cause(host):
+    # Nothing listening and no password method are test_network's and test_driver's.
     def check_host(address, password=host.account.password):
         return fx.run([f'--address={address}', f'--login={host.login}', '--check-host'], password)
-    pubkey, not_ssh = fx.address(2, fx.PORT), fx.address(3, fx.PORT)
-    sshd = fx.Sshd(pubkey, password_auth=False)
     listener = fx.Listener(fx.address(3), fx.PORT, b'HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n')
     assert check_host('no-such-host.invalid') == ('Failed to get network host entry\n', '', 1)
-    assert check_host(fx.address(4, fx.PORT)) == ('Failed to connect\n', '', 1)
-    assert check_host(not_ssh) == ('Failure establishing SSH session\n', '', 1)
-    assert check_host(pubkey) == (
-        f'Unable to connect to {pubkey}. The server does not support password authentication '
-        'method. You should ask your game hosting account provider to enable password '
-        'authentication method.\n', '', 1)
+    assert check_host(fx.address(3, fx.PORT)) == ('Failure establishing SSH session\n', '', 1)
     assert check_host(host.address, 'wrong password') == ('Authentication failed\n', '', 1)
-    assert check_host(host.address, '') == ('Authentication failed\n', '', 1)
-    sshd.stop(), listener.stop()
+    listener.stop()
 
 
 @pytest.mark.parametrize('cmd, printed', [
     ('printf abc', 'abc\n0\n'),
     ("printf 'abc\\n'; exit 3", 'abc\n\n3\n'),
-    ('printf 12', '12\n0\n'),  # output ending in digits keeps them
     ('true', '\n0\n'),
     ('exit 255', '\n255\n'),
     ('echo out; echo err >&2; exit 2', 'out\nerr\n\n2\n'),
     ('echo 5 >&2', '5\n\n0\n'),  # standard error is never searched for a status
     ("printf 'a\\000b\\n'", 'a\0b\n\n0\n'),
-    # The shell that prints the status is killed: its output stays whole.
-    ('echo abc; kill -9 $$', 'abc\n\n-1\n'),
-    ('echo 12; kill -9 $$', '12\n\n-1\n'),
-    ("printf '\\n5\\n'; kill -9 $$", '\n5\n\n-1\n'),  # even after a line of the status's form
+    # The shell that prints the status is killed after a line of the status's form.
+    ("printf '\\n5\\n'; kill -9 $$", '\n5\n\n-1\n'),
     # Any last line: a comment, a here-document (quotes in it unbalanced), a continued line.
     ('echo hi # note', 'hi\n\n0\n'),
     ("cat <<'E'; exit 4\nit's \"odd\nE", 'it\'s "odd\n\n4\n'),
@@ -81,7 +70,7 @@ def test_memory_running_out_is_an_undefined_error_with_status_255(fake_tools):
                          env={'BF2_PASSWD': fake_tools.account.password,
                               'ASAN_OPTIONS': 'max_allocation_size_mb=1'})
     if not asan:
-        assert fx.wait_until(lambda: 'uname -a' in open(fake_tools.commands).read())
+        assert fx.wait_until(lambda: fx.sh('pgrep -f /usr/local/bin/uname', check=False).returncode == 0)
         size = next(int(line.split()[1]) for line in open(f'/proc/{p.pid}/status') if line.startswith('VmSize'))
         resource.prlimit(p.pid, resource.RLIMIT_AS, (((size + 512) << 10),) * 2)
     out, err = p.communicate(timeout=60)
@@ -94,10 +83,8 @@ def test_memory_running_out_is_an_undefined_error_with_status_255(fake_tools):
 def test_exec_moves_input_and_output_of_any_size_whole_and_never_stalls(host):
     # Far above the ~32 KB that one libssh2 write takes.
     big = ''.join('\n' if i % 71 == 0 else 'x' for i in range(100000))
-    assert host.run('--exec', '--cmd=wc -c; echo done', f'--input={big}').out == '100000\ndone\n\n0\n'
     assert host.run('--exec', '--cmd=cat', f'--input={big}').out == big + '\n0\n'
-    # Reading one stream to its end first deadlocks once the other fills the
-    # shared window (2 MB): the run would hit the time-out.
+    # Reading one stream to its end first would deadlock once the other fills the 2 MB window.
     r = host.run('--exec', "--cmd=head -c 3000000 /dev/zero | tr '\\000' e >&2;"
                  " head -c 3000000 /dev/zero | tr '\\000' o", timeout=60)
     assert r.out == 'o' * 3000000 + 'e' * 3000000 + '\n0\n'
@@ -116,21 +103,19 @@ def test_check_host_follows_uname(fake_tools, uname, printed):
     assert fake_tools.run('--check-host') == (printed, '', 0)
 
 
-@pytest.mark.parametrize('id, printed', [
-    ('echo 0', 'root\n'), ('printf 0', 'root\n'), ("printf '0\\r\\n'", 'not root\n'),
-    ('echo 1000', 'not root\n'),
-    ("echo 'id: cannot find name' >&2; exit 1", "Execute 'id' failed: id: cannot find name\n"),
+@pytest.mark.parametrize('id, expected', [
+    ('echo 0', ('root\n', '', 0)), ('printf 0', ('root\n', '', 0)), ("printf '0\\r\\n'", ('not root\n', '', 0)),
+    ('echo 1000', ('not root\n', '', 0)),
+    ("echo 'id: cannot find name' >&2; exit 1", ("Execute 'id' failed: id: cannot find name\n", '', 1)),
     # An error text is kept to its first 64 KiB.
-    ("head -c 100000 /dev/zero | tr '\\000' e >&2; exit 1", "Execute 'id' failed: " + 'e' * 65536 + '\n'),
-])
-def test_check_on_root_is_only_an_exact_zero(fake_tools, id, printed):
+    ("head -c 100000 /dev/zero | tr '\\000' e >&2; exit 1", ("Execute 'id' failed: " + 'e' * 65536 + '\n', '', 1))])
+def test_check_on_root_is_only_an_exact_zero(fake_tools, id, expected):
     fake_tools.tool('id', id)
-    assert fake_tools.run('--check-on-root') == (printed, '', 1 if 'failed' in printed else 0)
+    assert fake_tools.run('--check-on-root') == expected
 
 
 @pytest.fixture
-def uploads(host, tmp_path):
-    """A remote directory of the account and a local one."""
+def uploads(host, tmp_path):  # remote, local
     yield host.mkdir(f'{host.home}/uploads'), str(tmp_path)
     fx.sh(f'rm -rf {host.home}/uploads')
 
@@ -143,6 +128,7 @@ def test_copy_file_sends_files_of_every_size_whole(host, uploads, size):
     assert host.run('--copy-file', f'--from={src}', f'--to={to}', timeout=300) == ('', '', 0)
     assert open(src, 'rb').read() == open(to, 'rb').read()
     assert oct(os.stat(to).st_mode & 0o7777) == '0o640'
+    assert os.listdir(remote) == [os.path.basename(to)]  # no upload directory left
 
 
 @pytest.mark.parametrize('source', ['none', '.', 'fifo', '/dev/zero', '/dev/null'])

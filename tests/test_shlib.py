@@ -1,6 +1,5 @@
-"""The remote scripts' function library (commands/sh/ours.sh and lib.sh) in a
-local dash, as the test account: the lock under contention, planted files,
-the identity rule for processes."""
+"""The remote scripts' function library (commands/sh/ours.sh, lib.sh) in a local dash, as the account."""
+import itertools
 import os
 import subprocess
 import tempfile
@@ -39,19 +38,7 @@ def dash(account):
 
 def overlaps(log):
     """Most holders in at once, from the entries and exits in log."""
-    inside = most = 0
-    for line in open(log).read().split():
-        if line == 'in':
-            inside += 1
-            most = max(most, inside)
-        elif line == 'out':
-            inside -= 1
-    return most
-
-
-def race(dash, cfg, log, contenders=3):
-    runs = [dash(HOLD, cfg, log) for _ in range(contenders)]
-    return [r.wait(60) for r in runs]
+    return max(itertools.accumulate({'in': 1, 'out': -1}.get(w, 0) for w in open(log).read().split()))
 
 
 def dead_pid():
@@ -61,38 +48,30 @@ def dead_pid():
 
 
 def plant_lock(cfg, account, owner):
-    os.mkdir(f'{cfg}/.bf2ctl.lock')
-    if owner is not None:
-        with open(f'{cfg}/.bf2ctl.lock/owner', 'w') as f:
-            f.write(f'{owner}\n')
-    fx.sh(f'chown -R {account.name}: {cfg}/.bf2ctl.lock')
+    """A lock as a run leaves it; owner None: killed before it named its keeper."""
+    os.mkdir(lock := f'{cfg}/.bf2ctl.lock')
+    owner is None or fx.sh(f'echo {owner} >{fx.q(lock)}/owner')
+    fx.sh(f'chown -R {account.name}: {fx.q(lock)}')
 
 
-def test_contenders_over_a_dead_keepers_lock_never_hold_it_together(dash, cfg, account):
-    """200 rounds, in four directories at once."""
-    def rounds(d):
+@pytest.mark.parametrize('plant, rounds', [
+    pytest.param(lambda lock, account: plant_lock(os.path.dirname(lock), account, dead_pid()), 50,
+                 id="dead keeper's lock"),
+    pytest.param(lambda lock, _: open(lock, 'w').close(), 5, id='file'),
+    pytest.param(lambda lock, _: os.mkfifo(lock), 5, id='pipe'),
+    pytest.param(lambda lock, _: os.symlink('/tmp', lock), 5, id='symlink to a directory')])
+def test_contenders_never_hold_the_lock_together(dash, cfg, account, plant, rounds):
+    def contend(d):  # three at once, rounds times, in each of four directories at once
         os.mkdir(d)
         fx.sh(f'chown {account.name}: {d}')
-        for _ in range(50):
-            plant_lock(d, account, dead_pid())
-            assert race(dash, d, f'{d}.log') == [0, 0, 0]
+        for _ in range(rounds):
+            plant(f'{d}/.bf2ctl.lock', account)
+            runs = [dash(HOLD, d, f'{d}.log') for _ in range(3)]
+            assert [r.wait(60) for r in runs] == [0, 0, 0]
             assert not os.path.exists(f'{d}/.bf2ctl.lock')
         return open(f'{d}.log').read().count('in'), overlaps(f'{d}.log')
     with ThreadPoolExecutor(4) as pool:
-        assert list(pool.map(rounds, [f'{cfg}/{i}' for i in range(4)])) == [(150, 1)] * 4
-
-
-@pytest.mark.parametrize('plant', [
-    pytest.param(lambda p: open(p, 'w').close(), id='file'),
-    pytest.param(os.mkfifo, id='pipe'),
-    pytest.param(lambda p: os.symlink('/tmp', p), id='symlink to a directory')])
-def test_a_thing_planted_at_the_lock_never_lets_two_in(dash, cfg, plant):
-    log = f'{cfg}.log'
-    for _ in range(5):
-        plant(f'{cfg}/.bf2ctl.lock')
-        assert race(dash, cfg, log) == [0, 0, 0]
-    assert overlaps(log) == 1
-    os.remove(log)
+        assert list(pool.map(contend, [f'{cfg}/{i}' for i in range(4)])) == [(3 * rounds, 1)] * 4
 
 
 def test_a_stale_lock_the_account_made_unremovable_is_taken(dash, cfg, account):
@@ -100,13 +79,8 @@ def test_a_stale_lock_the_account_made_unremovable_is_taken(dash, cfg, account):
     os.makedirs(f'{cfg}/.bf2ctl.lock/stuck/deep')
     fx.sh(f'chown -R {account.name}: {cfg}/.bf2ctl.lock && chmod 555 {cfg}/.bf2ctl.lock/stuck')
     began = time.monotonic()
-    run = dash('lock && echo held; unlock', cfg)
-    try:
-        out = run.communicate(timeout=45)[0]
-    except subprocess.TimeoutExpired:
-        run.kill()
-        raise AssertionError('the lock waited past its bound')
-    assert out == 'held\n' and time.monotonic() - began < 41
+    assert dash('lock && echo held; unlock', cfg).communicate(timeout=45)[0] == 'held\n'
+    assert time.monotonic() - began < 41
 
 
 def test_a_live_run_holds_the_lock_to_the_bound_and_a_killed_one_lets_go_within_5_s(dash, cfg):
@@ -183,9 +157,7 @@ def test_no_pid_is_ours_but_a_live_one_in_digits(dash, cfg):
     pytest.param(lambda p, victim: os.mkfifo(p), id='pipe')])
 def test_write_new_replaces_what_is_planted_without_following_it(dash, cfg, account, plant):
     victim = f'{cfg}/victim'
-    with open(victim, 'w') as f:
-        f.write('precious\n')
-    fx.sh(f'chown {account.name}: {victim}')  # a link followed would reach it
+    fx.sh(f'echo precious >{victim} && chown {account.name}: {victim}')  # a link followed would reach it
     plant(f'{cfg}/new', victim)
     assert dash('echo fresh | write_new "$1/new"', cfg).wait(5) == 0
     assert open(f'{cfg}/new').read() == 'fresh\n' and open(victim).read() == 'precious\n'
