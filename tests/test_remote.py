@@ -1,4 +1,5 @@
 """The SSH layer and what is built right on it: exec, host checks, copy-file."""
+import glob
 import os
 import re
 import resource

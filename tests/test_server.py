@@ -267,8 +267,8 @@ def test_stop_kills_what_the_pid_files_describe_and_nothing_else(server, host):
     p = as_account(fx.Host(host.sshd, other), ['/usr/bin/python3', '-c', 'import time; time.sleep(60)',
                                                f'{s.cfg}/settings/serversettings.con'])
     assert fx.wait_until(lambda: 'serversettings' in cmdline(p.pid))
-    write(f'{s.cfg}/server.pid', p.pid)
-    assert status(s) == ('stopped\n', '', 0)
+    s.put('server.pid', p.pid)
+    assert s.status() == ('stopped\n', '', 0)
     assert host.run('--console', f'--cfg-dir={s.cfg}', '--line=x') == ('Server is not running\n', '', 1)
     assert s.stop() == OK and p.poll() is None
     other.remove()
