@@ -194,7 +194,7 @@ class Netns:
 def watch_execs():
     """Prints as JSON every program's command line until standard input closes, and how many it
     missed.  At real-time priority and in a process of its own (no other thread holds the
-    interpreter), it reads all but about one in thousands before they end."""
+    interpreter), it reads all but a few in a hundred before they end, even on a loaded machine."""
     os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(10))
     s = socket.socket(socket.AF_NETLINK, socket.SOCK_DGRAM, 11)  # NETLINK_CONNECTOR
     s.setsockopt(socket.SOL_SOCKET, 33, 8 << 20)  # SO_RCVBUFFORCE
@@ -244,7 +244,11 @@ class CommandLines:
 
     def __exit__(self, *_):
         out = json.loads(self.watch.communicate(timeout=30)[0])
-        self.lines, self.execs, self.missed = set(out['lines']), out['execs'], out['missed']
+        self.lines = set(out['lines'])
+        # A program or two in a hundred may end unread on a loaded machine; a
+        # watch that fell behind misses many, and a value on a command line
+        # shows in several.
+        assert out['missed'] <= out['execs'] / 20, f"{out['missed']} of {out['execs']} programs went unread"
 
 
 class Host:
