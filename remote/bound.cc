@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <climits>
 #include <csignal>
 #include <cstring>
 #include <string>
@@ -21,14 +21,16 @@ int bound_seconds = 0;
 TClock::time_point bound_end;
 bool bound_reported = false;
 
-volatile sig_atomic_t interrupted_by = 0;
+// Set by the signals' thread, read by the run and the alarm: lock-free
+// atomics, safe in a signal handler too.
+std::atomic<int> interrupted_by{0};
 bool interruption_reported = false;
 
 // What the alarm writes: the line of the bound or of the interruption, or
 // nothing once the result is out.
 char alarm_line[64];
-volatile sig_atomic_t alarm_status = 1;
-volatile sig_atomic_t line_out = 0;
+std::atomic<int> alarm_status{1};
+std::atomic<bool> line_out{false};
 
 // The alarm rings this long after the bound: a run that honours the bound
 // has printed its line by then.
@@ -144,5 +146,5 @@ bool run_cut_short()
 void result_printed(int status)
 {
     alarm_status = status;
-    line_out = 1;
+    line_out = true;
 }
