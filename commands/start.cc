@@ -19,6 +19,7 @@ using zelto::opt::opt_arg;
 using zelto::opt::req_arg;
 using zelto::opt::TOParsing;
 using zelto::opt::value_of;
+using zelto::opt::value_or_env;
 
 namespace {
 
@@ -68,15 +69,14 @@ bool start(TOParsing parsing)
     const std::string score_lim = value_of(parsing, "score-lim", req_arg);
     const std::string round_num = value_of(parsing, "round-num", req_arg);
     const bool punk_buster = flag(parsing, "punk-buster");
-    const std::string srv_passwd = value_of(parsing, "srv-passwd", opt_arg);
+    const std::string srv_passwd = value_or_env(parsing, "srv-passwd", opt_arg, "BF2_SRV_PASSWD");
     // The admin and rcon values are required but stored nowhere: read and
     // checked only.  Each later lookup replaces the session's state, so
     // only the first missing one of a chain is reported.
     {
         auto no_admin = parsing("no-remote-admin", no_arg);
-        if (!no_admin.found) {
-            auto passwd = parsing("remote-admin-passwd", req_arg);
-        }
+        if (!no_admin.found)
+            value_or_env(parsing, "remote-admin-passwd", req_arg, "BF2_REMOTE_ADMIN_PASSWD");
     }
     bool no_rcon;
     std::string rcon_port;
@@ -86,9 +86,8 @@ bool start(TOParsing parsing)
         if (!no_rcon) {
             auto user = parsing("rcon-username", req_arg);
             if (user.found) {
-                auto passwd = parsing("rcon-password", req_arg);
-                if (passwd.found)
-                    rcon_port = value_of(parsing, "rcon-port", req_arg);
+                value_or_env(parsing, "rcon-password", req_arg, "BF2_RCON_PASSWORD");
+                rcon_port = value_of(parsing, "rcon-port", req_arg);
             }
         }
     }

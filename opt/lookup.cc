@@ -1,11 +1,22 @@
 #include "opt/lookup.h"
 
+#include <cstdlib>
+
 namespace zelto::opt {
 
 std::string value_of(TOParsing& parsing, const std::string& name, TOParsing::TLOptType type)
 {
     auto r = parsing(name, type);
     return r.found ? r.entry->second.value : std::string();
+}
+
+std::string value_or_env(TOParsing& parsing, const std::string& name, TOParsing::TLOptType type,
+                         const char* env)
+{
+    const char* value = std::getenv(env);
+    if (value && !parsing[name].found)
+        return value;
+    return value_of(parsing, name, type);
 }
 
 bool flag(TOParsing& parsing, const std::string& name)

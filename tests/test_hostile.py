@@ -74,20 +74,24 @@ def test_a_lock_is_taken_over_from_a_killed_run_and_waited_for_40_s_otherwise(se
 
 
 def test_no_value_reaches_a_command_line(server):
-    """No program started during a start and a stop, bf2ctl aside, shows a value in its command
-    line: neither a remote command (sshd's shell runs it as its argument) nor one of its programs."""
-    secret, name = 'pw-' + secrets.token_hex(4), 'name-' + secrets.token_hex(4)
+    """No program started during a start and a stop shows a value in its command line: neither a
+    remote command (sshd's shell runs it as its argument) nor one of its programs, nor bf2ctl,
+    given the passwords in its environment (the name, given as an option, shows there only)."""
+    name, *passwords = ('v-' + secrets.token_hex(4) for _ in range(4))
     server.put('settings/serversettings.con', 'sv.password "old"\n')  # rewritten; the name appended
+    env = dict(zip(('BF2_SRV_PASSWD', 'BF2_REMOTE_ADMIN_PASSWD', 'BF2_RCON_PASSWORD'), passwords))
     with fx.CommandLines() as seen:
-        assert server.start(srv_passwd=secret, name=name) == OK
+        assert server.host.run(*server.options(name=name, srv_passwd=None, remote_admin_passwd=None,
+                                               rcon_password=None), env=env) == OK
         assert fx.wait_until(server.running), server.log()
         assert server.stop() == OK
-    assert secret in server.settings() and name in server.settings()
+    assert f'sv.password "{passwords[0]}"' in server.settings() and name in server.settings()
     lines = [line for line in seen.lines if not line.startswith(fx.BF2CTL + '\0')]
     # The watch saw the run's programs: the rewrite's awk and the game server.
     assert any('ENVIRON["BF2_VALUE"]' in line for line in lines)
     assert any(f'\0+config\0{server.cfg}/settings/serversettings.con\0' in line for line in lines)
-    assert [line for line in lines if secret in line or name in line] == []
+    assert [line for line in lines if name in line] == []
+    assert [line for line in seen.lines for p in passwords if p in line] == []
 
 
 def test_the_password_cannot_be_read_out_of_the_process(host):
