@@ -49,19 +49,14 @@ std::string sh_var(const std::string& name, const std::string& value)
 
 std::string script_text(const std::string& body, bool refuse_root)
 {
-    // The account's own PATH may put programs of its own first: the scripts
-    // run the system's.
-    return std::string("PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin\n"
-                       "export PATH\nunset CDPATH\n") +
-           sh_ours + sh_lib + sh_var("WATCH", watch_code()) + "{\nwatch_run\n" +
+    return std::string(sh_lib) + sh_ours + sh_var("WATCH", watch_code()) + "{\nwatch_run\n" +
            (refuse_root ? "[ \"$(id -u)\" != 0 ] || fail root\n" : "") + body + "\n} </dev/null\n";
 }
 
-
 std::string watched(const std::string& command)
 {
-    return "/bin/sh -c " + shell_str(watch_code()) + " bf2ctl-watchdog $$ </dev/null >/dev/null 2>&1 &\n" +
-           command;
+    return "/bin/sh -c " + shell_str(watch_code()) +
+           " bf2ctl-watchdog $$ </dev/null >/dev/null 2>&1 &\n" + command;
 }
 
 std::string run_script(const std::string& body, bool refuse_root, const TFailures& failures)

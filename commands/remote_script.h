@@ -28,7 +28,7 @@ struct TStepFailure {
 };
 using TFailures = std::vector<TStepFailure>;
 
-// The whole script text for body: the shared functions (ours.sh, lib.sh),
+// The whole script text for body: the shared functions (lib.sh, ours.sh),
 // then body as one group, read whole before it runs and given no input, so
 // nothing in it can read the rest of the script as its input.  refuse_root:
 // a root login is refused before the body runs (the account's own files are

@@ -130,12 +130,10 @@ void check_run()
         }
         throw TUError(line);
     }
-    if (bound_seconds != 0 && !bound_reported && TClock::now() >= bound_end) {
+    if (bound_seconds != 0 && TClock::now() >= bound_end) {
         bound_reported = true;
         throw TUError("Timed out after " + std::to_string(bound_seconds) + " s");
     }
-    if (bound_reported && bound_seconds != 0 && TClock::now() >= bound_end)
-        throw TUError("Timed out after " + std::to_string(bound_seconds) + " s");
 }
 
 bool run_cut_short()

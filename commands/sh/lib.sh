@@ -3,6 +3,12 @@
 # fails a step calls "fail STEP": it lets go of the lock and prints STEP as
 # its last line, and bf2ctl turns the step into the run's error line.
 
+# The account's own PATH may put programs of its own first: the scripts run
+# the system's.
+PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+export PATH
+unset CDPATH
+
 # write_new FILE: FILE made anew from standard input.  The create is
 # exclusive (dd conv=excl): whatever the account plants at the name after
 # the rm, a symlink or a pipe, makes it fail instead of being followed or

@@ -10,5 +10,5 @@
 echo $$ > "$CFGDIR/start.pid" && cd "$SRVDIR" && rm -f "$CFGDIR/server-stdin" && mkfifo "$CFGDIR/server-stdin" && { cat >"$CFGDIR/server-stdin" & } && FCATPID=$! && { ./start.sh +statusMonitor 1 +config "$CFGDIR/settings/serversettings.con" +mapList "$CFGDIR/settings/maplist.con" <"$CFGDIR/server-stdin" >/dev/null 2>>"$CFGDIR/srderr.log" & } && SRVPID=$! && trap "kill $SRVPID" 1 2 15 && start_time "$SRVPID" > "$CFGDIR/server.start" && echo "$SRVPID" > "$CFGDIR/server.pid" && wait "$SRVPID"
 
 kill "$FCATPID" 2>/dev/null
-OWNER=$(dd if="$CFGDIR/start.pid" bs=64 count=1 iflag=nonblock status=none 2>/dev/null)
+OWNER=$(first_line "$CFGDIR/start.pid")
 [ "$OWNER" = $$ ] && rm -f "$CFGDIR/server.pid" "$CFGDIR/server.start" "$CFGDIR/server-stdin" "$CFGDIR/start.pid" 2>/dev/null
