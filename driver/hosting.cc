@@ -6,7 +6,10 @@
 #include "remote/error.h"
 #include "opt/lookup.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
+#include <filesystem>
 
 using zelto::opt::TOParsing;
 
@@ -41,7 +44,18 @@ void get_hosting(TOParsing parsing)
             throw TOParsing::TBadLOpt(key.entry);
         ssh_host_key = key.entry->second.value;
     }
+    if (auto known = parsing["known-hosts"]; known.found) {
+        ssh_known_hosts = known.entry->second.value;
+        // The file itself is created on first use; where it goes must exist.
+        std::filesystem::path dir = std::filesystem::path(ssh_known_hosts).parent_path();
+        struct stat st;
+        if (stat(dir.empty() ? "." : dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            throw TUError("No directory for the known hosts file " + ssh_known_hosts);
+    }
+    ssh_key_passphrase = std::getenv("BF2_KEY_PASSPHRASE");
+    if (auto identity = parsing["identity"]; identity.found)
+        ssh_identity = read_identity(identity.entry->second.value, ssh_key_passphrase != nullptr);
     ssh_password = std::getenv("BF2_PASSWD");
-    if (!ssh_password)
+    if (!ssh_password && ssh_identity.path.empty())
         throw TUError("Password is not set");
 }

@@ -5,6 +5,7 @@
 #include "remote/fingerprint.h"
 #include "remote/error.h"
 #include "remote/guards.h"
+#include "remote/known_hosts.h"
 #include "remote/wire.h"
 
 #include <netdb.h>
@@ -22,6 +23,7 @@
 #include <random>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -139,9 +141,29 @@ int until_done(const TDeadline& deadline, const char* step, Call call)
     }
 }
 
+// libssh2's host key algorithms with the recorded types first, as OpenSSH
+// orders them, so that a host with several keys shows the recorded one.
+void prefer_host_keys(const std::vector<std::string>& recorded)
+{
+    const char** algorithms = nullptr;
+    const int count = libssh2_session_supported_algs(ssh_session, LIBSSH2_METHOD_HOSTKEY, &algorithms);
+    if (count <= 0)
+        return;
+    std::vector<std::string> supported(algorithms, algorithms + count);
+    libssh2_free(ssh_session, algorithms);
+    std::string first, rest;
+    for (const std::string& type : recorded)
+        if (std::find(supported.begin(), supported.end(), type) != supported.end())
+            first += type + ",";
+    for (const std::string& type : supported)
+        if (std::find(recorded.begin(), recorded.end(), type) == recorded.end())
+            rest += type + ",";
+    libssh2_session_method_pref(ssh_session, LIBSSH2_METHOD_HOSTKEY, (first + rest).c_str());
+}
+
 // Connects and completes the handshake, trying again while the server
 // drops the connection before login.
-void handshake(const TDeadline& deadline)
+void handshake(const TDeadline& deadline, const std::vector<std::string>& host_key_types)
 {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -163,6 +185,8 @@ void handshake(const TDeadline& deadline)
                                      reinterpret_cast<void*>(wire_recv));
         libssh2_session_callback_set(ssh_session, LIBSSH2_CALLBACK_SEND,
                                      reinterpret_cast<void*>(wire_send));
+        if (!host_key_types.empty())
+            prefer_host_keys(host_key_types);
         int rc;
         {
             TNonBlocking nonblocking(ssh_session);
@@ -183,35 +207,89 @@ void handshake(const TDeadline& deadline)
     }
 }
 
-void check_host_key()
+TPublicKey offered_host_key()
 {
-    if (ssh_host_key.empty())
-        return;
-    const std::string offered = host_key_fingerprint();
-    if (offered != ssh_host_key)
-        throw TUError("Host key mismatch: expected " + ssh_host_key + ", got " + offered);
+    size_t size = 0;
+    int type = 0;
+    const char* key = libssh2_session_hostkey(ssh_session, &size, &type);
+    if (!key)
+        throw TUError(handshake_failed);
+    std::string blob(key, size);
+    return {blob_type(blob), blob};
 }
 
+// Both the pinned fingerprint and the known_hosts file must accept the
+// key, before any password or signature is sent.
+void check_host_key(const TDeadline& deadline, const std::string& known, const std::string& name)
+{
+    if (!ssh_host_key.empty()) {
+        const std::string offered = host_key_fingerprint();
+        if (offered != ssh_host_key)
+            throw TUError("Host key mismatch: expected " + ssh_host_key + ", got " + offered);
+    }
+    if (ssh_known_hosts.empty())
+        return;
+    const TPublicKey offered = offered_host_key();
+    const THostCheck check = check_known_host(known, name, offered);
+    accept_host_check(check, offered);
+    if (check.verdict == THostCheck::unknown)
+        record_known_host(ssh_known_hosts, name, offered, [&] { return deadline.left_ms(); });
+}
+
+void reach_host(const TDeadline& deadline)
+{
+    const std::string known = ssh_known_hosts.empty() ? "" : read_known_hosts(ssh_known_hosts);
+    const std::string name = known_host_name(ssh_host, ssh_port);
+    handshake(deadline, recorded_types(known, name));
+    check_host_key(deadline, known, name);
+}
+
+// The key first, then the password: a refused key still lets a password
+// in, as OpenSSH tries its methods in turn.
 void authenticate(const TDeadline& deadline)
 {
     TNonBlocking nonblocking(ssh_session);
-    int rc = until_done(deadline, login_failed, [] {
-        return libssh2_userauth_password_ex(ssh_session, ssh_login.data(), ssh_login.size(),
-                                            ssh_password, std::strlen(ssh_password), nullptr);
-    });
-    if (rc == 0)
-        return;
+    int rc = LIBSSH2_ERROR_AUTHENTICATION_FAILED;
+    if (!ssh_identity.path.empty()) {
+        const std::string& key = ssh_identity.text;
+        rc = until_done(deadline, login_failed, [&] {
+            return libssh2_userauth_publickey_frommemory(
+                ssh_session, ssh_login.data(), ssh_login.size(), nullptr, 0, key.data(),
+                key.size(), ssh_key_passphrase ? ssh_key_passphrase : "");
+        });
+        if (rc == 0)
+            return;
+        // libssh2 could not open the key: a wrong passphrase, most likely.
+        if (rc == LIBSSH2_ERROR_FILE)
+            throw TUError("Unable to read the key " + ssh_identity.path +
+                          ": wrong passphrase or a key libssh2 cannot use");
+        check_connection(rc);
+    }
+    if (ssh_password) {
+        rc = until_done(deadline, login_failed, [] {
+            return libssh2_userauth_password_ex(ssh_session, ssh_login.data(), ssh_login.size(),
+                                                ssh_password, std::strlen(ssh_password), nullptr);
+        });
+        if (rc == 0)
+            return;
+    }
 
     const char* methods = nullptr;
     until_done(deadline, login_failed, [&] {
         methods = libssh2_userauth_list(ssh_session, ssh_login.data(), ssh_login.size());
         return methods ? 0 : libssh2_session_last_errno(ssh_session);
     });
-    if (methods && !std::strstr(methods, "password"))
+    if (ssh_identity.path.empty() && methods && !std::strstr(methods, "password"))
         throw TUError("Unable to connect to " + ssh_address +
                       ". The server does not support password authentication method."
                       " You should ask your game hosting account provider to enable"
                       " password authentication method.");
+    // libssh2 signs with RSA keys only as ssh-rsa (SHA-1), which OpenSSH
+    // refuses by default since 8.8: a bare refusal would hide that.
+    if (ssh_identity.type == "ssh-rsa")
+        throw TUError(std::string(login_failed) +
+                      ": the server may refuse the RSA key's SHA-1 signature (ssh-rsa);"
+                      " use an ed25519 or ecdsa key");
     throw TUError(login_failed);
 }
 
@@ -220,15 +298,13 @@ void authenticate(const TDeadline& deadline)
 void init_ssh_handshake()
 {
     TDeadline deadline(ssh_connect_timeout);
-    handshake(deadline);
-    check_host_key();
+    reach_host(deadline);
 }
 
 void init_ssh_session()
 {
     TDeadline deadline(ssh_connect_timeout);
-    handshake(deadline);
-    check_host_key();
+    reach_host(deadline);
     authenticate(deadline);
 }
 

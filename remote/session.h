@@ -1,4 +1,5 @@
-// Opens the run's SSH connection and logs in with the password, all within
+// Opens the run's SSH connection, checks the host's key (a pinned
+// fingerprint, a known_hosts file) and logs in with the key or the password, all within
 // the connection bound (--connect-timeout); and tells a failed connection
 // apart from a failed channel once the session is up.
 #pragma once
