@@ -249,24 +249,24 @@ void reach_host(const TDeadline& deadline)
 void authenticate(const TDeadline& deadline)
 {
     TNonBlocking nonblocking(ssh_session);
-    int rc = LIBSSH2_ERROR_AUTHENTICATION_FAILED;
     if (!ssh_identity.path.empty()) {
         const std::string& key = ssh_identity.text;
-        rc = until_done(deadline, login_failed, [&] {
+        const int rc = until_done(deadline, login_failed, [&] {
             return libssh2_userauth_publickey_frommemory(
                 ssh_session, ssh_login.data(), ssh_login.size(), nullptr, 0, key.data(),
                 key.size(), ssh_key_passphrase ? ssh_key_passphrase : "");
         });
         if (rc == 0)
             return;
-        // libssh2 could not open the key: a wrong passphrase, most likely.
-        if (rc == LIBSSH2_ERROR_FILE)
+        check_connection(rc);
+        // Anything but a refusal means libssh2 could not use the key: each
+        // format's decoder has its own code for a wrong passphrase.
+        if (rc != LIBSSH2_ERROR_AUTHENTICATION_FAILED && rc != LIBSSH2_ERROR_PUBLICKEY_UNVERIFIED)
             throw TUError("Unable to read the key " + ssh_identity.path +
                           ": wrong passphrase or a key libssh2 cannot use");
-        check_connection(rc);
     }
     if (ssh_password) {
-        rc = until_done(deadline, login_failed, [] {
+        const int rc = until_done(deadline, login_failed, [] {
             return libssh2_userauth_password_ex(ssh_session, ssh_login.data(), ssh_login.size(),
                                                 ssh_password, std::strlen(ssh_password), nullptr);
         });

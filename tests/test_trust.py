@@ -1,6 +1,8 @@
 """Trusting the host and being trusted by it: known_hosts files as OpenSSH keeps them, key logins."""
 import os
+import shutil
 import subprocess
+import tempfile
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
@@ -119,3 +121,51 @@ def test_runs_together_record_each_new_host_exactly_once(fifty, kh, hosts):
     assert len(lines) == hosts and all(line.startswith('|1|') for line in lines)
     for a in addresses[:hosts]:
         assert fx.sh(f'ssh-keygen -F "[{a}]:2222" -f {kh}').stdout.count('\n|1|') == 1
+
+
+@pytest.fixture(scope='module')
+def keyed(account):
+    """An sshd that takes keys only; ed25519, ecdsa (locked) and rsa keys are the account's."""
+    d = tempfile.mkdtemp(prefix='bf2keys.')  # sshd reads authorized_keys as the account
+    os.chmod(d, 0o755)
+    for name, kind, phrase in [('ed25519', 'ed25519', ''), ('ecdsa', 'ecdsa', 'pass phrase'), ('rsa', 'rsa', ''),
+                               ('stranger', 'ed25519', '')]:
+        fx.sh(f'ssh-keygen -q -t {kind} -N {fx.q(phrase)} -f {d}/{name}')
+    fx.sh(f'cat {d}/ed25519.pub {d}/ecdsa.pub {d}/rsa.pub > {d}/authorized_keys && chmod 644 {d}/*')
+    sshd = fx.Sshd(fx.address(12, fx.PORT), extra=f'AuthorizedKeysFile {d}/authorized_keys\nMatch all\n  PasswordAuthentication no\n')
+    yield fx.Host(sshd, account), d
+    sshd.stop()
+    shutil.rmtree(d)
+
+
+REFUSED = 'Authentication failed\n'
+
+
+@pytest.mark.parametrize('key, phrase, password, printed', [
+    P('ed25519', None, None, HI, id='ed25519 key, no password needed'),
+    P('ecdsa', 'pass phrase', None, HI, id='locked ecdsa key with its passphrase'),
+    P('ecdsa', None, None, 'Unable to read the key {}: it is locked and BF2_KEY_PASSPHRASE is not set\n',
+      id='locked key without a passphrase'),
+    P('ecdsa', 'wrong', None, 'Unable to read the key {}: wrong passphrase or a key libssh2 cannot use\n',
+      id='wrong passphrase'),
+    P('missing', None, None, 'Unable to read the key {}: No such file or directory\n', id='missing key'),
+    P('ed25519.pub', None, None, "Unable to read the key {}: not a private key in OpenSSH's or PEM format\n",
+      id='a public key given'),
+    P('stranger', None, None, REFUSED, id='key not authorized'),
+    P('stranger', None, fx.PASSWORD, REFUSED, id='key not authorized, passwords not taken'),
+    P('rsa', None, None, 'Authentication failed: the server may refuse the RSA key\'s SHA-1 signature (ssh-rsa);'
+      ' use an ed25519 or ecdsa key\n', id='RSA key signed with SHA-1'),
+])
+def test_key_logins(keyed, key, phrase, password, printed):
+    host, d = keyed
+    env = {'BF2_KEY_PASSPHRASE': phrase} if phrase else {}
+    result = fx.run([f'--address={host.address}', f'--login={host.login}', f'--identity={d}/{key}',
+                     '--exec', '--cmd=echo hi'], password, env=env)
+    assert result == (printed.format(f'{d}/{key}'), '', 0 if printed == HI else 1)
+
+
+def test_a_refused_key_leaves_the_password_to_try(host, keyed):
+    stranger = f'{keyed[1]}/stranger'
+    assert host.run(f'--identity={stranger}', '--exec', '--cmd=echo hi') == (HI, '', 0)
+    assert fx.run([f'--address={host.address}', f'--login={host.login}', f'--identity={stranger}',
+                   '--exec', '--cmd=echo hi'], None) == (REFUSED, '', 1)
