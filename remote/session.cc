@@ -215,6 +215,11 @@ TPublicKey offered_host_key()
     if (!key)
         throw TUError(handshake_failed);
     std::string blob(key, size);
+    // The type is written into the known_hosts file: it must be the
+    // negotiated algorithm's name, never text of the server's choosing.
+    const char* negotiated = libssh2_session_methods(ssh_session, LIBSSH2_METHOD_HOSTKEY);
+    if (!negotiated || blob_type(blob) != negotiated)
+        throw TUError(handshake_failed);
     return {blob_type(blob), blob};
 }
 
