@@ -166,6 +166,9 @@ def test_key_logins(keyed, key, phrase, password, printed):
 
 def test_a_refused_key_leaves_the_password_to_try(host, keyed):
     stranger = f'{keyed[1]}/stranger'
+    seen = len(host.sshd.log())
     assert host.run(f'--identity={stranger}', '--exec', '--cmd=echo hi') == (HI, '', 0)
+    log = host.sshd.log()[seen:]
+    assert -1 < log.find('Failed publickey for') < log.find('Accepted password for')
     assert fx.run([f'--address={host.address}', f'--login={host.login}', f'--identity={stranger}',
                    '--exec', '--cmd=echo hi'], None) == (REFUSED, '', 1)
