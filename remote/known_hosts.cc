@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -49,12 +50,13 @@ bool wildcard_match(const char* text, const char* pattern)
 }
 
 // A comma-separated pattern list matches when a pattern matches and no
-// negated one ("!pattern") does.
+// negated one ("!pattern") does; case does not matter.
 bool list_matches(const std::string& list, const std::string& name)
 {
     bool matched = false;
     std::istringstream patterns(list);
     for (std::string p; std::getline(patterns, p, ',');) {
+        std::transform(p.begin(), p.end(), p.begin(), [](unsigned char c) { return std::tolower(c); });
         const bool negated = !p.empty() && p[0] == '!';
         if (!wildcard_match(name.c_str(), p.c_str() + negated))
             continue;
@@ -97,7 +99,9 @@ std::vector<TEntry> entries_for(const std::string& text, const std::string& name
         const bool revoked = first == "@revoked";
         if (first[0] == '@' && !revoked)
             continue;
-        if (revoked ? !(fields >> hosts) : (hosts = first, false))
+        if (!revoked)
+            hosts = first;
+        else if (!(fields >> hosts))
             continue;
         if (!(fields >> type >> key) || !hosts_match(hosts, name))
             continue;

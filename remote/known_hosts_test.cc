@@ -35,7 +35,7 @@ TEST(KnownHosts, MatchesHostPatternsAndHashesAsOpenSshDoes)
         {"|1|5vSU7GsNTF7wSeCVG6RHjZg/rdk=|oK0fuhj1DNvpyMxwW2XtXOPfAZA=", "[::1]:2222", true},
         {"|1|5vSU7GsNTF7wSeCVG6RHjZg/rdk=|oK0fuhj1DNvpyMxwW2XtXOPfAZA=", "::1", false},
         {"|1|5vSU7GsNTF7wSeCVG6RHjZg/rdk=|", "[::1]:2222", false},  // torn hash
-        {"a,*.example.net", "game1.example.net", true},
+        {"a,*.Example.NET", "game1.example.net", true},
         {"!game1.example.net,*.example.net", "game1.example.net", false},
         {"game?.example.net", "game12.example.net", false},
         {"[game1.example.net]:2222", "game1.example.net", false},  // port 22 is the bare name
