@@ -238,7 +238,10 @@ void check_host_key(const TDeadline& deadline, const std::string& known, const s
     const THostCheck check = check_known_host(known, name, offered);
     accept_host_check(check, offered);
     if (check.verdict == THostCheck::unknown)
-        record_known_host(ssh_known_hosts, name, offered, [&] { return deadline.left_ms(); });
+        record_known_host(ssh_known_hosts, name, offered, [&] {
+            check_run();
+            return deadline.left_ms();
+        });
 }
 
 void reach_host(const TDeadline& deadline)
