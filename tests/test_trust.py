@@ -1,4 +1,5 @@
 """Trusting the host and being trusted by it: known_hosts files as OpenSSH keeps them, key logins."""
+import fcntl
 import os
 import shutil
 import subprocess
@@ -172,3 +173,11 @@ def test_a_refused_key_leaves_the_password_to_try(host, keyed):
     assert -1 < log.find('Failed publickey for') < log.find('Accepted password for')
     assert fx.run([f'--address={host.address}', f'--login={host.login}', f'--identity={stranger}',
                    '--exec', '--cmd=echo hi'], None) == (REFUSED, '', 1)
+
+
+def test_a_lock_held_for_ever_ends_with_the_connection_bound(host, kh):
+    with open(kh, 'w') as held:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        assert hi(host, kh, '--connect-timeout=2') == (
+            f'Unable to lock the known hosts file {kh}: held by another process\n', '', 1)
+    assert open(kh).read() == ''
