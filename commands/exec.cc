@@ -51,8 +51,9 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
     try {
         // The caller wrote this command line for the remote shell: sent as
         // is, with a watchdog ahead of it.
+        TInput in(input);
         const bool killed = ssh_exec_streams(
-            watched(command), input, false, [&](const char* p, size_t n) { out.add(p, n); },
+            watched(command), in, false, [&](const char* p, size_t n) { out.add(p, n); },
             [&](const char* p, size_t n) {
                 if (std::fwrite(p, 1, n, err.get()) != n)
                     throw TUError(std::string("Unable to keep the error text: ") +
