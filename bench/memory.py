@@ -3,7 +3,7 @@
 remote files, each at a small and a ten times larger size: --log of a
 sparse srderr.log, --install-status of a failed install whose log is one
 huge line, --start of a server that writes one huge line before it dies,
-and --exec of a large output.  Bounded memory shows as the same figure at
+--exec of a large output and of a large input file.  Bounded memory shows as the same figure at
 both sizes.
 
     bench/memory.py        (as root; BF2CTL picks the binary)"""
@@ -55,10 +55,15 @@ def main():
     def exec_output(size):
         return ['--exec', f'--cmd=head -c {size} /dev/zero']
 
+    def exec_input(size):
+        fx.sh(f'rm -f {temp}/input && truncate -s {size} {temp}/input')
+        return ['--exec', '--cmd=cat >/dev/null', f'--input-file={temp}/input']
+
     cases = [('--log, sparse srderr.log', log, 100 * MB, 1024 * MB, 0),
              ('--install-status, 1-line log', install_status, 30 * MB, 300 * MB, 0),
              ('--start, dying line', start_dying, 2 * MB, 20 * MB, 1),
-             ('--exec, output', exec_output, 100 * MB, 1024 * MB, 0)]
+             ('--exec, output', exec_output, 100 * MB, 1024 * MB, 0),
+             ('--exec, input file', exec_input, 100 * MB, 1024 * MB, 0)]
     try:
         fx.install_standin(srv, login)
         fx.sh(f'mkdir -p {cfg}/settings {temp} && touch {temp}/install.sh && echo 1 > {temp}/install_err.ret'

@@ -20,19 +20,49 @@ struct TFileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
+// An optional option's value, "" when absent.
+std::string optional(zelto::opt::TOParsing& parsing, const std::string& name)
+{
+    auto r = parsing(name, req_arg);
+    const std::string value = r.found ? r.entry->second.value : "";
+    parsing.clear();
+    return value;
+}
+
+std::string file_text(const std::string& path)
+{
+    std::string text;
+    TInput file("", path);
+    for (std::string_view chunk; !(chunk = file.pending()).empty(); file.consumed(chunk.size()))
+        text += chunk;
+    return text;
+}
+
 }  // namespace
 
 bool cmd_exec(zelto::opt::TOParsing parsing)
 {
-    const std::string command = zelto::opt::value_of(parsing, "cmd");
-    std::string input;
-    {
-        auto in = parsing("input", req_arg);
-        if (in.found)
-            input = in.entry->second.value;
-        parsing.clear();  // "input" is optional
-    }
+    // Each text may come in a file of its own instead.
+    const auto& given = parsing.opts().lopts();
+    for (const std::string name : {"cmd", "input"})
+        if (given.count(name) && given.count(name + "-file"))
+            throw TUError("Conflicting long options '--" + name + "' and '--" + name + "-file'");
+    const bool from_file = given.count("cmd-file");
+    std::string command = zelto::opt::value_of(parsing, from_file ? "cmd-file" : "cmd");
+    const std::string input = optional(parsing, "input");
+    const std::string input_file = optional(parsing, "input-file");
     parsing.end();
+    // The caller wrote this command line for the remote shell: sent as is,
+    // or, from a file, read by the remote shell off the input's head.
+    std::string head;
+    if (from_file) {
+        const std::string text = file_text(command);
+        if (text.find('\0') != std::string::npos)
+            throw TUError("Command file holds a NUL byte");
+        command = command_reader(text.size());
+        head = reader_input(text);
+    }
+    TInput in = input_file.empty() ? TInput(head + input) : TInput(head, input_file);
     // The output goes out as it arrives; the error text, printed after it,
     // waits in a file, so that neither is held in memory whatever its size.
     std::unique_ptr<std::FILE, TFileCloser> err(std::tmpfile());
@@ -49,10 +79,8 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
     });
     int status;
     try {
-        // The caller wrote this command line for the remote shell: sent as
-        // is, with a watchdog ahead of it.
         const bool killed = ssh_exec_streams(
-            watched(command), input, false, [&](const char* p, size_t n) { out.add(p, n); },
+            watched(command), in, false, [&](const char* p, size_t n) { out.add(p, n); },
             [&](const char* p, size_t n) {
                 if (std::fwrite(p, 1, n, err.get()) != n)
                     throw TUError(std::string("Unable to keep the error text: ") +

@@ -6,12 +6,11 @@
 
 namespace {
 
-// The watchdog's text without its comment lines: it stands in the process
+// A program's text without its comment lines: it stands in the process
 // list while it runs.
-std::string watch_code()
+std::string code_of(const std::string& text)
 {
     std::string code;
-    const std::string text = sh_watch;
     size_t begin = 0;
     while (begin < text.size()) {
         size_t end = text.find('\n', begin);
@@ -49,14 +48,24 @@ std::string sh_var(const std::string& name, const std::string& value)
 
 std::string script_text(const std::string& body, bool refuse_root)
 {
-    return std::string(sh_lib) + sh_ours + sh_var("WATCH", watch_code()) + "{\nwatch_run\n" +
+    return std::string(sh_lib) + sh_ours + sh_var("WATCH", code_of(sh_watch)) + "{\nwatch_run\n" +
            (refuse_root ? "[ \"$(id -u)\" != 0 ] || fail root\n" : "") + body + "\n} </dev/null\n";
 }
 
 std::string watched(const std::string& command)
 {
-    return "/bin/sh -c " + shell_str(watch_code()) +
+    return "/bin/sh -c " + shell_str(code_of(sh_watch)) +
            " bf2ctl-watchdog $$ </dev/null >/dev/null 2>&1 &\n" + command;
+}
+
+std::string command_reader(size_t size)
+{
+    return "bf2ctl_command=" + std::to_string(size) + "\n" + code_of(sh_read_command);
+}
+
+std::string reader_input(const std::string& command)
+{
+    return command + "x\n";
 }
 
 std::string run_script(const std::string& body, bool refuse_root, const TFailures& failures)

@@ -8,6 +8,7 @@
 // error lines with one table of TStepFailure rows.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,14 @@ std::string script_text(const std::string& body, bool refuse_root);
 // A command line of the caller's own, after the watchdog (sh/watch.sh) that
 // ends it should the run's connection go.
 std::string watched(const std::string& command);
+
+// A command line that reads a command of size bytes off its standard input
+// (sh/read_command.sh) and runs it as a command line of its own, with the
+// rest of the input as its input; what it must first read is
+// reader_input(command).  No command line shows the command, and its size
+// has no bound.
+std::string command_reader(size_t size);
+std::string reader_input(const std::string& command);
 
 // Runs the script and returns its output.  A failure throws the TUError of
 // its step's row, "Not for root: ..." for a refused root login, or

@@ -6,7 +6,11 @@
 #include "remote/guards.h"
 #include "remote/session.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -45,31 +49,32 @@ void check_stream(long rc)
 // Pumps standard input, standard output and standard error together.
 // Both output streams share one channel window: draining one to its end
 // before touching the other deadlocks once the other fills the window.
-void pump(LIBSSH2_CHANNEL* channel, const std::string& input, const TSink* sink[2])
+void pump(LIBSSH2_CHANNEL* channel, TInput& input, const TSink* sink[2])
 {
     TNonBlocking nonblocking(ssh_session);
-    size_t sent = 0;
-    bool eof_sent = false;
+    bool input_done = false, eof_sent = false;
     bool stream_done[2] = {false, false};
     char buffer[32768];
 
     while (!stream_done[0] || !stream_done[1]) {
         check_run();  // a command that never stops talking is bounded too
         bool progress = false;
-        if (sent < input.size()) {
+        const std::string_view rest = input.pending();
+        if (!input_done && rest.empty())
+            input_done = true;
+        if (!input_done) {
             ssize_t n = finish_sending([&] {
-                return libssh2_channel_write_ex(channel, 0, input.data() + sent,
-                                                input.size() - sent);
+                return libssh2_channel_write_ex(channel, 0, rest.data(), rest.size());
             });
             if (n > 0) {
-                sent += n;
+                input.consumed(n);
                 progress = true;
             } else if (n < 0 && n != LIBSSH2_ERROR_EAGAIN) {
                 check_stream(n);
-                sent = input.size();  // the command stopped reading; go on with its output
+                input_done = true;  // the command stopped reading; go on with its output
             }
         }
-        if (sent == input.size() && !eof_sent) {
+        if (input_done && !eof_sent) {
             int rc = finish_sending([&] { return libssh2_channel_send_eof(channel); });
             if (rc != LIBSSH2_ERROR_EAGAIN) {
                 check_stream(rc);
@@ -143,7 +148,7 @@ bool ends_with_status_line(const std::string& out, bool pty)
 
 }  // namespace
 
-bool ssh_exec_streams(const std::string& command, const std::string& input, bool want_pty,
+bool ssh_exec_streams(const std::string& command, TInput& input, bool want_pty,
                       const TSink& out, const TSink& err)
 {
     free_channel();
@@ -184,12 +189,58 @@ bool ssh_exec_streams(const std::string& command, const std::string& input, bool
 TExecResult ssh_exec(std::string command, std::string input, bool want_pty, size_t out_cap)
 {
     TKeptText out(out_cap, 4096), err(kErrCap, 0);
+    TInput in(std::move(input));
     const bool killed = ssh_exec_streams(
-        command, input, want_pty, [&](const char* p, size_t n) { out.add(p, n); },
+        command, in, want_pty, [&](const char* p, size_t n) { out.add(p, n); },
         [&](const char* p, size_t n) { err.add(p, n); });
     TExecResult result{-1, std::move(out.text()), std::move(err.text())};
     result.status = wrapper_status(result.out, killed, want_pty);
     return result;
+}
+
+TInput::TInput(std::string text, std::string path) : text_(std::move(text)), path_(std::move(path))
+{
+    fd_ = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0)
+        throw TUError("Unable to read " + path_ + ": " + std::strerror(errno));
+    read_chunk();
+}
+
+TInput::~TInput()
+{
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+void TInput::consumed(size_t n)
+{
+    sent_ += n;
+    if (sent_ == text_.size()) {
+        text_.clear();
+        sent_ = 0;
+        read_chunk();
+    }
+}
+
+// Appends the file's next chunk, or closes it at its end.
+void TInput::read_chunk()
+{
+    if (fd_ < 0)
+        return;
+    constexpr size_t kChunk = 32768;  // what one channel write takes at most
+    const size_t old = text_.size();
+    text_.resize(old + kChunk);
+    ssize_t n;
+    while ((n = read(fd_, text_.data() + old, kChunk)) < 0 && errno == EINTR) {
+    }
+    if (n <= 0) {
+        const int error = errno;
+        close(fd_);
+        fd_ = -1;
+        if (n < 0)
+            throw TUError("Unable to read " + path_ + ": " + std::strerror(error));
+    }
+    text_.resize(old + std::max<ssize_t>(n, 0));
 }
 
 void TKeptText::add(const char* data, size_t size)

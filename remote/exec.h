@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 
 // What the run keeps of a script's streams: its standard output (results
 // such as --log's 1 MiB) and the error text that may reach an error line.
@@ -23,6 +24,34 @@ struct TExecResult {
 // Receives a stream's bytes as they arrive.
 using TSink = std::function<void(const char* data, size_t size)>;
 
+// A command's standard input: text, then, given a path, that file's bytes
+// to its end, read a chunk at a time as the channel takes them, so that a
+// file of any size costs no memory.
+class TInput {
+public:
+    explicit TInput(std::string text = "") : text_(std::move(text)) {}
+    // Opens path and reads its first chunk, so that a file that cannot be
+    // read fails at once, before the run connects.  A failed read throws
+    // "Unable to read PATH: REASON".
+    TInput(std::string text, std::string path);
+    ~TInput();
+    TInput(const TInput&) = delete;
+    TInput& operator=(const TInput&) = delete;
+
+    // The bytes to send next; empty once everything is sent.
+    std::string_view pending() const { return std::string_view(text_).substr(sent_); }
+    // The first n bytes of pending() went out.
+    void consumed(size_t n);
+
+private:
+    void read_chunk();
+
+    std::string text_;
+    size_t sent_ = 0;
+    int fd_ = -1;
+    std::string path_;
+};
+
 // Requires an open session.  Throws TUError when the channel cannot be set
 // up or the connection fails; a failing remote command is reported through
 // status.  out keeps the first out_cap bytes of standard output (and its
@@ -33,7 +62,7 @@ TExecResult ssh_exec(std::string command, std::string input, bool want_pty,
 // The same, handing standard output (status line and all) and standard
 // error to the sinks as they arrive; returns whether a signal ended the
 // remote shell.
-bool ssh_exec_streams(const std::string& command, const std::string& input, bool want_pty,
+bool ssh_exec_streams(const std::string& command, TInput& input, bool want_pty,
                       const TSink& out, const TSink& err);
 
 // Keeps the first head bytes of a stream and its last tail bytes.

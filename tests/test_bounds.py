@@ -59,12 +59,13 @@ def test_a_hostile_account_cannot_hold_a_run_past_its_bound(server, host, plant,
 
 def test_a_signal_ends_the_run_and_its_remote_work(host, tmp_path):
     remote = host.mkdir(f'{host.home}/interrupted')
-    fx.sh(f'head -c 300000000 /dev/zero > {tmp_path}/big && echo old > {remote}/f')
+    fx.sh(f'head -c 300000000 /dev/zero > {tmp_path}/big && echo old > {remote}/f && echo sleep 61 > {tmp_path}/cmd')
     before = processes(host.login)
     for args, started in [
             (['--copy-file', f'--from={tmp_path}/big', f'--to={remote}/f'],
              lambda: glob.glob(f'{remote}/.bf2ctl-upload.*/file')),
-            (['--exec', '--cmd=sleep 60'], lambda: 'sleep 60' in processes(host.login))]:
+            (['--exec', '--cmd=sleep 60'], lambda: 'sleep 60' in processes(host.login)),
+            (['--exec', f'--cmd-file={tmp_path}/cmd'], lambda: 'sleep 61' in processes(host.login))]:
         run = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}', *args],
                                env={'BF2_PASSWD': host.account.password}, stdout=subprocess.PIPE)
         assert fx.wait_until(started, 30)

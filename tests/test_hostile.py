@@ -6,8 +6,10 @@ from concurrent.futures import ThreadPoolExecutor
 import pytest
 
 import fixture as fx
+from test_install import final_state, install
 from test_server import OK, Server, as_account
 from test_shlib import plant_lock
+from test_user import created, free_names  # noqa: F401 (a fixture)
 
 LIB = f'{fx.TESTS}/../commands/sh/lib.sh'
 ROOT = ("Not for root: log in as the game server's account\n", '', 1)
@@ -92,6 +94,26 @@ def test_no_value_reaches_a_command_line(server):
     assert any(f'\0+config\0{server.cfg}/settings/serversettings.con\0' in line for line in lines)
     assert [line for line in lines if name in line] == []
     assert [line for line in seen.lines for p in passwords if p in line] == []
+
+
+def test_no_secret_reaches_a_command_line(root, host, packages, free_names, tmp_path):  # noqa: F811
+    """Nor does exec's command or input from files, create-user's new password or a login password."""
+    tenant = fx.Host(host.sshd, fx.Account(f'bf2s{fx.net()}', 'pw-' + secrets.token_hex(4)))
+    cmd, input = (f'{n}-{secrets.token_hex(4)}' for n in ('cmd', 'input'))
+    (tmp_path / 'cmd').write_text(f'echo {cmd}; cat')
+    (tmp_path / 'input').write_text(input)
+    try:
+        with fx.CommandLines() as seen:
+            assert tenant.run('--exec', f'--cmd-file={tmp_path}/cmd', f'--input-file={tmp_path}/input') == (
+                f'{cmd}\n{input}\n0\n', '', 0)
+            final_state(install(tenant, packages.url('server.tar.gz'), tenant.home))
+            password = created(root.run('--create-user'))[1]
+    finally:
+        tenant.account.remove()
+    assert [line for line in seen.lines for s in (cmd, input, password, tenant.account.password,
+                                                  root.account.password) if s in line] == []
+    # The watch saw the runs' programs: exec's reader, the install's tar, the new account's useradd.
+    assert all(any(p in line for line in seen.lines) for p in ('/bin/dd\0', 'tar\0', 'useradd\0'))
 
 
 def test_the_password_cannot_be_read_out_of_the_process(host):

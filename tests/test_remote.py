@@ -1,5 +1,6 @@
 """The SSH layer and what is built right on it: exec, host checks, copy-file."""
 import glob
+import hashlib
 import os
 import re
 import resource
@@ -23,6 +24,7 @@ def test_each_session_failure_is_reported_on_its_real_cause(host):
     listener.stop()
 
 
+@pytest.mark.parametrize('form', ['line', 'file'])
 @pytest.mark.parametrize('cmd, printed', [
     ('printf abc', 'abc\n0\n'),
     ("printf 'abc\\n'; exit 3", 'abc\n\n3\n'),
@@ -38,9 +40,11 @@ def test_each_session_failure_is_reported_on_its_real_cause(host):
     ("cat <<'E'; exit 4\nit's \"odd\nE", 'it\'s "odd\n\n4\n'),
     ('cat <<E\n$((6 * 7))\nE\n', '42\n\n0\n'),
     ('echo a \\\n', 'a\n\n0\n'),
+    ("printf '%s|' \"a'b\" '\udcff\x01~\t'\n\n\n", "a'b|\udcff\x01~\t|\n0\n"),
 ])
-def test_exec_prints_output_and_status_exactly(host, cmd, printed):
-    assert host.run('--exec', f'--cmd={cmd}') == (printed, '', 0)
+def test_exec_prints_output_and_status_exactly(host, tmp_path, form, cmd, printed):
+    (tmp_path / 'cmd').write_bytes(os.fsencode(cmd))  # a command file runs as the line does
+    assert host.run('--exec', f'--cmd={cmd}' if form == 'line' else f'--cmd-file={tmp_path}/cmd') == (printed, '', 0)
 
 
 def test_exec_streams_output_of_any_size_in_bounded_memory(host):
@@ -89,6 +93,19 @@ def test_exec_moves_input_and_output_of_any_size_whole_and_never_stalls(host):
     r = host.run('--exec', "--cmd=head -c 3000000 /dev/zero | tr '\\000' e >&2;"
                  " head -c 3000000 /dev/zero | tr '\\000' o", timeout=60)
     assert r.out == 'o' * 3000000 + 'e' * 3000000 + '\n0\n'
+
+
+def test_exec_takes_command_and_input_from_files_of_any_size(host, tmp_path):
+    # A command beyond the 128 KiB of a command line, whose last line breaks end a here-document;
+    # input of any bytes and no final newline.
+    (tmp_path / 'in').write_bytes(data := os.urandom(5 << 20) + b'z')
+    (tmp_path / 'cmd').write_text('v=' + 'x' * (200 << 10) + '\nprintf "%s " ${#v}; md5sum; cat <<E\n\'q"\n\n')
+    cmd, input = f'--cmd-file={tmp_path}/cmd', f'--input-file={tmp_path}/in'
+    md5 = lambda b: hashlib.md5(b).hexdigest() + '  -\n\'q"\n\n\n0\n'  # noqa: E731
+    line = r'--cmd=md5sum; printf "\047q\042\n\n"'
+    for args, printed in [([cmd, input], '204800 ' + md5(data)), ([line, input], md5(data)),
+                          ([cmd, '--input=ab'], '204800 ' + md5(b'ab')), ([cmd], '204800 ' + md5(b''))]:
+        assert host.run('--exec', *args, timeout=60) == (printed, '', 0)
 
 
 @pytest.mark.parametrize('uname, printed', [

@@ -161,3 +161,11 @@ def test_write_new_replaces_what_is_planted_without_following_it(dash, cfg, acco
     plant(f'{cfg}/new', victim)
     assert dash('echo fresh | write_new "$1/new"', cfg).wait(5) == 0
     assert open(f'{cfg}/new').read() == 'fresh\n' and open(victim).read() == 'precious\n'
+
+
+def test_the_exec_command_reader_runs_only_a_whole_command_and_leaves_its_input_whole():
+    """sh/read_command.sh: a command cut short (its connection lost) never runs, however it ends."""
+    cmd = b'echo ran; cat\n\n'
+    reader = f'bf2ctl_command={len(cmd)}\n' + open(f'{SH}/read_command.sh').read()
+    for sent, out in [(cmd + b'x\nin\nput', b'ran\nin\nput'), (cmd + b'x', b''), (cmd[:9], b'')]:
+        assert subprocess.run(['dash', '-c', reader], input=sent, capture_output=True).stdout == out, sent

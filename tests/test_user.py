@@ -20,9 +20,10 @@ test -z "$(names passwd)$(names group)"
 '''
 PRINTED = re.compile(r'login: "([^"\n]*)"\npassword: "([0-9A-Za-z]{10})"\n')
 HASH = r'\$6\$[./0-9A-Za-z]{16}\$[./0-9A-Za-z]{86}'
+pytestmark = pytest.mark.usefixtures('free_names')
 
 
-@pytest.fixture(autouse=True)
+@pytest.fixture
 def free_names():
     with open('/tmp/bf2-create-user-test.lock', 'w') as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
