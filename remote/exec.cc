@@ -3,6 +3,7 @@
 #include "remote/bound.h"
 #include "remote/connection.h"
 #include "remote/error.h"
+#include "remote/local_file.h"
 #include "remote/guards.h"
 #include "remote/session.h"
 
@@ -200,7 +201,7 @@ TExecResult ssh_exec(std::string command, std::string input, bool want_pty, size
 
 TInput::TInput(std::string text, std::string path) : text_(std::move(text)), path_(std::move(path))
 {
-    fd_ = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = open_to_read(path_);
     if (fd_ < 0)
         throw TUError("Unable to read " + path_ + ": " + std::strerror(errno));
     read_chunk();

@@ -1,6 +1,7 @@
 #include "remote/identity.h"
 
 #include "remote/error.h"
+#include "remote/local_file.h"
 #include "remote/fingerprint.h"
 #include "remote/known_hosts.h"
 
@@ -81,7 +82,7 @@ TKeyFileInfo key_file_info(const std::string& text)
 TIdentity read_identity(const std::string& path, bool have_passphrase)
 {
     const std::string failed = "Unable to read the key " + path + ": ";
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open_to_read(path);
     if (fd < 0)
         throw TUError(failed + std::strerror(errno));
     std::string text;

@@ -1,6 +1,7 @@
 #include "remote/known_hosts.h"
 
 #include "remote/error.h"
+#include "remote/local_file.h"
 #include "remote/fingerprint.h"
 
 #include <fcntl.h>
@@ -218,7 +219,7 @@ void accept_host_check(const THostCheck& check, const TPublicKey& offered)
 
 std::string read_known_hosts(const std::string& path)
 {
-    TFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    TFd file(open_to_read(path));
     if (file.fd < 0 && errno == ENOENT)
         return "";
     if (file.fd < 0)

@@ -101,10 +101,12 @@ def test_exec_takes_command_and_input_from_files_of_any_size(host, tmp_path):
     (tmp_path / 'in').write_bytes(data := os.urandom(5 << 20) + b'z')
     (tmp_path / 'cmd').write_text('v=' + 'x' * (200 << 10) + '\nprintf "%s " ${#v}; md5sum; cat <<E\n\'q"\n\n')
     cmd, input = f'--cmd-file={tmp_path}/cmd', f'--input-file={tmp_path}/in'
+    os.mkfifo(fifo := tmp_path / 'fifo')
     md5 = lambda b: hashlib.md5(b).hexdigest() + '  -\n\'q"\n\n\n0\n'  # noqa: E731
     line = r'--cmd=md5sum; printf "\047q\042\n\n"'
     for args, printed in [([cmd, input], '204800 ' + md5(data)), ([line, input], md5(data)),
-                          ([cmd, '--input=ab'], '204800 ' + md5(b'ab')), ([cmd], '204800 ' + md5(b''))]:
+                          ([cmd, '--input=ab'], '204800 ' + md5(b'ab')), ([cmd], '204800 ' + md5(b'')),
+                          ([cmd, f'--input-file={fifo}'], '204800 ' + md5(b''))]:  # no writer: nothing to wait for
         assert host.run('--exec', *args, timeout=60) == (printed, '', 0)
 
 
