@@ -120,6 +120,10 @@ int connect_tcp(const addrinfo* addresses, const TDeadline& deadline)
                 continue;
         }
         keep_alive(sock.fd());
+        // libssh2 sends a step's packets one by one; Nagle would hold each
+        // behind the peer's delayed acknowledgement (40 ms on Linux).
+        const int on = 1;
+        setsockopt(sock.fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         return sock.release();
     }
     throw TUError(connect_failed);
