@@ -6,7 +6,7 @@
 
 #include <fcntl.h>
 #include <openssl/evp.h>
-#include <openssl/hmac.h>
+#include <openssl/core_names.h>
 #include <openssl/rand.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -17,19 +17,37 @@
 #include <chrono>
 #include <cstring>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 namespace {
 
 constexpr size_t kSha1Size = 20;
 
+// HMAC-SHA1 with the digest fetched once: a file of thousands of hashed
+// hosts costs one MAC per line.
 std::string hmac_sha1(const std::string& key, const std::string& data)
 {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned size = 0;
-    HMAC(EVP_sha1(), key.data(), static_cast<int>(key.size()),
-         reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest, &size);
-    return std::string(reinterpret_cast<char*>(digest), size);
+    static EVP_MAC_CTX* const ctx = [] {
+        EVP_MAC* mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+        EVP_MAC_CTX* c = mac ? EVP_MAC_CTX_new(mac) : nullptr;
+        EVP_MAC_free(mac);  // the context keeps its own reference
+        char digest[] = "SHA1";
+        const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string("digest", digest, 0),
+                                     OSSL_PARAM_construct_end()};
+        if (c && EVP_MAC_CTX_set_params(c, params) != 1) {
+            EVP_MAC_CTX_free(c);
+            c = nullptr;
+        }
+        return c;
+    }();
+    unsigned char out[EVP_MAX_MD_SIZE];
+    size_t size = 0;
+    if (!ctx || EVP_MAC_init(ctx, reinterpret_cast<const unsigned char*>(key.data()), key.size(), nullptr) != 1 ||
+        EVP_MAC_update(ctx, reinterpret_cast<const unsigned char*>(data.data()), data.size()) != 1 ||
+        EVP_MAC_final(ctx, out, &size, sizeof out) != 1)
+        return "";  // matches no recorded hash
+    return std::string(reinterpret_cast<char*>(out), size);
 }
 
 // OpenSSH's wildcards: '*' any run of characters, '?' any one.
@@ -80,37 +98,14 @@ bool hosts_match(const std::string& hosts, const std::string& name)
     return salt.size() == kSha1Size && hash.size() == kSha1Size && hmac_sha1(salt, name) == hash;
 }
 
-struct TEntry {
-    bool revoked;
-    TPublicKey key;
-};
-
-// The usable entries recorded for name: lines of other hosts, comments,
-// certificate authorities and lines that do not parse are passed over, as
-// OpenSSH passes over them.
-std::vector<TEntry> entries_for(const std::string& text, const std::string& name)
+// Takes the next blank-separated field off the front of line; "" at its end.
+std::string next_field(std::string_view& line)
 {
-    std::vector<TEntry> found;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        std::string first, hosts, type, key;
-        if (!(fields >> first) || first[0] == '#')
-            continue;
-        const bool revoked = first == "@revoked";
-        if (first[0] == '@' && !revoked)
-            continue;
-        if (!revoked)
-            hosts = first;
-        else if (!(fields >> hosts))
-            continue;
-        if (!(fields >> type >> key) || !hosts_match(hosts, name))
-            continue;
-        std::string blob = unbase64(key);
-        if (blob_type(blob) == type)
-            found.push_back({revoked, {type, std::move(blob)}});
-    }
-    return found;
+    const size_t begin = std::min(line.find_first_not_of(" \t\r"), line.size());
+    const size_t end = std::min(line.find_first_of(" \t\r", begin), line.size());
+    std::string field(line.substr(begin, end - begin));
+    line.remove_prefix(end);
+    return field;
 }
 
 class TFd {
@@ -167,26 +162,49 @@ std::string known_host_name(const std::string& host, int port)
     return port == 22 ? name : "[" + name + "]:" + std::to_string(port);
 }
 
-std::vector<std::string> recorded_types(const std::string& text, const std::string& name)
+std::vector<THostEntry> host_entries(const std::string& text, const std::string& name)
+{
+    std::vector<THostEntry> found;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        std::string_view line(text.data() + at, end - at);
+        at = end + 1;
+        std::string hosts = next_field(line);
+        const bool revoked = hosts == "@revoked";
+        if (revoked)
+            hosts = next_field(line);
+        // Comments, certificate authorities and lines that do not parse are
+        // passed over, as OpenSSH passes over them.
+        if (hosts.empty() || hosts[0] == '#' || hosts[0] == '@')
+            continue;
+        const std::string type = next_field(line), key = next_field(line);
+        if (key.empty() || !hosts_match(hosts, name))
+            continue;
+        std::string blob = unbase64(key);
+        if (blob_type(blob) == type)
+            found.push_back({revoked, {type, std::move(blob)}});
+    }
+    return found;
+}
+
+std::vector<std::string> recorded_types(const std::vector<THostEntry>& entries)
 {
     std::vector<std::string> types;
-    for (const TEntry& e : entries_for(text, name))
+    for (const THostEntry& e : entries)
         if (!e.revoked && std::find(types.begin(), types.end(), e.key.type) == types.end())
             types.push_back(e.key.type);
     return types;
 }
 
-THostCheck check_known_host(const std::string& text, const std::string& name,
-                            const TPublicKey& offered)
+THostCheck check_known_host(const std::vector<THostEntry>& entries, const TPublicKey& offered)
 {
-    const std::vector<TEntry> entries = entries_for(text, name);
     // A revoked key stays revoked wherever else the file lists it.
-    for (const TEntry& e : entries)
+    for (const THostEntry& e : entries)
         if (e.revoked && e.key.blob == offered.blob)
             return {THostCheck::revoked, ""};
-    const TEntry* same_type = nullptr;
-    const TEntry* first = nullptr;
-    for (const TEntry& e : entries) {
+    const THostEntry* same_type = nullptr;
+    const THostEntry* first = nullptr;
+    for (const THostEntry& e : entries) {
         if (e.revoked)
             continue;
         if (e.key.blob == offered.blob)
@@ -196,7 +214,7 @@ THostCheck check_known_host(const std::string& text, const std::string& name,
         if (!same_type && e.key.type == offered.type)
             same_type = &e;
     }
-    if (const TEntry* recorded = same_type ? same_type : first)
+    if (const THostEntry* recorded = same_type ? same_type : first)
         return {THostCheck::changed, blob_fingerprint(recorded->key.blob)};
     return {THostCheck::unknown, ""};
 }
@@ -244,7 +262,7 @@ void record_known_host(const std::string& path, const std::string& name, const T
     // Read again under the lock: a run started together may have recorded
     // the host meanwhile.
     const std::string text = read_all(file.fd, path);
-    const THostCheck check = check_known_host(text, name, key);
+    const THostCheck check = check_known_host(host_entries(text, name), key);
     accept_host_check(check, key);
     if (check.verdict == THostCheck::known)
         return;

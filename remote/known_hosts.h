@@ -18,19 +18,27 @@ struct TPublicKey {
 // otherwise, in lower case.
 std::string known_host_name(const std::string& host, int port);
 
-// The key types recorded for name, in the file's order, each once.
-std::vector<std::string> recorded_types(const std::string& text, const std::string& name);
+// What the file records for one host: its keys, revoked or not.
+struct THostEntry {
+    bool revoked;
+    TPublicKey key;
+};
+
+// The entries of the file's text whose host patterns match name.
+std::vector<THostEntry> host_entries(const std::string& text, const std::string& name);
+
+// The key types recorded, in the file's order, each once.
+std::vector<std::string> recorded_types(const std::vector<THostEntry>& entries);
 
 struct THostCheck {
     enum { known, unknown, changed, revoked } verdict;
     std::string expected;  // changed: the fingerprint of the recorded key
 };
 
-// Judges the offered key against the file's text.  A host recorded only
-// with keys of other types counts as changed: the handshake asked for a
-// recorded type first, so the host no longer has it.
-THostCheck check_known_host(const std::string& text, const std::string& name,
-                            const TPublicKey& offered);
+// Judges the offered key.  A host recorded only with keys of other types
+// counts as changed: the handshake asked for a recorded type first, so the
+// host no longer has it.
+THostCheck check_known_host(const std::vector<THostEntry>& entries, const TPublicKey& offered);
 
 // The line OpenSSH writes with HashKnownHosts: "|1|SALT|HASH TYPE KEY".
 std::string hashed_host_line(const std::string& name, const TPublicKey& key,

@@ -12,7 +12,8 @@ const TPublicKey kOffered{"ssh-ed25519",
 
 bool known(const std::string& hosts, const std::string& name)
 {
-    return check_known_host(hosts + " " + kKey + "\n", name, kOffered).verdict == THostCheck::known;
+    return check_known_host(host_entries(hosts + " " + kKey + "\n", name), kOffered).verdict ==
+           THostCheck::known;
 }
 
 }  // namespace
@@ -50,6 +51,6 @@ TEST(KnownHosts, WritesLinesItReadsBack)
     const std::string line = hashed_host_line("[::1]:2222", kOffered, std::string(20, 'x'));
     EXPECT_EQ(line.substr(0, 32), "|1|eHh4eHh4eHh4eHh4eHh4eHh4eHg=|");
     EXPECT_TRUE(line.ends_with(" " + kKey + "\n"));
-    EXPECT_EQ(check_known_host(line, "[::1]:2222", kOffered).verdict, THostCheck::known);
-    EXPECT_EQ(check_known_host(line, "[::1]:2223", kOffered).verdict, THostCheck::unknown);
+    EXPECT_EQ(check_known_host(host_entries(line, "[::1]:2222"), kOffered).verdict, THostCheck::known);
+    EXPECT_EQ(check_known_host(host_entries(line, "[::1]:2223"), kOffered).verdict, THostCheck::unknown);
 }

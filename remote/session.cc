@@ -229,7 +229,8 @@ TPublicKey offered_host_key()
 
 // Both the pinned fingerprint and the known_hosts file must accept the
 // key, before any password or signature is sent.
-void check_host_key(const TDeadline& deadline, const std::string& known, const std::string& name)
+void check_host_key(const TDeadline& deadline, const std::vector<THostEntry>& known,
+                    const std::string& name)
 {
     if (!ssh_host_key.empty()) {
         const std::string offered = host_key_fingerprint();
@@ -239,7 +240,7 @@ void check_host_key(const TDeadline& deadline, const std::string& known, const s
     if (ssh_known_hosts.empty())
         return;
     const TPublicKey offered = offered_host_key();
-    const THostCheck check = check_known_host(known, name, offered);
+    const THostCheck check = check_known_host(known, offered);
     accept_host_check(check, offered);
     if (check.verdict == THostCheck::unknown)
         record_known_host(ssh_known_hosts, name, offered, [&] {
@@ -250,9 +251,10 @@ void check_host_key(const TDeadline& deadline, const std::string& known, const s
 
 void reach_host(const TDeadline& deadline)
 {
-    const std::string known = ssh_known_hosts.empty() ? "" : read_known_hosts(ssh_known_hosts);
     const std::string name = known_host_name(ssh_host, ssh_port);
-    handshake(deadline, recorded_types(known, name));
+    const std::vector<THostEntry> known =
+        ssh_known_hosts.empty() ? std::vector<THostEntry>() : host_entries(read_known_hosts(ssh_known_hosts), name);
+    handshake(deadline, recorded_types(known));
     check_host_key(deadline, known, name);
 }
 
