@@ -6,7 +6,7 @@
 void chk_abs_path(const std::string& path)
 {
     if (path.empty() || path[0] != '/')
-        throw TUError("Directry/file must be set absolute pathname");
+        throw TUError(TCode::usage, "Directry/file must be set absolute pathname");
 }
 
 bool is_number_upto(const std::string& text, int max)
@@ -30,7 +30,7 @@ bool holds_line_break(const std::string& text)
 void refuse_line_break(const std::string& file, const std::string& key, const std::string& value)
 {
     if (holds_line_break(value))
-        throw TUError("Set option '" + key + "' failed in " + file + ": value holds a line break");
+        throw TUError(TCode::usage, "Set option '" + key + "' failed in " + file + ": value holds a line break");
 }
 
 void refuse_setting(const std::string& file, const std::string& key, const std::string& value,
@@ -39,9 +39,9 @@ void refuse_setting(const std::string& file, const std::string& key, const std::
     refuse_line_break(file, key, value);
     const std::string setting = "Setting '" + key + "' ";
     if (kind == TSettingKind::text && value.find('"') != std::string::npos)
-        throw TUError(setting + "holds a double quote");
+        throw TUError(TCode::usage, setting + "holds a double quote");
     if (kind == TSettingKind::number && !is_number_upto(value, 2147483647))
-        throw TUError(setting + "must be a whole number");
+        throw TUError(TCode::usage, setting + "must be a whole number");
     if (kind == TSettingKind::bare && value.find_first_of(" \t'\"") != std::string::npos)
-        throw TUError(setting + "holds a blank or quote");
+        throw TUError(TCode::usage, setting + "holds a blank or quote");
 }

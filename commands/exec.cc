@@ -46,7 +46,7 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
     const auto& given = parsing.opts().lopts();
     for (const std::string name : {"cmd", "input"})
         if (given.count(name) && given.count(name + "-file"))
-            throw TUError("Conflicting long options '--" + name + "' and '--" + name + "-file'");
+            throw TUError(TCode::usage, "Conflicting long options '--" + name + "' and '--" + name + "-file'");
     const bool from_file = given.count("cmd-file");
     std::string command = zelto::opt::value_of(parsing, from_file ? "cmd-file" : "cmd");
     const std::string input = optional(parsing, "input");
@@ -58,7 +58,7 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
     if (from_file) {
         const std::string text = file_text(command);
         if (text.find('\0') != std::string::npos)
-            throw TUError("Command file holds a NUL byte");
+            throw TUError(TCode::local_file, "Command file holds a NUL byte");
         command = command_reader(text.size());
         head = reader_input(text);
     }
@@ -67,7 +67,7 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
     // waits in a file, so that neither is held in memory whatever its size.
     std::unique_ptr<std::FILE, TFileCloser> err(std::tmpfile());
     if (!err)
-        throw TUError(std::string("Unable to create a temporary file: ") + std::strerror(errno));
+        throw TUError(TCode::local_file, std::string("Unable to create a temporary file: ") + std::strerror(errno));
     init_ssh_session();
     char last = '\n';
     TStatusTail out([&](const char* p, size_t n) {
@@ -83,7 +83,7 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
             watched(command), in, false, [&](const char* p, size_t n) { out.add(p, n); },
             [&](const char* p, size_t n) {
                 if (std::fwrite(p, 1, n, err.get()) != n)
-                    throw TUError(std::string("Unable to keep the error text: ") +
+                    throw TUError(TCode::local_file, std::string("Unable to keep the error text: ") +
                                   std::strerror(errno));
             });
         status = out.finish(killed, false);

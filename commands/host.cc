@@ -34,7 +34,7 @@ bool check_on_root(zelto::opt::TOParsing parsing)
     init_ssh_session();
     TExecResult r = ssh_exec("id -u", "", false);
     if (r.status != 0)
-        throw TUError("Execute 'id' failed: " + r.err);
+        throw TUError(TCode::remote, "Execute 'id' failed: " + r.err, "id");
     print(r.out == "0\n" || r.out == "0" ? "root\n" : "not root\n");
     return true;
 }

@@ -18,7 +18,7 @@ bool check_bf2_dir(const std::string& dir)
                                  shell_str(dir + "/mods/bf2/init.con") + " && echo ok || echo failed",
                              "", false);
     if (r.status != 0)
-        throw TUError("BF2 files check failed: " + r.err);
+        throw TUError(TCode::remote, "BF2 files check failed: " + r.err, "check-install");
     return r.out == "ok\n" || r.out == "ok";
 }
 
@@ -29,9 +29,9 @@ bool install(zelto::opt::TOParsing parsing)
     parsing.end();
     // The result is one line, and so is each line of the install script.
     if (holds_line_break(url))
-        throw TUError("URL holds a line break");
+        throw TUError(TCode::usage, "URL holds a line break");
     if (holds_line_break(dir))
-        throw TUError("Install directory holds a line break");
+        throw TUError(TCode::usage, "Install directory holds a line break");
     init_ssh_session();
     chk_abs_path(dir);
 

@@ -1,12 +1,34 @@
 // Everything the tool prints goes to standard output, flushed at once, so
 // that results printed before a failure stay ahead of its error line.
+// With --json a run prints one JSON object instead: a command adds its
+// result's fields as it goes, and main prints the object, or the error's.
 #pragma once
 
-#include <cstdio>
-#include <string>
+#include "remote/error.h"
 
-inline void print(const std::string& text)
-{
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+extern bool json_output;
+
+// Text for the caller; nothing with --json.
+void print(const std::string& text);
+
+// Fields of the JSON result.  Text that is not valid UTF-8 goes whole, as
+// the standard base64 of its bytes, under the name with "_base64" added.
+void result_field(const std::string& name, const std::string& text);
+void result_field(const std::string& name, const std::vector<std::string>& lines);
+void result_number(const std::string& name, long long value);
+void result_flag(const std::string& name, bool value);
+
+bool is_utf8(const std::string& text);
+
+// The line a carried-out command ends with: with --json its object, else
+// nothing (its text is out already).
+std::string result_line();
+
+// The one line an error prints: the message as text mode prints it, or
+// with --json {"ok": false, "error": CODE, "message": TEXT}.
+std::string error_line(const TUError& error);

@@ -78,13 +78,15 @@ std::string run_script(const std::string& body, bool refuse_root, const TFailure
         out.pop_back();
     const std::string step = out.substr(out.rfind('\n') + 1);
     if (step == "root")
-        throw TUError("Not for root: log in as the game server's account");
+        throw TUError(TCode::root_refused, "Not for root: log in as the game server's account");
     const size_t blank = step.find(' ');
     const std::string name = step.substr(0, blank);
     const std::string argument = blank == std::string::npos ? "" : step.substr(blank + 1);
     for (const TStepFailure& row : failures)
         if (row.step == name)
-            throw TUError(row.text + argument + row.after + (row.with_err ? ": " + r.err : ""));
-    throw TUError("Remote script failed with status " + std::to_string(r.status) + ": " +
-                  (r.err.empty() ? step : r.err));
+            throw TUError(row.code, row.text + argument + row.after + (row.with_err ? ": " + r.err : ""),
+                          row.code == TCode::remote ? name : "");
+    throw TUError(TCode::remote, "Remote script failed with status " + std::to_string(r.status) + ": " +
+                  (r.err.empty() ? step : r.err),
+                  name);
 }

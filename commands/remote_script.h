@@ -8,7 +8,10 @@
 // error lines with one table of TStepFailure rows.
 #pragma once
 
+#include "remote/error.h"
+
 #include <cstddef>
+
 #include <string>
 #include <vector>
 
@@ -26,6 +29,7 @@ struct TStepFailure {
     std::string text;
     std::string after;
     bool with_err;
+    TCode code = TCode::remote;
 };
 using TFailures = std::vector<TStepFailure>;
 

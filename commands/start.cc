@@ -40,7 +40,7 @@ void launch(const std::string& cfg_dir)
             reason = r.out.substr(0, kErrCap);
             std::erase(reason, '\r');
         }
-        throw TUError("Start server failed: " + reason);
+        throw TUError(TCode::remote, "Start server failed: " + reason, "launch");
     }
 }
 
@@ -126,7 +126,7 @@ bool start(TOParsing parsing)
         refuse_setting(settings_file, key, value, kind);
     for (const std::string& p : ports)
         if (!is_port_number(p))
-            throw TUError("Port '" + p + "' is not a number from 0 to 65535");
+            throw TUError(TCode::usage, "Port '" + p + "' is not a number from 0 to 65535");
 
     std::string options;
     for (const auto& [key, value, kind] : settings)

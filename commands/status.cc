@@ -29,14 +29,15 @@ bool console(TOParsing parsing)
     chk_abs_path(cfg_dir);
     // One line reaches the console, or none.
     if (holds_line_break(line))
-        throw TUError("Console line holds a line break");
+        throw TUError(TCode::usage, "Console line holds a line break");
     init_ssh_session();
     run_script(sh_var("CFGDIR", cfg_dir) + sh_var("LINE", line) + sh_running + sh_console, true,
                {
-                   {"stopped", "Server is not running", "", false},
-                   {"no-pipe", "Server has no console pipe: " + cfg_dir + "/server-stdin", "", false},
+                   {"stopped", "Server is not running", "", false, TCode::not_running},
+                   {"no-pipe", "Server has no console pipe: " + cfg_dir + "/server-stdin", "", false,
+                    TCode::not_running},
                    {"unread", "Server does not read its console: " + cfg_dir + "/server-stdin", "",
-                    false},
+                    false, TCode::not_running},
                });
     return true;
 }

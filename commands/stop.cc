@@ -7,7 +7,7 @@
 
 const TFailures stop_failures = {
     {"busy", "Configuration directory busy: another start or stop of it still runs after 40 s",
-     "", false},
+     "", false, TCode::busy},
     {"copy-stop", "Copy stop script failed", "", true},
     {"stop", "Stop server failed", "", true},
 };

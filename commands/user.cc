@@ -28,7 +28,7 @@ uint32_t random_word()
         if (n == static_cast<ssize_t>(sizeof word))
             return word;
         if (n < 0 && errno != EINTR)
-            throw TUError(std::string("Failed to get random numbers: ") + std::strerror(errno));
+            throw TUError(TCode::internal, std::string("Failed to get random numbers: ") + std::strerror(errno));
     }
 }
 
@@ -88,7 +88,7 @@ std::string hash_password(const std::string& password)
     // handing that on would lock the account behind a password that never
     // works.
     if (!hash || hash[0] == '*')
-        throw TUError("Failed to encrypted password");
+        throw TUError(TCode::internal, "Failed to encrypted password");
     return hash;
 }
 

@@ -50,12 +50,12 @@ void get_hosting(TOParsing parsing)
         std::filesystem::path dir = std::filesystem::path(ssh_known_hosts).parent_path();
         struct stat st;
         if (stat(dir.empty() ? "." : dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-            throw TUError("No directory for the known hosts file " + ssh_known_hosts);
+            throw TUError(TCode::usage, "No directory for the known hosts file " + ssh_known_hosts);
     }
     ssh_key_passphrase = std::getenv("BF2_KEY_PASSPHRASE");
     if (auto identity = parsing["identity"]; identity.found)
         ssh_identity = read_identity(identity.entry->second.value, ssh_key_passphrase != nullptr);
     ssh_password = std::getenv("BF2_PASSWD");
     if (!ssh_password && ssh_identity.path.empty())
-        throw TUError("Password is not set");
+        throw TUError(TCode::usage, "Password is not set");
 }

@@ -13,11 +13,13 @@
 #include "remote/connection.h"
 #include "driver/hosting.h"
 #include "remote/error.h"
+#include "opt/lookup.h"
 #include "opt/parsing.h"
 
 #include <sys/prctl.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <iterator>
 
@@ -25,10 +27,45 @@ using zelto::opt::TOParsing;
 
 namespace {
 
-// There is no usage text: help only reports success.
+// For a panel, help only reports success; a person gets the usage text
+// (see main) by asking without the connection options.
 bool help(TOParsing)
 {
     return true;
+}
+
+const char usage_text[] =
+    "Usage: BF2_PASSWD=PASSWORD bf2ctl --address=HOST[:PORT] --login=LOGIN --COMMAND [OPTIONS]\n"
+    "Manages a game server on a remote account over SSH; prints one result.\n"
+    "\n"
+    "Commands:\n"
+    "  --exec --cmd=LINE | --cmd-file=FILE [--input=TEXT | --input-file=FILE]\n"
+    "  --copy-file --from=LOCAL --to=REMOTE\n"
+    "  --check-host   --check-on-root   --create-user   --fingerprint\n"
+    "  --check-install --dir=DIR        --install --url=URL --dir=DIR\n"
+    "  --install-status --dir=TEMPDIR   --start --srv-dir=DIR --cfg-dir=DIR ...\n"
+    "  --stop --cfg-dir=DIR             --status --cfg-dir=DIR\n"
+    "  --console --cfg-dir=DIR --line=TEXT\n"
+    "  --log --cfg-dir=DIR [--lines=N]\n"
+    "\n"
+    "Options: --json --connect-timeout=S --timeout=S --host-key=SHA256:...\n"
+    "         --known-hosts=FILE --identity=FILE (BF2_KEY_PASSPHRASE)\n"
+    "         --help, -h   --version\n"
+    "\n"
+    "See man bf2ctl for every option, result and error.\n";
+
+// Whether the run names a host to work on: without, --help is a person's.
+bool has_connection_options(TOParsing& parsing)
+{
+    const auto& given = parsing.opts().lopts();
+    return given.count("address") && given.count("login") &&
+           (std::getenv("BF2_PASSWD") || given.count("identity"));
+}
+
+void emit(const std::string& line)
+{
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
 }
 
 struct TCommand {
@@ -105,16 +142,29 @@ int main(int argc, char** argv)
     {
         TOParsing parsing(argv, argc);
         try {
-            get_hosting(parsing);
-            dispatch(parsing, 0);
+            // Read first: every line the run prints, option errors too,
+            // comes in the format asked for.
+            json_output = zelto::opt::flag(parsing, "json");
+            set_line_maker(error_line);
+            if (zelto::opt::flag(parsing, "version")) {
+                result_field("version", BF2_VERSION);
+                print(std::string("bf2ctl ") + BF2_VERSION + "\n");
+            } else if ((parsing.opts().lopts().count("help") || parsing.opts().sopts().count('h')) &&
+                       !has_connection_options(parsing)) {
+                print(usage_text);
+            } else {
+                get_hosting(parsing);
+                dispatch(parsing, 0);
+            }
+            emit(result_line());
         } catch (const TUError& e) {
-            print(printable(one_line(e.message)) + "\n");
+            emit(error_line(e));
             status = 1;
         } catch (const zelto::TError& e) {
-            print(printable(one_line(e.what())) + "\n");
+            emit(error_line(TUError(TCode::usage, e.what())));
             status = 1;
         } catch (...) {
-            print("Undefined error\n");
+            emit(error_line(TUError(TCode::internal, "Undefined error")));
             status = -1;
         }
         result_printed(status & 0xff);

@@ -27,8 +27,10 @@ std::atomic<int> interrupted_by{0};
 bool interruption_reported = false;
 
 // What the alarm writes: the line of the bound or of the interruption, or
-// nothing once the result is out.
-char alarm_line[64];
+// nothing once the result is out.  Made ahead, in the run's format.
+TLineMaker make_line = [](const TUError& e) { return e.message + "\n"; };
+char alarm_line[256];
+char interruption_lines[3][256];
 std::atomic<int> alarm_status{1};
 std::atomic<bool> line_out{false};
 
@@ -38,24 +40,29 @@ constexpr int alarm_grace_s = 3;
 // After an interruption: time to clean up the remote side.
 constexpr int cleanup_s = 5;
 
-void set_alarm_line(const std::string& line)
+const int interruption_signals[3] = {SIGTERM, SIGINT, SIGHUP};
+
+int interruption_index(int signal)
 {
-    std::strncpy(alarm_line, line.c_str(), sizeof alarm_line - 1);
+    return signal == SIGTERM ? 0 : signal == SIGINT ? 1 : 2;
 }
 
-const char* interruption_line(int signal)
+std::string interruption_text(int signal)
 {
-    switch (signal) {
-    case SIGTERM: return "Interrupted by signal TERM\n";
-    case SIGINT: return "Interrupted by signal INT\n";
-    default: return "Interrupted by signal HUP\n";
-    }
+    const char* names[3] = {"TERM", "INT", "HUP"};
+    return std::string("Interrupted by signal ") + names[interruption_index(signal)];
+}
+
+void keep_line(char (&buffer)[256], const TUError& error)
+{
+    std::strncpy(buffer, make_line(error).c_str(), sizeof buffer - 1);
 }
 
 extern "C" void on_alarm(int)
 {
     if (!line_out) {
-        const char* line = interrupted_by ? interruption_line(interrupted_by) : alarm_line;
+        const char* line =
+            interrupted_by ? interruption_lines[interruption_index(interrupted_by)] : alarm_line;
         ssize_t written = write(STDOUT_FILENO, line, std::strlen(line));
         (void)written;
     }
@@ -70,7 +77,7 @@ sigset_t interruptions()
 {
     sigset_t set;
     sigemptyset(&set);
-    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+    for (int signal : interruption_signals)
         sigaddset(&set, signal);
     return set;
 }
@@ -93,13 +100,22 @@ void set_run_bound(int seconds)
     if (seconds == 0)
         return;
     bound_end = TClock::now() + std::chrono::seconds(seconds);
-    set_alarm_line("Timed out after " + std::to_string(seconds) + " s\n");
+    keep_line(alarm_line, TUError(TCode::timeout, "Timed out after " + std::to_string(seconds) + " s"));
     std::signal(SIGALRM, on_alarm);
     alarm(seconds + alarm_grace_s);
 }
 
+void set_line_maker(TLineMaker make)
+{
+    make_line = make;
+    for (int signal : interruption_signals)
+        keep_line(interruption_lines[interruption_index(signal)],
+                  TUError(TCode::interrupted, interruption_text(signal)));
+}
+
 void catch_interruptions()
 {
+    set_line_maker(make_line);
     std::signal(SIGALRM, on_alarm);
     const sigset_t set = interruptions();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
@@ -120,19 +136,18 @@ void check_run()
 {
     if (interrupted_by && !interruption_reported) {
         interruption_reported = true;
-        std::string line = interruption_line(interrupted_by);
-        line.pop_back();
+        const std::string line = interruption_text(interrupted_by);
         // The clean-up that follows gets a few seconds, no more.
         if (bound_seconds == 0 || bound_end > TClock::now() + std::chrono::seconds(cleanup_s)) {
             bound_seconds = cleanup_s;
             bound_end = TClock::now() + std::chrono::seconds(cleanup_s);
             bound_reported = true;  // its passing is the interruption's, reported
         }
-        throw TUError(line);
+        throw TUError(TCode::interrupted, line);
     }
     if (bound_seconds != 0 && TClock::now() >= bound_end) {
         bound_reported = true;
-        throw TUError("Timed out after " + std::to_string(bound_seconds) + " s");
+        throw TUError(TCode::timeout, "Timed out after " + std::to_string(bound_seconds) + " s");
     }
 }
 

@@ -7,6 +7,15 @@
 // same line, printed once.
 #pragma once
 
+#include "remote/error.h"
+
+#include <string>
+
+// How the run prints an error line (text or JSON); the alarm's lines are
+// made with it ahead of time, as a signal handler may not build them.
+using TLineMaker = std::string (*)(const TUError&);
+void set_line_maker(TLineMaker make);
+
 // Seconds from now; 0 leaves the run unbounded.
 void set_run_bound(int seconds);
 

@@ -1,14 +1,41 @@
-// The tool's own error: one message that is the complete line to print.
+// The tool's own error: one message that is the complete line to print, and
+// the kind of failure it is, which a caller reading JSON branches on.
 // Deliberately not derived from std::exception or zelto::TError, so main
 // tells it apart from option-library errors by its own catch clause.
 #pragma once
 
 #include <string>
 
+// The closed set of error codes; code_name gives each its JSON name.
+enum class TCode {
+    usage,            // the command line or environment, found before connecting
+    resolve,          // the host name does not resolve
+    connect,          // nothing accepts the connection
+    not_ssh,          // the peer does not speak SSH
+    timeout,          // a bound passed
+    host_key,         // the host's key is refused
+    auth,             // the login is refused
+    connection_lost,  // the connection failed once up
+    root_refused,     // a root login for a command that refuses it
+    busy,             // another start or stop holds the configuration directory
+    not_running,      // the server is not running (or not reading its console)
+    local_file,       // a file of the caller's cannot be read or kept
+    remote,           // a remote step failed; step names it
+    interrupted,      // a signal ended the run
+    internal,         // nothing else fits
+};
+
+const char* code_name(TCode code);
+
 class TUError {
 public:
-    explicit TUError(std::string message) : message(std::move(message)) {}
+    TUError(TCode code, std::string message, std::string step = "")
+        : code(code), message(std::move(message)), step(std::move(step))
+    {
+    }
+    TCode code;
     std::string message;
+    std::string step;  // the remote step that failed, for TCode::remote
 };
 
 // An error message as the one line the caller reads: line breaks at its end

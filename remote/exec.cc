@@ -158,7 +158,7 @@ bool ssh_exec_streams(const std::string& command, TInput& input, bool want_pty,
                                           LIBSSH2_CHANNEL_PACKET_DEFAULT, nullptr, 0);
     if (!ssh_channel) {
         check_connection(libssh2_session_last_errno(ssh_session));
-        throw TUError("Unable to open a session");
+        throw TUError(TCode::remote, "Unable to open a session", "session");
     }
     TChannelGuard guard;
 
@@ -166,7 +166,7 @@ bool ssh_exec_streams(const std::string& command, TInput& input, bool want_pty,
         int rc = libssh2_channel_request_pty_ex(ssh_channel, "linux", 5, nullptr, 0, 80, 24, 0, 0);
         check_connection(rc);
         if (rc != 0)
-            throw TUError("Failed requesting pty");
+            throw TUError(TCode::remote, "Failed requesting pty", "session");
     }
 
     // The subshell keeps the command's own exits and syntax away from the
@@ -178,7 +178,7 @@ bool ssh_exec_streams(const std::string& command, TInput& input, bool want_pty,
                                              std::strlen(wrapped.c_str()));
     check_connection(rc);
     if (rc != 0)
-        throw TUError("Unable to request exec: " + wrapped);
+        throw TUError(TCode::remote, "Unable to request exec: " + wrapped, "session");
 
     libssh2_channel_handle_extended_data2(ssh_channel, LIBSSH2_CHANNEL_EXTENDED_DATA_NORMAL);
 
@@ -203,7 +203,7 @@ TInput::TInput(std::string text, std::string path) : text_(std::move(text)), pat
 {
     fd_ = open_to_read(path_);
     if (fd_ < 0)
-        throw TUError("Unable to read " + path_ + ": " + std::strerror(errno));
+        throw TUError(TCode::local_file, "Unable to read " + path_ + ": " + std::strerror(errno));
     read_chunk();
 }
 
@@ -239,7 +239,7 @@ void TInput::read_chunk()
         close(fd_);
         fd_ = -1;
         if (n < 0)
-            throw TUError("Unable to read " + path_ + ": " + std::strerror(error));
+            throw TUError(TCode::local_file, "Unable to read " + path_ + ": " + std::strerror(error));
     }
     text_.resize(old + std::max<ssize_t>(n, 0));
 }

@@ -84,7 +84,7 @@ TIdentity read_identity(const std::string& path, bool have_passphrase)
     const std::string failed = "Unable to read the key " + path + ": ";
     const int fd = open_to_read(path);
     if (fd < 0)
-        throw TUError(failed + std::strerror(errno));
+        throw TUError(TCode::local_file, failed + std::strerror(errno));
     std::string text;
     char buffer[8192];
     ssize_t n;
@@ -93,11 +93,11 @@ TIdentity read_identity(const std::string& path, bool have_passphrase)
     const int error = errno;
     close(fd);
     if (n < 0)
-        throw TUError(failed + std::strerror(error));
+        throw TUError(TCode::local_file, failed + std::strerror(error));
     const TKeyFileInfo info = key_file_info(text);
     if (text.size() > kMaxKeyFile || !info.is_key)
-        throw TUError(failed + "not a private key in OpenSSH's or PEM format");
+        throw TUError(TCode::local_file, failed + "not a private key in OpenSSH's or PEM format");
     if (info.encrypted && !have_passphrase)
-        throw TUError(failed + "it is locked and BF2_KEY_PASSPHRASE is not set");
+        throw TUError(TCode::local_file, failed + "it is locked and BF2_KEY_PASSPHRASE is not set");
     return {path, std::move(text), info.type};
 }

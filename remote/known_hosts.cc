@@ -123,7 +123,7 @@ public:
 
 [[noreturn]] void file_error(const char* what, const std::string& path)
 {
-    throw TUError(std::string(what) + " the known hosts file " + path + ": " + std::strerror(errno));
+    throw TUError(TCode::local_file, std::string(what) + " the known hosts file " + path + ": " + std::strerror(errno));
 }
 
 std::string read_all(int fd, const std::string& path)
@@ -229,10 +229,10 @@ std::string hashed_host_line(const std::string& name, const TPublicKey& key,
 void accept_host_check(const THostCheck& check, const TPublicKey& offered)
 {
     if (check.verdict == THostCheck::changed)
-        throw TUError("Host key mismatch: expected " + check.expected + ", got " +
+        throw TUError(TCode::host_key, "Host key mismatch: expected " + check.expected + ", got " +
                       blob_fingerprint(offered.blob));
     if (check.verdict == THostCheck::revoked)
-        throw TUError("Host key revoked: " + blob_fingerprint(offered.blob));
+        throw TUError(TCode::host_key, "Host key revoked: " + blob_fingerprint(offered.blob));
 }
 
 std::string read_known_hosts(const std::string& path)
@@ -256,7 +256,7 @@ void record_known_host(const std::string& path, const std::string& name, const T
         if (errno != EWOULDBLOCK && errno != EINTR)
             file_error("Unable to lock", path);
         if (lock_wait_ms() == 0)
-            throw TUError("Unable to lock the known hosts file " + path + ": held by another process");
+            throw TUError(TCode::local_file, "Unable to lock the known hosts file " + path + ": held by another process");
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     // Read again under the lock: a run started together may have recorded
@@ -268,7 +268,7 @@ void record_known_host(const std::string& path, const std::string& name, const T
         return;
     std::string salt(kSha1Size, '\0');
     if (RAND_bytes(reinterpret_cast<unsigned char*>(salt.data()), kSha1Size) != 1)
-        throw TUError("Unable to write the known hosts file " + path + ": no random salt");
+        throw TUError(TCode::local_file, "Unable to write the known hosts file " + path + ": no random salt");
     const std::string line = (text.empty() || text.back() == '\n' ? "" : "\n") +
                              hashed_host_line(name, key, salt);
     // One write: a reader without the lock (OpenSSH) never sees half a line.

@@ -51,7 +51,7 @@ public:
 
     [[noreturn]] void expire(const char* step) const
     {
-        throw TUError(std::string(step) + ": no answer in " + std::to_string(seconds_) + " s");
+        throw TUError(TCode::timeout, std::string(step) + ": no answer in " + std::to_string(seconds_) + " s");
     }
 
 private:
@@ -90,7 +90,7 @@ void keep_alive(int fd)
         setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) != 0 ||
         setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) != 0 ||
         setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &user_timeout_ms, sizeof user_timeout_ms) != 0)
-        throw TUError(std::string(connect_failed) + ": setsockopt: " + std::strerror(errno));
+        throw TUError(TCode::connect, std::string(connect_failed) + ": setsockopt: " + std::strerror(errno));
 }
 
 // Tries each address in turn until one accepts; all of them together get
@@ -126,7 +126,7 @@ int connect_tcp(const addrinfo* addresses, const TDeadline& deadline)
         setsockopt(sock.fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         return sock.release();
     }
-    throw TUError(connect_failed);
+    throw TUError(TCode::connect, connect_failed);
 }
 
 // Calls a non-blocking libssh2 step until it is done, waiting on the socket
@@ -175,7 +175,7 @@ void handshake(const TDeadline& deadline, const std::vector<std::string>& host_k
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
     if (getaddrinfo(ssh_host.c_str(), std::to_string(ssh_port).c_str(), &hints, &found) != 0)
-        throw TUError("Failed to get network host entry");
+        throw TUError(TCode::resolve, "Failed to get network host entry");
     std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, freeaddrinfo);
 
     std::minstd_rand random(std::random_device{}());
@@ -184,7 +184,7 @@ void handshake(const TDeadline& deadline, const std::vector<std::string>& host_k
         ssh_sock = connect_tcp(addresses.get(), deadline);
         ssh_session = libssh2_session_init_ex(nullptr, nullptr, nullptr, nullptr);
         if (!ssh_session)
-            throw TUError(handshake_failed);
+            throw TUError(TCode::not_ssh, handshake_failed);
         libssh2_session_callback_set(ssh_session, LIBSSH2_CALLBACK_RECV,
                                      reinterpret_cast<void*>(wire_recv));
         libssh2_session_callback_set(ssh_session, LIBSSH2_CALLBACK_SEND,
@@ -200,7 +200,7 @@ void handshake(const TDeadline& deadline, const std::vector<std::string>& host_k
         if (rc == 0)
             return;
         if (!dropped_before_login(rc, wire))
-            throw TUError(handshake_failed);
+            throw TUError(TCode::not_ssh, handshake_failed);
         // A random share of the step, so that runs dropped together come
         // back apart.
         const int pause_ms = step_ms / 2 + static_cast<int>(random() % (step_ms / 2 + 1));
@@ -217,13 +217,13 @@ TPublicKey offered_host_key()
     int type = 0;
     const char* key = libssh2_session_hostkey(ssh_session, &size, &type);
     if (!key)
-        throw TUError(handshake_failed);
+        throw TUError(TCode::not_ssh, handshake_failed);
     std::string blob(key, size);
     // The type is written into the known_hosts file: it must be the
     // negotiated algorithm's name, never text of the server's choosing.
     const char* negotiated = libssh2_session_methods(ssh_session, LIBSSH2_METHOD_HOSTKEY);
     if (!negotiated || blob_type(blob) != negotiated)
-        throw TUError(handshake_failed);
+        throw TUError(TCode::not_ssh, handshake_failed);
     return {blob_type(blob), blob};
 }
 
@@ -235,7 +235,7 @@ void check_host_key(const TDeadline& deadline, const std::vector<THostEntry>& kn
     if (!ssh_host_key.empty()) {
         const std::string offered = host_key_fingerprint();
         if (offered != ssh_host_key)
-            throw TUError("Host key mismatch: expected " + ssh_host_key + ", got " + offered);
+            throw TUError(TCode::host_key, "Host key mismatch: expected " + ssh_host_key + ", got " + offered);
     }
     if (ssh_known_hosts.empty())
         return;
@@ -276,7 +276,7 @@ void authenticate(const TDeadline& deadline)
         // Anything but a refusal means libssh2 could not use the key: each
         // format's decoder has its own code for a wrong passphrase.
         if (rc != LIBSSH2_ERROR_AUTHENTICATION_FAILED && rc != LIBSSH2_ERROR_PUBLICKEY_UNVERIFIED)
-            throw TUError("Unable to read the key " + ssh_identity.path +
+            throw TUError(TCode::local_file, "Unable to read the key " + ssh_identity.path +
                           ": wrong passphrase or a key libssh2 cannot use");
     }
     if (ssh_password) {
@@ -294,17 +294,17 @@ void authenticate(const TDeadline& deadline)
         return methods ? 0 : libssh2_session_last_errno(ssh_session);
     });
     if (ssh_identity.path.empty() && methods && !std::strstr(methods, "password"))
-        throw TUError("Unable to connect to " + ssh_address +
+        throw TUError(TCode::auth, "Unable to connect to " + ssh_address +
                       ". The server does not support password authentication method."
                       " You should ask your game hosting account provider to enable"
                       " password authentication method.");
     // libssh2 signs with RSA keys only as ssh-rsa (SHA-1), which OpenSSH
     // refuses by default since 8.8: a bare refusal would hide that.
     if (ssh_identity.type == "ssh-rsa")
-        throw TUError(std::string(login_failed) +
+        throw TUError(TCode::auth, std::string(login_failed) +
                       ": the server may refuse the RSA key's SHA-1 signature (ssh-rsa);"
                       " use an ed25519 or ecdsa key");
-    throw TUError(login_failed);
+    throw TUError(TCode::auth, login_failed);
 }
 
 }  // namespace
@@ -326,7 +326,7 @@ std::string host_key_fingerprint()
 {
     const char* hash = libssh2_hostkey_hash(ssh_session, LIBSSH2_HOSTKEY_HASH_SHA256);
     if (!hash)
-        throw TUError(handshake_failed);
+        throw TUError(TCode::not_ssh, handshake_failed);
     return sha256_fingerprint(reinterpret_cast<const unsigned char*>(hash));
 }
 
@@ -345,7 +345,7 @@ void check_connection(long rc)
         libssh2_session_last_error(ssh_session, &message, nullptr, 0);
         cause = message ? message : "";
     }
-    throw TUError("Connection lost: " + cause);
+    throw TUError(TCode::connection_lost, "Connection lost: " + cause);
 }
 
 void wait_socket(LIBSSH2_SESSION* session, int sock, int timeout_ms)

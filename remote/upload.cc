@@ -51,7 +51,7 @@ void read_ack(LIBSSH2_CHANNEL* channel)
     char c;
     while (libssh2_channel_read_ex(channel, 0, &c, 1) == 1 && c != '\n')
         message += c;
-    throw TUError("Failed to copy content: " + message);
+    throw TUError(TCode::remote, "Failed to copy content: " + message, "scp");
 }
 
 }  // namespace
@@ -60,17 +60,17 @@ TLocalFile::TLocalFile(std::string path_) : path(std::move(path_))
 {
     struct stat st;
     if (stat(path.c_str(), &st) != 0)
-        throw TUError("Unable to define file size");
+        throw TUError(TCode::local_file, "Unable to define file size");
     if (!S_ISREG(st.st_mode))
-        throw TUError("Not a regular file: " + path);
+        throw TUError(TCode::local_file, "Not a regular file: " + path);
     // O_NONBLOCK: should a pipe have taken the file's place meanwhile, the
     // open does not wait for a writer, and the check below refuses it.
     fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0)
-        throw TUError("Unable to open the file " + path);
+        throw TUError(TCode::local_file, "Unable to open the file " + path);
     if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd_);
-        throw TUError("Not a regular file: " + path);
+        throw TUError(TCode::local_file, "Not a regular file: " + path);
     }
     size_ = st.st_size;
 }
@@ -86,7 +86,7 @@ void scp_upload(const TLocalFile& file, const std::string& to)
     ssh_channel = libssh2_scp_send64(ssh_session, to.c_str(), 0640, file.size(), 0, 0);
     if (!ssh_channel) {
         check_connection(libssh2_session_last_errno(ssh_session));
-        throw TUError("Unable to open the scp channel");
+        throw TUError(TCode::remote, "Unable to open the scp channel", "scp");
     }
     TChannelGuard guard;
 
@@ -102,16 +102,16 @@ void scp_upload(const TLocalFile& file, const std::string& to)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            throw TUError("Failed to read from the file " + file.path);
+            throw TUError(TCode::local_file, "Failed to read from the file " + file.path);
         if (!write_all(ssh_channel, buffer.data(), n))
-            throw TUError("Failed to write into the file " + to + " on " + ssh_address);
+            throw TUError(TCode::remote, "Failed to write into the file " + to + " on " + ssh_address, "scp");
         left -= n;
     }
 
     // The closing zero byte asks the sink for its verdict on the whole
     // file; without it a write error on the remote side goes unreported.
     if (!write_all(ssh_channel, "", 1))
-        throw TUError("Failed to write into the file " + to + " on " + ssh_address);
+        throw TUError(TCode::remote, "Failed to write into the file " + to + " on " + ssh_address, "scp");
     read_ack(ssh_channel);
 
     libssh2_channel_send_eof(ssh_channel);
@@ -121,13 +121,13 @@ void scp_upload(const TLocalFile& file, const std::string& to)
         ssize_t n = libssh2_channel_read_ex(ssh_channel, 0, c, sizeof c);
         if (n < 0) {
             check_connection(n);
-            throw TUError("Failed to copy content: ");
+            throw TUError(TCode::remote, "Failed to copy content: ", "scp");
         }
         if (n == 0)
             break;
         extra.append(c, n);
     }
     if (!extra.empty())
-        throw TUError("Failed to copy content: " + extra.substr(0, extra.find('\0')));
+        throw TUError(TCode::remote, "Failed to copy content: " + extra.substr(0, extra.find('\0')), "scp");
     libssh2_channel_close(ssh_channel);
 }

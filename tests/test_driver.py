@@ -44,7 +44,7 @@ def test_help_and_no_command_succeed_silently(args):
     (['--address=h', '--login'], 'pw', "Incorrect long option '--login'"),
     (['--address=[::1', '--login=x', '--help'], 'pw', "Incorrect address '[::1': no closing bracket"),
     (['--address=h:x'], 'pw', "Incorrect address 'h:x': the port must be a number from 1 to 65535"),
-    (HOST + ['--help'], None, 'Password is not set'),
+    (HOST + ['--check-host'], None, 'Password is not set'),
     *[(HOST + args, 'pw', line) for args, line in [
         (['--strat'], "Unknown option '--strat'"),
         (['--exec=1'], "Unknown option '--exec'"),  # a command given a value is no command
