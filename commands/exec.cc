@@ -16,9 +16,30 @@ using zelto::opt::req_arg;
 
 namespace {
 
-struct TFileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
+// An unnamed temporary file, gone with the process whatever ends it.
+class TTempFile {
+public:
+    TTempFile() : file_(std::tmpfile())
+    {
+        if (!file_)
+            throw TUError(TCode::local_file,
+                          std::string("Unable to create a temporary file: ") + std::strerror(errno));
+    }
+    ~TTempFile() { std::fclose(file_); }
+    TTempFile(const TTempFile&) = delete;
+    TTempFile& operator=(const TTempFile&) = delete;
+    std::FILE* get() const { return file_; }
+
+private:
+    std::FILE* file_;
 };
+
+void keep(TTempFile& file, const char* what, const char* p, size_t n)
+{
+    if (std::fwrite(p, 1, n, file.get()) != n)
+        throw TUError(TCode::local_file, std::string("Unable to keep the ") + what + ": " +
+                                             std::strerror(errno));
+}
 
 // An optional option's value, "" when absent.
 std::string optional(zelto::opt::TOParsing& parsing, const std::string& name)
@@ -52,46 +73,50 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
     const std::string input = optional(parsing, "input");
     const std::string input_file = optional(parsing, "input-file");
     parsing.end();
-    // The caller wrote this command line for the remote shell: sent as is,
-    // or, from a file, read by the remote shell off the input's head.
-    std::string head;
-    if (from_file) {
-        const std::string text = file_text(command);
-        if (text.find('\0') != std::string::npos)
-            throw TUError(TCode::local_file, "Command file holds a NUL byte");
-        command = command_reader(text.size());
-        head = reader_input(text);
-    }
+    // The caller's text reaches the remote shell on its standard input,
+    // ahead of the input, and runs there as a command line of its own would:
+    // no command line shows it, and no text of it can end the wrapper early.
+    const std::string text = from_file ? file_text(command) : command;
+    if (text.find('\0') != std::string::npos)
+        throw TUError(TCode::local_file, "Command file holds a NUL byte");
+    const std::string head = reader_input(text);
     TInput in = input_file.empty() ? TInput(head + input) : TInput(head, input_file);
     // The output goes out as it arrives; the error text, printed after it,
     // waits in a file, so that neither is held in memory whatever its size.
-    std::unique_ptr<std::FILE, TFileCloser> err(std::tmpfile());
-    if (!err)
-        throw TUError(TCode::local_file, std::string("Unable to create a temporary file: ") + std::strerror(errno));
+    // With --json both wait, as the object comes whole or not at all.
+    TTempFile err, out_file;
     init_ssh_session();
     char last = '\n';
     TStatusTail out([&](const char* p, size_t n) {
         if (n == 0)
             return;
+        if (json_output) {
+            keep(out_file, "output", p, n);
+            return;
+        }
         std::fwrite(p, 1, n, stdout);
         std::fflush(stdout);
         last = p[n - 1];
     });
     int status;
+    std::string signal;
     try {
-        const bool killed = ssh_exec_streams(
-            watched(command), in, false, [&](const char* p, size_t n) { out.add(p, n); },
-            [&](const char* p, size_t n) {
-                if (std::fwrite(p, 1, n, err.get()) != n)
-                    throw TUError(TCode::local_file, std::string("Unable to keep the error text: ") +
-                                  std::strerror(errno));
-            });
-        status = out.finish(killed, false);
+        signal = ssh_exec_streams(
+            watched(command_reader(text.size())), in, false,
+            [&](const char* p, size_t n) { out.add(p, n); },
+            [&](const char* p, size_t n) { keep(err, "error text", p, n); });
+        status = out.finish(!signal.empty(), false);
     } catch (const TUError&) {
         out.finish(true, false);  // no status line comes: what was held back is output
         if (last != '\n')
             print("\n");  // the error line stands on a line of its own
         throw;
+    }
+    if (json_output) {
+        write_result({{"status", status}}, {{"stdout", out_file.get()}, {"stderr", err.get()}},
+                     signal.empty() ? nlohmann::ordered_json::object()
+                                    : nlohmann::ordered_json{{"signal", signal}});
+        return true;
     }
     std::rewind(err.get());
     char buffer[32768];

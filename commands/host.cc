@@ -21,10 +21,14 @@ bool check_host(zelto::opt::TOParsing parsing)
     init_ssh_session();
     TExecResult r = ssh_exec("uname -a", "", false);
     bool x86 = contains(r.out, "i586") || contains(r.out, "i686") || contains(r.out, "x86_64");
-    if (r.status == 0 && contains(r.out, "Linux") && x86)
+    const bool suitable = r.status == 0 && contains(r.out, "Linux") && x86;
+    result_flag("suitable", suitable);
+    if (suitable) {
         print("suitable\n");
-    else
-        print("unsuitable\nuname: " + r.out);
+        return true;
+    }
+    print("unsuitable\nuname: " + r.out);
+    result_field("uname", r.out.ends_with('\n') ? r.out.substr(0, r.out.size() - 1) : r.out);
     return true;
 }
 
@@ -35,7 +39,9 @@ bool check_on_root(zelto::opt::TOParsing parsing)
     TExecResult r = ssh_exec("id -u", "", false);
     if (r.status != 0)
         throw TUError(TCode::remote, "Execute 'id' failed: " + r.err, "id");
-    print(r.out == "0\n" || r.out == "0" ? "root\n" : "not root\n");
+    const bool root = r.out == "0\n" || r.out == "0";
+    result_flag("root", root);
+    print(root ? "root\n" : "not root\n");
     return true;
 }
 
@@ -43,6 +49,8 @@ bool fingerprint(zelto::opt::TOParsing parsing)
 {
     parsing.end();
     init_ssh_handshake();
-    print(host_key_fingerprint() + "\n");
+    const std::string key = host_key_fingerprint();
+    result_field("fingerprint", key);
+    print(key + "\n");
     return true;
 }

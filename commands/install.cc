@@ -44,6 +44,7 @@ bool install(zelto::opt::TOParsing parsing)
             {"copy", "Copy install script failed", "", true},
             {"start", "Run install script failed", "", true},
         });
+    result_field("temp_dir", temp_dir);
     print("temp dir: '" + temp_dir + "'\n");
     return true;
 }
@@ -56,9 +57,12 @@ bool install_status(zelto::opt::TOParsing parsing)
     init_ssh_session();
     // As root, a log the account made a symlink would print any file of the host.
     // The status and log lines are the account's text.
-    print(printable(run_script(
+    const std::string state = run_script(
         sh_var("T", dir) + sh_install_state, true,
-        {{"no-install", "Not an install directory (no install.sh): " + dir, "", false}})));
+        {{"no-install", "Not an install directory (no install.sh): " + dir, "", false}});
+    print(printable(state));
+    result_report(state, {{"bytes", "bytes"}, {"total", "total_bytes"}, {"stage", "stage"}, {"status", "status"}},
+                  "log");
     return true;
 }
 
@@ -67,6 +71,8 @@ bool check_install(zelto::opt::TOParsing parsing)
     std::string dir = zelto::opt::value_of(parsing, "dir");
     parsing.end();
     init_ssh_session();
-    print(check_bf2_dir(dir) ? "ok\n" : "failed\n");
+    const bool installed = check_bf2_dir(dir);
+    result_flag("installed", installed);
+    print(installed ? "ok\n" : "failed\n");
     return true;
 }

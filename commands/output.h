@@ -8,7 +8,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern bool json_output;
@@ -23,7 +25,25 @@ void result_field(const std::string& name, const std::vector<std::string>& lines
 void result_number(const std::string& name, long long value);
 void result_flag(const std::string& name, bool value);
 
+// A state report as the remote scripts print it, the state on its first
+// line and then "key: value" lines: "state", and each key listed as its
+// field, a number when it is a whole number; the lines of list_key, in
+// order, as one array.
+struct TReportKey {
+    const char* key;
+    const char* field;
+};
+void result_report(const std::string& report, const std::vector<TReportKey>& keys,
+                   const char* list_key = nullptr);
+
 bool is_utf8(const std::string& text);
+
+// Prints the whole result object at once, for a result too big to hold:
+// the fields of head, then each file's bytes as a text field (read in
+// chunks, twice: once to tell UTF-8 from base64), then those of tail.
+void write_result(const nlohmann::ordered_json& head,
+                  const std::vector<std::pair<std::string, std::FILE*>>& files,
+                  const nlohmann::ordered_json& tail);
 
 // The line a carried-out command ends with: with --json its object, else
 // nothing (its text is out already).

@@ -17,7 +17,9 @@ bool status(TOParsing parsing)
     parsing.end();
     chk_abs_path(cfg_dir);
     init_ssh_session();
-    print(printable(run_script(sh_var("CFGDIR", cfg_dir) + sh_running + sh_status, false, {})));
+    const std::string state = run_script(sh_var("CFGDIR", cfg_dir) + sh_running + sh_status, false, {});
+    print(printable(state));
+    result_report(state, {{"pid", "pid"}, {"uptime", "uptime_s"}, {"memory-kb", "memory_kb"}});
     return true;
 }
 
@@ -57,7 +59,10 @@ bool show_log(TOParsing parsing)
     chk_abs_path(cfg_dir);
     init_ssh_session();
     // As root, a log the account made a symlink would print any file of the host.
-    print(run_script(sh_var("CFGDIR", cfg_dir) + sh_var("LINES", lines) + sh_log, true,
-                     {{"not-file", "Not a regular file: " + cfg_dir + "/srderr.log", "", false}}));
+    const std::string text =
+        run_script(sh_var("CFGDIR", cfg_dir) + sh_var("LINES", lines) + sh_log, true,
+                   {{"not-file", "Not a regular file: " + cfg_dir + "/srderr.log", "", false}});
+    result_field("text", text);
+    print(text);
     return true;
 }

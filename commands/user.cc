@@ -122,6 +122,8 @@ bool create_user(zelto::opt::TOParsing parsing)
             {"chmod", "Make home of system user '", "' private failed", true},
             {"chpasswd", "Set password of system user '", "' failed", true},
         });
+    result_field("login", name);
+    result_field("password", password);
     print("login: \"" + name + "\"\n");
     print("password: \"" + password + "\"\n");
     return true;

@@ -115,10 +115,10 @@ void pump(LIBSSH2_CHANNEL* channel, TInput& input, const TSink* sink[2])
     }
 }
 
-// Closes the channel and reports whether a signal ended the remote shell.
-// The exit signal is known for sure only once the server has closed its
-// side, which follows the end of both streams.
-bool close_and_ask_killed(LIBSSH2_CHANNEL* channel)
+// Closes the channel and tells the signal that ended the remote shell, as
+// the server names it, or "".  The exit signal is known for sure only once
+// the server has closed its side, which follows the end of both streams.
+std::string close_and_ask_signal(LIBSSH2_CHANNEL* channel)
 {
     TNonBlocking nonblocking(ssh_session);
     int rc;
@@ -127,10 +127,12 @@ bool close_and_ask_killed(LIBSSH2_CHANNEL* channel)
         wait_socket(ssh_session, ssh_sock);
     check_connection(rc);
     char* signal = nullptr;
-    libssh2_channel_get_exit_signal(channel, &signal, nullptr, nullptr, nullptr, nullptr, nullptr);
-    const bool killed = signal != nullptr;
+    size_t size = 0;
+    libssh2_channel_get_exit_signal(channel, &signal, &size, nullptr, nullptr, nullptr, nullptr);
+    // A server may name no signal at all; it still ended the shell.
+    const std::string name = signal ? (size ? std::string(signal, size) : "UNKNOWN") : "";
     libssh2_free(ssh_session, signal);
-    return killed;
+    return name;
 }
 
 bool ends_with_status_line(const std::string& out, bool pty)
@@ -149,7 +151,7 @@ bool ends_with_status_line(const std::string& out, bool pty)
 
 }  // namespace
 
-bool ssh_exec_streams(const std::string& command, TInput& input, bool want_pty,
+std::string ssh_exec_streams(const std::string& command, TInput& input, bool want_pty,
                       const TSink& out, const TSink& err)
 {
     free_channel();
@@ -184,16 +186,16 @@ bool ssh_exec_streams(const std::string& command, TInput& input, bool want_pty,
 
     const TSink* sinks[2] = {&out, &err};
     pump(ssh_channel, input, sinks);
-    return close_and_ask_killed(ssh_channel);
+    return close_and_ask_signal(ssh_channel);
 }
 
 TExecResult ssh_exec(std::string command, std::string input, bool want_pty, size_t out_cap)
 {
     TKeptText out(out_cap, 4096), err(kErrCap, 0);
     TInput in(std::move(input));
-    const bool killed = ssh_exec_streams(
+    const bool killed = !ssh_exec_streams(
         command, in, want_pty, [&](const char* p, size_t n) { out.add(p, n); },
-        [&](const char* p, size_t n) { err.add(p, n); });
+        [&](const char* p, size_t n) { err.add(p, n); }).empty();
     TExecResult result{-1, std::move(out.text()), std::move(err.text())};
     result.status = wrapper_status(result.out, killed, want_pty);
     return result;

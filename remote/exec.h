@@ -60,9 +60,9 @@ TExecResult ssh_exec(std::string command, std::string input, bool want_pty,
                      size_t out_cap = kOutCap);
 
 // The same, handing standard output (status line and all) and standard
-// error to the sinks as they arrive; returns whether a signal ended the
-// remote shell.
-bool ssh_exec_streams(const std::string& command, TInput& input, bool want_pty,
+// error to the sinks as they arrive; returns the name of the signal that
+// ended the remote shell, as the server reported it ("KILL"), or "".
+std::string ssh_exec_streams(const std::string& command, TInput& input, bool want_pty,
                       const TSink& out, const TSink& err);
 
 // Keeps the first head bytes of a stream and its last tail bytes.
