@@ -143,12 +143,15 @@ def install_status(host, temp):
 
 @pytest.mark.parametrize('files, running, printed', [  # running: as the account, or as nobody
     ({}, True, 'downloading\nbytes: 5\n'),
+    ({'download.log': 'Length: 0 [text/html]\nLength: 5 (5B) [application/x-gzip]\nLength: 1' + '0' * 18 + '\n'},
+     True, 'downloading\nbytes: 5\ntotal: 5\n'),  # the last length wget logged; no number past 18 digits
     ({}, 65534, 'interrupted\n'),
     ({'download_ok.ret': '0\n'}, True, 'extracting\n'),
     ({'download_ok.ret': '0\n', 'extract_ok.ret': '0\n'}, True, 'installing\n'),
     ({'download_ok.ret': '0\n'}, False, 'interrupted\n'),
     ({'download_err.ret': '8\n', 'download.log': ''.join(f'l{i}\n' for i in range(12))}, False,
      'failed\nstage: download\nstatus: 8\n' + ''.join(f'log: l{i}\n' for i in range(2, 12))),
+    ({'extract_err.ret': '2\n'}, False, 'failed\nstage: extract\nstatus: 2\n'),  # no log at all
     ({'install_err.ret': '1\x1b[2J\n', 'install.log': 'a\x0bok\r\x0cok\u2028ok\x85ok\udcff \\\n'},
      False,
      'failed\nstage: install\nstatus: 1\\x1b[2J\nlog: a\\x0bok\\x0d\\x0cok\\xe2\\x80\\xa8ok\\xc2\\x85ok\\xff \\\\\n'),

@@ -17,7 +17,7 @@ state() {
 			RET=$(first_line "$T/${stage}_err.ret")
 			printf 'failed\nstage: %s\nstatus: %s\n' $stage "$RET"
 			log_tail $stage
-			return
+			return 0
 		fi
 	done
 	# shellcheck disable=SC2013 # the names are /proc/PID/cmdline, one word each
@@ -30,8 +30,12 @@ state() {
 			BYTES=0
 			[ -f "$T/bf2_server" ] && BYTES=$(($(wc -c <"$T/bf2_server")))
 			printf 'downloading\nbytes: %s\n' $BYTES
+			# The length the server announced, as wget logs it (after any
+			# redirect: the last), from the log's head only.
+			[ -f "$T/download.log" ] && head -c 65536 "$T/download.log" |
+				sed -n 's/^Length: \([0-9]\{1,18\}\)\([^0-9].*\)\{0,1\}$/total: \1/p' | tail -n 1
 		fi
-		return
+		return 0
 	done
 	return 1
 }
