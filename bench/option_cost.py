@@ -1,9 +1,9 @@
 #!/usr/bin/python3
-"""What --known-hosts costs: exec --cmd=true plain, with a known_hosts file
-that records the host (one line, and the host last among 10,000 hashed
-entries), and with --host-key, against one local sshd.
+"""What an option costs a run: exec --cmd=true plain, with --json, with a
+known_hosts file that records the host (one line, and the host last among
+10,000 hashed entries), and with --host-key, against one local sshd.
 
-    bench/known_hosts.py [RUNS]        (as root; BF2CTL picks the binary)
+    bench/option_cost.py [RUNS]        (as root; BF2CTL picks the binary)
 
 Medians of RUNS (default 15) interleaved runs, and their ratio to the plain run."""
 import os
@@ -31,7 +31,7 @@ def main():
         fx.sh(f'for i in $(seq 10000); do echo "h$i {key}"; done > {many} && '
               f'ssh-keygen -q -H -f {many} >/dev/null && cat {one} >> {many} && rm -f {many}.old')
         fingerprint = host.run('--fingerprint').out.strip()
-        cases = {'plain': [], 'known_hosts, 1 line': [f'--known-hosts={one}'],
+        cases = {'plain': [], 'json': ['--json'], 'known_hosts, 1 line': [f'--known-hosts={one}'],
                  'known_hosts, 10001 lines': [f'--known-hosts={many}'], 'host-key': [f'--host-key={fingerprint}']}
         times = {name: [] for name in cases}
         for _ in range(runs):
