@@ -55,6 +55,9 @@ def main():
     def exec_output(size):
         return ['--exec', f'--cmd=head -c {size} /dev/zero']
 
+    def exec_json(size):  # held in a file, then streamed into the object
+        return ['--json'] + exec_output(size)
+
     def exec_input(size):
         fx.sh(f'rm -f {temp}/input && truncate -s {size} {temp}/input')
         return ['--exec', '--cmd=cat >/dev/null', f'--input-file={temp}/input']
@@ -63,6 +66,7 @@ def main():
              ('--install-status, 1-line log', install_status, 30 * MB, 300 * MB, 0),
              ('--start, dying line', start_dying, 2 * MB, 20 * MB, 1),
              ('--exec, output', exec_output, 100 * MB, 1024 * MB, 0),
+             ('--exec --json, output', exec_json, 100 * MB, 1024 * MB, 0),
              ('--exec, input file', exec_input, 100 * MB, 1024 * MB, 0)]
     try:
         fx.install_standin(srv, login)
