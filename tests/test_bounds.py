@@ -30,6 +30,7 @@ def swap_pipe_and_file(path, stop):
 # pid file read as a pid, a log swapped between a pipe and a file.
 @pytest.mark.parametrize('plant, args, results', [
     ('rc', ['--status'], {('Timed out after 3 s\n', '', 1)}),
+    ('rc', ['--json', '--status'], {('{"ok":false,"error":"timeout","message":"Timed out after 3 s"}\n', '', 1)}),
     ('sparse pid', ['--status'], {('stopped\n', '', 0)}),
     ('swapped log', ['--log'], {('x\n', '', 0), ('', '', 0), ('Timed out after 3 s\n', '', 1)})])
 def test_a_hostile_account_cannot_hold_a_run_past_its_bound(server, host, plant, args, results):
@@ -59,18 +60,19 @@ def test_a_hostile_account_cannot_hold_a_run_past_its_bound(server, host, plant,
 
 def test_a_signal_ends_the_run_and_its_remote_work(host, tmp_path):
     remote = host.mkdir(f'{host.home}/interrupted')
-    fx.sh(f'head -c 300000000 /dev/zero > {tmp_path}/big && echo old > {remote}/f && echo sleep 61 > {tmp_path}/cmd')
-    before = processes(host.login)
-    for args, started in [
+    fx.sh(f'head -c 300000000 /dev/zero > {tmp_path}/big && echo old > {remote}/f')
+    before, line = processes(host.login), b'Interrupted by signal TERM\n'
+    for args, started, printed in [
             (['--copy-file', f'--from={tmp_path}/big', f'--to={remote}/f'],
-             lambda: glob.glob(f'{remote}/.bf2ctl-upload.*/file')),
-            (['--exec', '--cmd=sleep 60'], lambda: 'sleep 60' in processes(host.login)),
-            (['--exec', f'--cmd-file={tmp_path}/cmd'], lambda: 'sleep 61' in processes(host.login))]:
+             lambda: glob.glob(f'{remote}/.bf2ctl-upload.*/file'), line),
+            (['--exec', '--cmd=sleep 60'], lambda: 'sleep 60' in processes(host.login), line),
+            (['--json', '--exec', '--cmd=sleep 61'], lambda: 'sleep 61' in processes(host.login),
+             b'{"ok":false,"error":"interrupted","message":"Interrupted by signal TERM"}\n')]:
         run = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}', *args],
                                env={'BF2_PASSWD': host.account.password}, stdout=subprocess.PIPE)
         assert fx.wait_until(started, 30)
         run.send_signal(signal.SIGTERM)
-        assert (run.communicate(timeout=15)[0], run.returncode) == (b'Interrupted by signal TERM\n', 1)
+        assert (run.communicate(timeout=15)[0], run.returncode) == (printed, 1)
     assert os.listdir(remote) == ['f'] and open(f'{remote}/f').read() == 'old\n'
     assert fx.wait_until(lambda: processes(host.login) <= before, 5), processes(host.login)
 
