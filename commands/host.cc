@@ -23,12 +23,8 @@ bool check_host(zelto::opt::TOParsing parsing)
     bool x86 = contains(r.out, "i586") || contains(r.out, "i686") || contains(r.out, "x86_64");
     const bool suitable = r.status == 0 && contains(r.out, "Linux") && x86;
     result_flag("suitable", suitable);
-    if (suitable) {
-        print("suitable\n");
-        return true;
-    }
-    print("unsuitable\nuname: " + r.out);
     result_field("uname", r.out.ends_with('\n') ? r.out.substr(0, r.out.size() - 1) : r.out);
+    print(suitable ? "suitable\n" : "unsuitable\nuname: " + r.out);
     return true;
 }
 
