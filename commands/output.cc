@@ -132,9 +132,9 @@ void result_report(const std::string& report, const std::vector<TReportKey>& key
             continue;
         }
         const size_t colon = line.find(": ");
-        const std::string key = line.substr(0, colon), value = line.substr(colon + 2);
         if (colon == std::string::npos)
             continue;
+        const std::string key = line.substr(0, colon), value = line.substr(colon + 2);
         if (list_key && key == list_key)
             list.push_back(value);
         for (const TReportKey& k : keys) {
