@@ -140,8 +140,10 @@ void result_report(const std::string& report, const std::vector<TReportKey>& key
         for (const TReportKey& k : keys) {
             if (key != k.key)
                 continue;
-            if (!value.empty() && value.size() < 19 &&
-                value.find_first_not_of("0123456789") == std::string::npos)
+            // A status may be negative (-1: an unknown archive type).
+            const size_t sign = value.starts_with('-') ? 1 : 0;
+            if (value.size() > sign && value.size() < 19 &&
+                value.find_first_not_of("0123456789", sign) == std::string::npos)
                 result_number(k.field, std::stoll(value));
             else
                 result_field(k.field, value);

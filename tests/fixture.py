@@ -63,12 +63,12 @@ def wait_until(done, seconds=10, step=0.02):
     return done()
 
 
-def run(args, password=PASSWORD, timeout=120, input=None, env={}, preexec_fn=None):
+def run(args, password=PASSWORD, timeout=120, input=None, env={}, preexec_fn=None, via=()):
     """bf2ctl; password None leaves BF2_PASSWD unset.  A hung run fails with its stack."""
     env = {k: v for k, v in os.environ.items() if k != 'BF2_PASSWD'} | env
     if password is not None:
         env['BF2_PASSWD'] = password
-    p = subprocess.Popen([BF2CTL, *args], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+    p = subprocess.Popen([*via, BF2CTL, *args], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                          stderr=subprocess.PIPE, preexec_fn=preexec_fn)
     try:
         out, err = p.communicate(input, timeout)
@@ -78,6 +78,17 @@ def run(args, password=PASSWORD, timeout=120, input=None, env={}, preexec_fn=Non
         raise AssertionError(f'bf2ctl {args} still ran after {timeout} s:\n{stack}')
     return Result(out.decode(errors='surrogateescape'), err.decode(errors='surrogateescape'),
                   p.returncode)
+
+
+def run_json(args, password=PASSWORD, **kw):
+    """bf2ctl --json: its object and exit status, once it is one UTF-8 line of the promised shape."""
+    r = run([*args, '--json'], password, **kw)
+    assert r.out.endswith('}\n') and r.out.count('\n') == 1 and r.err == '', r
+    obj = json.loads(r.out.encode())
+    if obj['ok'] is False:
+        assert obj.keys() == {'ok', 'error', 'message', *(['step'] if obj['error'] == 'remote' else [])}, r
+    assert r.status == (0 if obj['ok'] is True else 255 if obj['message'] == 'Undefined error' else 1), r
+    return obj, r.status
 
 
 class Account:
@@ -254,13 +265,17 @@ class CommandLines:
 class Host:
     """An sshd and the account that logs in to it."""
 
-    def __init__(self, sshd, account):
+    def __init__(self, sshd, account, address=None):
         self.sshd, self.account = sshd, account
-        self.address = sshd.listen
+        self.address = address or sshd.listen
         self.login, self.home = account.name, account.home
 
     def run(self, *args, **kw):
         return run([f'--address={self.address}', f'--login={self.login}', *args], self.account.password, **kw)
+
+    def json(self, *args, password=None, **kw):
+        return run_json([f'--address={self.address}', f'--login={self.login}', *args],
+                        password or self.account.password, **kw)
 
     def mkdir(self, path):  # a fresh one of the account's
         sh(f'rm -rf {q(path)} && mkdir -p {q(path)} && chown -R {self.login}: {q(path)}')

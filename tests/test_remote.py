@@ -37,6 +37,10 @@ def test_each_session_failure_is_reported_on_its_real_cause(host):
     ("printf '\\n5\\n'; kill -9 $$", '\n5\n\n-1\n'),
     # Any last line: a comment, a here-document (quotes in it unbalanced), a continued line.
     ('echo hi # note', 'hi\n\n0\n'),
+    ('echo hi\n# note', 'hi\n\n0\n'),
+    ('cat <<E\nx', 'x\n0\n'),  # an open here-document ends with the text, as in dash
+    ('echo a \\', 'a \\\n\n0\n'),  # a backslash ending the text stays one
+    (')', 'sh: 1: eval: Syntax error: ")" unexpected\n\n2\n'),  # dash's own complaint, naming eval
     ("cat <<'E'; exit 4\nit's \"odd\nE", 'it\'s "odd\n\n4\n'),
     ('cat <<E\n$((6 * 7))\nE\n', '42\n\n0\n'),
     ('echo a \\\n', 'a\n\n0\n'),

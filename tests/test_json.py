@@ -1,0 +1,241 @@
+"""--json: one object per run, with the error code the README's error table gives each line."""
+import base64
+import os
+import re
+import resource
+import signal
+import tempfile
+from collections import namedtuple
+
+import pytest
+
+import fixture as fx
+import test_driver
+from test_hostile import LIB
+from test_install import final_state
+from test_network import NO_PASSWORD_METHOD, fingerprint
+from test_server import as_account, server  # noqa: F401 (a fixture)
+from test_trust import public_key
+from test_user import free_names  # noqa: F401 (a fixture)
+
+Row = namedtuple('Row', 'key patterns code')
+NOHOST = test_driver.HOST  # nothing listens there
+VERSION = re.search(r'project\(bf2ctl VERSION (\S+)', open(f'{fx.TESTS}/../CMakeLists.txt').read())[1]
+
+
+def readme_rows():
+    """The error table: each row's first message, its messages as patterns, its code."""
+    text = open(f'{fx.TESTS}/../README.md').read()
+    rows = []
+    for line in text[text.index('| Error | Code | When |'):].split('\n\n')[0].splitlines()[2:]:
+        error, code = re.fullmatch(r'\| (.*) \| `([a-z-]+)` \| .* \|', line).groups()
+        messages = re.findall('`([^`]+)`', error)
+        rows.append(Row(messages[0], [re.compile(re.sub(
+            r'\\\.\\\.\\\.|\b(NAME|ADDRESS|FILE|REASON|KEY|CAUSE|MESSAGE|HOST|[CDFNPTXY])\b', '.+',
+            re.escape(m))) for m in messages], code))
+    return rows
+
+
+# Rows no run here can produce.
+EXEMPT = {
+    'Failed to get random numbers: REASON',  # the kernel's random source and crypt(3) do not fail on demand
+    'Undefined error',  # needs the address space cut mid-run: test_remote's memory test does it, in text mode
+}
+ROWS = readme_rows()
+assert EXEMPT <= {r.key for r in ROWS}, 'an exempted row left the README'
+
+
+@pytest.fixture(scope='module')
+def odd(account):
+    """The account on an sshd whose commands fail (port 2222), that opens no session (2223) or takes no
+    password (2224); a peer that is no SSH server (2225), one that stays silent (2226).  By port.  In the
+    sshd's folder: an RSA key, a known_hosts file that revokes the host key, whose fingerprint is offered."""
+    a, ports = fx.address(13), (2222, 2223, 2224)
+    sshd = fx.Sshd(f'{a}:2222', extra='MaxStartups 200\n' + ''.join(f'ListenAddress {a}:{p}\n' for p in ports[1:]) +
+                   ''.join(f'Match LocalPort {p}\n  {o}\n' for p, o in zip(ports, (
+                       'ForceCommand echo broken >&2', 'MaxSessions 0', 'PasswordAuthentication no'))))
+    fx.sh(f"ssh-keygen -q -t rsa -N '' -f {sshd.dir}/rsa")
+    open(f'{sshd.dir}/kh', 'w').write(f'@revoked * {public_key(f"{sshd.dir}/host_ecdsa.pub")}\n')
+    sshd.offered = fingerprint(f'{sshd.dir}/host_ecdsa.pub')
+    peers = [fx.Listener(a, 2225, b'HTTP/1.1 400 Bad Request\r\n\r\n'), fx.Listener(a, 2226, None)]
+    yield {p: fx.Host(sshd, account, f'{a}:{p}') for p in range(2222, 2227)}
+    for p in (sshd, *peers):
+        p.stop()
+
+
+def rename_case(g):  # a file of root's in sticky /tmp: the account may not replace it
+    with tempfile.NamedTemporaryFile(dir='/tmp') as f:
+        return g('host').json('--copy-file', f'--from={fx.TESTS}/standin.py', f'--to={f.name}'), re.compile(
+            rf"Failed to copy content: mv: cannot move '/tmp/\.bf2ctl-upload\.\w{{6}}/file' to '{f.name}': "
+            'Operation not permitted')
+
+
+def busy_case(g):
+    h = g('host')
+    cfg = h.mkdir(f'{h.home}/busy')
+    holder = as_account(h, ['/bin/sh', '-c', f'. {fx.q(LIB)}; CFGDIR=$1; lock; sleep 100', 'sh', cfg])
+    assert fx.wait_until(lambda: os.path.exists(f'{cfg}/.bf2ctl.lock/owner'))
+    result = h.json('--stop', f'--cfg-dir={cfg}')
+    holder.kill()
+    return result, 'Configuration directory busy: another start or stop of it still runs after 40 s'
+
+
+def start_case(change, message):  # a start of a fresh server once change(s) ran; it gives the options to change
+    return lambda g: (s := g('server')(), s.host.json(*s.options(**(change(s) or {}))),
+                      message.format(s=s, set=f'{s.cfg}/settings/serversettings.con'))[1:]
+
+
+# By the longest prefix of a row's first message: (who, args, message), {h} in them the one who runs it (a
+# fixture, a port of odd, None: nothing listens), or a function of getfixturevalue giving the run and message.
+CASES = {
+    'No directory': (None, ['--known-hosts=/x/kh', '--fingerprint'], 'No directory for the known hosts file /x/kh'),
+    'Unable to read the known': (None, ['--known-hosts=/', '--fingerprint'],
+                                 'Unable to read the known hosts file /: Is a directory'),
+    'Unable to read the key': (None, ['--identity=/x', '--fingerprint'],
+                               'Unable to read the key /x: No such file or directory'),
+    'Failed to get network': lambda g: (fx.run_json(['--address=no-such-host.invalid', '--login=x', '--fingerprint']),
+                                        'Failed to get network host entry'),
+    'Failed to connect': (None, ['--fingerprint'], 'Failed to connect'),
+    'Failure establishing': (2225, ['--fingerprint'], 'Failure establishing SSH session'),
+    'Failed to connect: no answer': (2226, ['--connect-timeout=1', '--fingerprint'],
+                                     'Failure establishing SSH session: no answer in 1 s'),
+    'Timed out': ('host', ['--timeout=1', '--exec', '--cmd=sleep 9'], 'Timed out after 1 s'),
+    'Interrupted': lambda g: (g('host').json('--exec', '--cmd=sleep 9', via=[
+        'timeout', '--preserve-status', '-s', 'TERM', '2']), 'Interrupted by signal TERM'),
+    'Host key mismatch': (2222, ['--host-key=SHA256:' + 'A' * 43, '--fingerprint'],
+                          f'Host key mismatch: expected SHA256:{"A" * 43}, got {{h.sshd.offered}}'),
+    'Host key revoked': (2222, ['--known-hosts={h.sshd.dir}/kh', '--fingerprint'],
+                         'Host key revoked: {h.sshd.offered}'),
+    'Unable to connect to': (2224, ['--check-host'], 'Unable to connect to {h.address}' + NO_PASSWORD_METHOD[:-1]),
+    'Authentication failed': lambda g: (g('host').json('--check-host', password='wrong'), 'Authentication failed'),
+    'Authentication failed: the server may': (2224, ['--identity={h.sshd.dir}/rsa', '--check-host'], (
+        "Authentication failed: the server may refuse the RSA key's SHA-1 signature (ssh-rsa); use an ed25519 or "
+        'ecdsa key')),
+    # Its sshd process gone, the connection ends from the server's side.
+    'Connection lost': ('host', ['--exec', '--cmd=kill -9 $PPID; sleep 9'], 'Connection lost: closed by the server'),
+    'Unable to open a session': (2223, ['--check-host'], 'Unable to open a session'),
+    # A temporary file may not pass 1000 bytes, and the signal for it is ignored.
+    'Unable to create a temporary': lambda g: (g('host').json('--exec', '--cmd=head -c 5000 /dev/zero', preexec_fn=(
+        lambda: (signal.signal(signal.SIGXFSZ, signal.SIG_IGN), resource.setrlimit(resource.RLIMIT_FSIZE, (1000,) * 2)))),
+        'Unable to keep the output: File too large'),
+    'Unable to define': (None, ['--copy-file', '--from=/x', '--to=/x'], 'Unable to define file size'),
+    'Unable to open the scp': ('host', ['--copy-file', f'--from={fx.TESTS}/standin.py', '--to={h.home}'],
+                               'Unable to open the scp channel: {h.home}: Is a directory'),
+    'Failed to write into': rename_case,
+    "Execute 'id'": (2222, ['--check-on-root'], "Execute 'id' failed: broken"),
+    'Unknown system': lambda g: (g('fake_tools').tool('uname', 'echo Plan9'), g('fake_tools').json('--create-user'),
+                                 'Unknown system: Plan9')[1:],
+    'Not for root': ('root', ['--log', '--cfg-dir=/x'], "Not for root: log in as the game server's account"),
+    'Make temporary': ('host', ['--install', '--url=u', '--dir=/proc/x'], "Make temporary directory in '/proc/x' "
+                       'failed: mktemp: failed to create directory via template ‘/proc/x/.bf2_install_XXXXXX’: '
+                       'No such file or directory'),
+    'BF2 files check': (2222, ['--check-install', '--dir=/x'], 'BF2 files check failed: broken'),
+    'Copy stop script': ('host', ['--stop', '--cfg-dir=/x'],
+                         "Copy stop script failed: dd: failed to open '/x/stop.sh': No such file or directory"),
+    'Configuration directory busy': busy_case,
+    'Configuration directory must not': start_case(lambda s: {'cfg_dir': s.srv},
+                                                   'Configuration directory must not be the server directory'),
+    'Set option': start_case(lambda s: os.rmdir(f'{s.cfg}/settings'),
+                             "Set option 'sv.serverName' failed in {set}: sh: 1: cannot create {set}: "
+                             'Directory nonexistent'),
+    'Test on exec': start_case(lambda s: {'srv_dir': s.host.home}, 'Test on exec server failed'),
+    'Port P using': start_case(lambda s: {'port': fx.PORT}, f'Port {fx.PORT} using already other proces'),  # sshd's
+    'Copy start script': start_case(lambda s: os.mkdir(f'{s.cfg}/start.sh'),
+                                    'Copy start script failed: dd: failed to open "{s.cfg}/start.sh": File exists'),
+    'Server is not running': ('host', ['--console', '--cfg-dir=/x', '--line=x'], 'Server is not running'),
+    'Not an install': ('host', ['--install-status', '--dir={h.home}'],
+                       'Not an install directory (no install.sh): {h.home}'),
+    'Not a regular file': lambda g: (g('host').mkdir(f"{g('host').home}/log/srderr.log"), g('host').json(
+        '--log', f"--cfg-dir={g('host').home}/log"), f"Not a regular file: {g('host').home}/log/srderr.log")[1:],
+    'Remote script failed': (2222, ['--status', '--cfg-dir=/x'], 'Remote script failed with status -1: broken'),
+}
+
+
+def driver_case(row):
+    """The first line of test_driver's table that is one of row's: a run that fails before connecting."""
+    for args, password, line in test_driver.test_errors_come_before_any_connection.pytestmark[0].args[1]:
+        if any(p.fullmatch(line) for p in row.patterns):
+            return lambda g: (fx.run_json(args, password), line)
+
+
+@pytest.mark.parametrize('row', [r for r in ROWS if r.key not in EXEMPT], ids=lambda r: r.key[:50])
+def test_each_error_line_of_the_readme_comes_with_its_code(row, request):
+    g = request.getfixturevalue
+    key = max((k for k in CASES if row.key.startswith(k)), key=len, default=None)
+    case = CASES[key] if key else driver_case(row)
+    assert case, f'no case produces the README row {row.key!r}'
+    if callable(case):
+        (obj, status), message = case(g)
+    else:  # who, args, message
+        h = g('odd')[case[0]] if isinstance(case[0], int) else g(case[0]) if case[0] else None
+        args, message = [a.format(h=h) for a in case[1]], case[2].format(h=h)
+        obj, status = h.json(*args) if h else fx.run_json(NOHOST + args)
+    assert (obj['error'], status) == (row.code, 1), obj
+    assert message.fullmatch(obj['message']) if isinstance(message, re.Pattern) else obj['message'] == message
+    assert any(p.fullmatch(obj['message']) for p in row.patterns), obj
+
+
+def same(got, want):  # want: the value, of its type (True is no 1); a type; or a pattern for a string
+    return (type(got) is want if isinstance(want, type) else bool(want.fullmatch(got)) if isinstance(want, re.Pattern)
+            else type(got) is type(want) and got == want)
+
+
+def test_each_command_gives_its_fields(host, root, fake_tools, packages, server, free_names):  # noqa: F811
+    s = server()
+    fx.make_tree(f'{s.cfg}/t')
+    fake_tools.tool('uname', "echo 'Linux pi aarch64'")
+    temp = re.compile(re.escape(s.cfg) + r'/\.bf2_install_\w{6}')
+    for who, args, fields in [
+            (host, ['--exec', '--cmd=echo o; echo e >&2; exit 3'], {'status': 3, 'stdout': 'o\n', 'stderr': 'e\n'}),
+            (host, ['--exec', '--cmd=kill -9 $$'], {'status': -1, 'stdout': '', 'stderr': '', 'signal': 'KILL'}),
+            (host, ['--copy-file', f'--from={fx.TESTS}/standin.py', f'--to={s.cfg}/copy'], {}),
+            (host, ['--check-host'], {'suitable': True}),
+            (fake_tools, ['--check-host'], {'suitable': False, 'uname': 'Linux pi aarch64'}),
+            (host, ['--check-on-root'], {'root': False}),
+            (root, ['--check-on-root'], {'root': True}),
+            (root, ['--create-user'], {'login': 'bf2', 'password': re.compile('[0-9A-Za-z]{10}')}),
+            (host, ['--check-install', f'--dir={s.cfg}/t/bf2'], {'installed': True}),
+            (host, ['--check-install', f'--dir={s.cfg}/t'], {'installed': False}),
+            (host, ['--install', f'--url={packages.url("unknown.bin")}', f'--dir={s.cfg}'], {'temp_dir': temp}),
+            (host, s.options(), {}),
+            (host, ['--status', f'--cfg-dir={s.cfg}'], {'state': 'running', 'pid': int, 'uptime_s': int,
+                                                         'memory_kb': int}),
+            (host, ['--console', f'--cfg-dir={s.cfg}', '--line=say hi'], {}),
+            (host, ['--log', f'--cfg-dir={s.cfg}'], {'text': 'standin up\n'}),
+            (host, ['--stop', f'--cfg-dir={s.cfg}'], {}),
+            (host, ['--status', f'--cfg-dir={s.cfg}'], {'state': 'stopped'}),
+            (host, ['--fingerprint'], {'fingerprint': re.compile('SHA256:[+/0-9A-Za-z]{43}')}),
+            (host, ['--help'], {}),
+            (host, ['--version'], {'version': VERSION})]:
+        obj, _ = who.json(*args)
+        assert obj.keys() == {'ok', *fields}, (args, obj)
+        assert all(same(obj[k], v) for k, v in {'ok': True, **fields}.items()), (args, obj)
+        if 'temp_dir' in obj:
+            final_state(obj['temp_dir'])
+            assert host.json('--install-status', f'--dir={obj["temp_dir"]}') == (
+                {'ok': True, 'state': 'failed', 'stage': 'extract', 'status': -1, 'log': ['Unknown archive type']}, 0)
+
+
+def test_text_that_is_not_utf8_comes_as_the_base64_of_its_bytes(host, server, tmp_path):  # noqa: F811
+    s = server()
+    open(f'{s.cfg}/srderr.log', 'wb').write(b'x\xe9\n')
+    assert host.json('--log', f'--cfg-dir={s.cfg}') == ({'ok': True, 'text_base64': 'eOkK'}, 0)  # b'x\xe9\n'
+    obj, _ = host.json('--install', '--url=u', f'--dir={s.cfg}/\udcff')
+    assert re.fullmatch(re.escape(os.fsencode(s.cfg)) + rb'/\xff/\.bf2_install_\w{6}',
+                        base64.b64decode(obj['temp_dir_base64'])) and 'temp_dir' not in obj, obj
+    # Read in 96 KiB chunks: characters of 2, 3 and 4 bytes and escaped ones straddle their ends.
+    for data, field in ((('a"é\\€\n😀\x01' * 400000).encode(), 'stdout'), (os.urandom(3 << 20), 'stdout_base64')):
+        open(f'{tmp_path}/in', 'wb').write(data)
+        obj, _ = host.json('--exec', "--cmd=cat; printf '\\377' >&2", f'--input-file={tmp_path}/in', timeout=60)
+        assert obj.keys() == {'ok', 'status', field, 'stderr_base64'} and obj['stderr_base64'] == '/w==', obj.keys()
+        assert (obj[field].encode() if field == 'stdout' else base64.b64decode(obj[field])) == data
+
+
+def test_help_and_version_need_no_host():
+    for args in (['--help'], ['-h'], ['--address=h', '--help']):
+        r = fx.run(args, None)
+        assert r.out.startswith('Usage: ') and r[1:] == ('', 0), r
+    for args, password in (([], None), (NOHOST, 'pw')):
+        assert fx.run(args + ['--version'], password) == (f'bf2ctl {VERSION}\n', '', 0)
+        assert fx.run_json(args + ['--version'], password) == ({'ok': True, 'version': VERSION}, 0)
+    assert fx.run(NOHOST + ['--json=1', '--check-host'], 'pw') == ("Unknown option '--json'\n", '', 1)
