@@ -88,5 +88,5 @@ std::string run_script(const std::string& body, bool refuse_root, const TFailure
                           row.code == TCode::remote ? name : "");
     throw TUError(TCode::remote, "Remote script failed with status " + std::to_string(r.status) + ": " +
                   (r.err.empty() ? step : r.err),
-                  name);
+                  name.empty() ? "script" : name);
 }
