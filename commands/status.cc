@@ -19,7 +19,13 @@ bool status(TOParsing parsing)
     init_ssh_session();
     const std::string state = run_script(sh_var("CFGDIR", cfg_dir) + sh_running + sh_status, false, {});
     print(printable(state));
-    result_report(state, {{"pid", "pid"}, {"uptime", "uptime_s"}, {"memory-kb", "memory_kb"}});
+    result_report(state, {{"pid", "pid"},
+                          {"uptime", "uptime_s"},
+                          {"memory-kb", "memory_kb"},
+                          {"exit", "exit_status"},
+                          {"signal", "signal"},
+                          {"ended", "ended_at"},
+                          {"last-error", "last_error"}});
     return true;
 }
 
@@ -49,19 +55,25 @@ bool show_log(TOParsing parsing)
     const std::string cfg_dir = zelto::opt::value_of(parsing, "cfg-dir");
     // Optional, so looked up without a report; an empty or bad value is
     // reported as the option library reports one.
-    std::string lines = "50";
+    std::string lines = "50", previous;
     auto given = parsing["lines"];
     if (given.found)
         lines = given.entry->second.value;
+    // An earlier run's log, kept by the starts since (1 the last).
+    auto earlier = parsing["previous"];
+    if (earlier.found)
+        previous = earlier.entry->second.value;
     parsing.end();
     if (zelto::opt::whole_number(lines, 10000) == 0)
         throw TOParsing::TBadLOpt(given.entry);
+    if (earlier.found && zelto::opt::whole_number(previous, 5) == 0)
+        throw TOParsing::TBadLOpt(earlier.entry);
     chk_abs_path(cfg_dir);
     init_ssh_session();
+    const std::string log = cfg_dir + "/srderr.log" + (previous.empty() ? "" : "." + previous);
     // As root, a log the account made a symlink would print any file of the host.
-    const std::string text =
-        run_script(sh_var("CFGDIR", cfg_dir) + sh_var("LINES", lines) + sh_log, true,
-                   {{"not-file", "Not a regular file: " + cfg_dir + "/srderr.log", "", false}});
+    const std::string text = run_script(sh_var("LOG", log) + sh_var("LINES", lines) + sh_log, true,
+                                        {{"not-file", "Not a regular file: " + log, "", false}});
     result_field("text", text);
     print(text);
     return true;

@@ -4,6 +4,7 @@ import re
 import socket
 import stat
 import subprocess
+import time
 
 import pytest
 
@@ -90,7 +91,10 @@ class Server:
                 and stat.S_ISFIFO(os.lstat(f'{c}/server-stdin').st_mode) and self.log().endswith(self.bound))
 
     def stopped(self, files=('settings', 'srderr.log', 'standin.log', 'start.sh', 'stop.sh')):
-        return not processes_with(self.cfg + '/') and sorted(os.listdir(self.cfg)) == sorted(files)
+        """No process, no run file; the records of how runs ended and their kept logs aside."""
+        kept = re.compile(r'server\.(stopping|crash)|srderr\.log\.[1-5]')
+        return not processes_with(self.cfg + '/') and sorted(
+            f for f in os.listdir(self.cfg) if not kept.fullmatch(f)) == sorted(files)
 
     def settings(self):
         return open(f'{self.cfg}/settings/serversettings.con').read()
@@ -150,7 +154,7 @@ def test_start_restart_stop(server):
     assert fx.wait_until(lambda: s.running() and read_pid(f'{s.cfg}/server.pid') != first), s.log()
     assert s.settings() == settings_file('"Two"', 8, 0, 1, 2, '10.0.0.1', s.port, s.port + 1, 5, 6, 7, 0, '""')
     assert modes() == [0o600, 0o644]
-    assert open(f'{s.cfg}/srderr.log').read() == 'standin up\nstandin up\n'
+    assert [open(f'{s.cfg}/srderr.log{k}').read() for k in ('', '.1')] == ['standin up\n'] * 2  # kept at the start
     assert s.stop() == OK
     assert s.log() == s.log_head() + "console say 'hello' $HOME\n" + 'console quit\nexit quit\n' + \
         s.log_head() + 'console quit\nexit quit\n'
@@ -370,3 +374,28 @@ def test_status_console_and_log_go_by_the_run_files_alone(server, host):
     os.remove(f'{s.cfg}/srderr.log')
     os.mkfifo(f'{s.cfg}/srderr.log')
     assert host.run(*log, timeout=30) == (f'Not a regular file: {s.cfg}/srderr.log\n', '', 1)
+
+
+def test_status_tells_a_crash_from_a_stop_and_starts_keep_five_logs(server):
+    s = server()
+    status = lambda: s.host.run('--status', f'--cfg-dir={s.cfg}')  # noqa: E731
+    crash = r'crashed\n{}\nended: (\d+)\nlast-error: standin up\n'
+    for k, (signal, end) in enumerate([('KILL', 'signal: KILL'), ('TERM', 'exit: 0'), (None, None),
+                                       (None, None), (None, None), ('KILL', 'signal: KILL')], 1):
+        assert s.start() == OK
+        assert fx.wait_until(s.running), s.log()
+        open(f'{s.cfg}/srderr.log', 'a').write(f'run {k}\nstandin up\n')
+        if signal:  # the stand-in ends with status 0 on TERM
+            fx.sh(f'kill -{signal} {read_pid(f"{s.cfg}/server.pid")}')
+            assert fx.wait_until(lambda: status().out.startswith('crashed')), status()
+            m = re.fullmatch(crash.format(end), status().out)
+            assert m and abs(int(m[1]) - time.time()) < 10, status()
+    assert s.host.json('--status', f'--cfg-dir={s.cfg}') == (
+        {'ok': True, 'state': 'crashed', 'signal': 'KILL', 'ended_at': int(m[1]), 'last_error': 'standin up'}, 0)
+    # The record stays until a stop; a stop is no crash.
+    assert s.stop() == OK and status() == ('stopped\n', '', 0)
+    assert s.start() == OK and s.stop() == OK and status() == ('stopped\n', '', 0)
+    # Seven starts: the five runs before the last one keep their logs, the newest as .1.
+    logs = [s.host.run('--log', f'--cfg-dir={s.cfg}', f'--previous={k}', '--lines=2').out for k in range(1, 6)]
+    assert logs == [f'run {k}\nstandin up\n' for k in (6, 5, 4, 3, 2)]
+    assert not os.path.exists(f'{s.cfg}/srderr.log.6')

@@ -9,6 +9,16 @@ SETTINGS=$CFGDIR/settings/serversettings.con
 # shellcheck disable=SC3013 # -ef: dash and every BSD sh have it
 [ ! "$CFGDIR" -ef "$SRVDIR" ] || fail same-dir
 run_stop
+rm -f "$CFGDIR/server.stopping" "$CFGDIR/server.crash"
+# A non-empty error log is kept as srderr.log.1, older ones shift up to .5:
+# a crashed run's log outlives the next start, and the logs' size is
+# bounded by runs.
+if [ -s "$CFGDIR/srderr.log" ]; then
+	for k in 4 3 2 1; do
+		mv -f "$CFGDIR/srderr.log.$k" "$CFGDIR/srderr.log.$((k + 1))" 2>/dev/null
+	done
+	mv -f "$CFGDIR/srderr.log" "$CFGDIR/srderr.log.1"
+fi
 # The settings hold the server's password: only the account may read them,
 # whatever its umask.  What is made here (a new file, the backup) gets 0600
 # from the umask; a file found gets it before any value goes in.

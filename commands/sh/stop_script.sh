@@ -5,6 +5,11 @@
 # and of its start script; it ends with status 1 and the reason on its
 # standard error when one of them outlives signal 9 (its run files stay).
 
+# A stop, not a crash: the start script finds this mark when the server
+# ends.  The last crash's record goes.
+rm -f "$CFGDIR/server.stopping" "$CFGDIR/server.crash"
+: >"$CFGDIR/server.stopping"
+
 # The console pipe is opened read-write, so the quit goes in at once even
 # when nobody reads it, and a full pipe holds up only the writer, which is
 # killed when the wait is over.  The start script removes the pipe once the
