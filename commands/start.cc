@@ -46,10 +46,13 @@ void launch(const std::string& cfg_dir)
 
 }  // namespace
 
-std::string get_start_script(const std::string& srv_dir, const std::string& cfg_dir)
+std::string get_start_script(const std::string& srv_dir, const std::string& cfg_dir,
+                             bool restart_on_crash)
 {
-    return "#!/bin/sh\nSRVDIR=" + shell_str(srv_dir) + "\nCFGDIR=" + shell_str(cfg_dir) + "\n" +
-           sh_ours + sh_start_script;
+    // The shared functions too: a restart takes the configuration's lock.
+    return "#!/bin/sh\nSRVDIR=" + shell_str(srv_dir) + "\nCFGDIR=" + shell_str(cfg_dir) +
+           "\nRESTART_ON_CRASH=" + (restart_on_crash ? "yes" : "") + "\n" + sh_ours + sh_lib +
+           sh_start_script;
 }
 
 bool start(TOParsing parsing)
@@ -69,6 +72,7 @@ bool start(TOParsing parsing)
     const std::string score_lim = value_of(parsing, "score-lim", req_arg);
     const std::string round_num = value_of(parsing, "round-num", req_arg);
     const bool punk_buster = flag(parsing, "punk-buster");
+    const bool restart_on_crash = flag(parsing, "restart-on-crash");
     const std::string srv_passwd = value_or_env(parsing, "srv-passwd", opt_arg, "BF2_SRV_PASSWD");
     // The admin and rcon values are required but stored nowhere: read and
     // checked only.  Each later lookup replaces the session's state, so
@@ -148,7 +152,7 @@ bool start(TOParsing parsing)
     init_ssh_session();
     run_script(sh_var("SRVDIR", srv_dir) + sh_var("CFGDIR", cfg_dir) + sh_var("OPTIONS", options) +
                    sh_var("PORTS", port_list) +
-                   sh_var("START_SCRIPT", get_start_script(srv_dir, cfg_dir)) + stop_steps(cfg_dir) +
+                   sh_var("START_SCRIPT", get_start_script(srv_dir, cfg_dir, restart_on_crash)) + stop_steps(cfg_dir) +
                    sh_settings + sh_ports + sh_prepare_start,
                true, failures);
     launch(cfg_dir);

@@ -25,7 +25,9 @@ bool status(TOParsing parsing)
                           {"exit", "exit_status"},
                           {"signal", "signal"},
                           {"ended", "ended_at"},
-                          {"last-error", "last_error"}});
+                          {"last-error", "last_error"},
+                          {"restarts", "restarts"},
+                          {"gave-up", "gave_up"}});
     return true;
 }
 

@@ -92,7 +92,7 @@ class Server:
 
     def stopped(self, files=('settings', 'srderr.log', 'standin.log', 'start.sh', 'stop.sh')):
         """No process, no run file; the records of how runs ended and their kept logs aside."""
-        kept = re.compile(r'server\.(stopping|crash)|srderr\.log\.[1-5]')
+        kept = re.compile(r'server\.(stopping|crash|up|restarts)|srderr\.log\.[1-5]')
         return not processes_with(self.cfg + '/') and sorted(
             f for f in os.listdir(self.cfg) if not kept.fullmatch(f)) == sorted(files)
 
@@ -399,3 +399,29 @@ def test_status_tells_a_crash_from_a_stop_and_starts_keep_five_logs(server):
     logs = [s.host.run('--log', f'--cfg-dir={s.cfg}', f'--previous={k}', '--lines=2').out for k in range(1, 6)]
     assert logs == [f'run {k}\nstandin up\n' for k in (6, 5, 4, 3, 2)]
     assert not os.path.exists(f'{s.cfg}/srderr.log.6')
+
+
+def test_restart_on_crash_gives_up_after_three_and_never_follows_a_stop(server):
+    s, dying = server(), server("--die 'no licence'")
+    status = lambda x=s: x.host.run('--status', f'--cfg-dir={x.cfg}').out  # noqa: E731
+    pid = lambda: read_pid(f'{s.cfg}/server.pid')  # noqa: E731
+    assert s.start(restart_on_crash=True) == OK and fx.wait_until(s.running)
+    assert re.fullmatch(r'running\n(.+\n){3}restarts: 0\n', status())
+    for n in (1, 2, 3):
+        old = pid()
+        fx.sh(f'kill -9 {old}')
+        if n < 3:
+            assert fx.wait_until(lambda: status() == f'restarting\nrestarts: {n - 1}\n', 5), status()
+            assert fx.wait_until(lambda: s.running() and pid() != old, 20), status()
+            assert status().endswith(f'restarts: {n}\n')
+    assert fx.wait_until(lambda: re.fullmatch(
+        r'crashed\nsignal: KILL\nended: \d+\nlast-error: standin up\nrestarts: 2\ngave-up: yes\n', status()), 5)
+    assert s.start(restart_on_crash=True) == OK and fx.wait_until(s.running)
+    fx.sh(f'kill -9 {pid()}')
+    assert fx.wait_until(lambda: status().startswith('restarting'), 5)
+    assert s.stop() == OK
+    # Dying during its own start fails the start, as without the flag.
+    assert dying.start(restart_on_crash=True) == ('Start server failed: no licence\n', '', 1)
+    time.sleep(12)  # past the pause
+    assert (status(), status(dying)) == ('stopped\n', 'crashed\nexit: 1\nended: ' + status(dying)[23:])
+    assert not s.running() and s.host.json('--status', f'--cfg-dir={dying.cfg}')[0]['exit_status'] == 1

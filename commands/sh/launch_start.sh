@@ -33,4 +33,6 @@ until SRVPID=$(first_line "$CFGDIR/server.pid") &&
 done
 sleep 2
 ours "$SRVPID" "$CFGDIR/settings/serversettings.con" "$CFGDIR/server.start" || gave_up 'Process dead'
+# The server came up: from now on a crash is the server's, not the start's.
+: >"$CFGDIR/server.up"
 unlock

@@ -9,7 +9,7 @@ SETTINGS=$CFGDIR/settings/serversettings.con
 # shellcheck disable=SC3013 # -ef: dash and every BSD sh have it
 [ ! "$CFGDIR" -ef "$SRVDIR" ] || fail same-dir
 run_stop
-rm -f "$CFGDIR/server.stopping" "$CFGDIR/server.crash"
+rm -f "$CFGDIR/server.stopping" "$CFGDIR/server.crash" "$CFGDIR/server.up" "$CFGDIR/server.restarts" "$CFGDIR/server.restarting"
 # A non-empty error log is kept as srderr.log.1, older ones shift up to .5:
 # a crashed run's log outlives the next start, and the logs' size is
 # bounded by runs.
