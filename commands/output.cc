@@ -118,6 +118,27 @@ void result_flag(const std::string& name, bool value)
     result[name] = value;
 }
 
+void result_objects(const std::string& name, const std::vector<std::string>& keys,
+                    const std::vector<std::vector<std::string>>& rows)
+{
+    nlohmann::ordered_json& array = result[name] = nlohmann::ordered_json::array();
+    for (const std::vector<std::string>& row : rows) {
+        nlohmann::ordered_json object = nlohmann::ordered_json::object();
+        for (size_t i = 0; i < keys.size() && i < row.size(); ++i) {
+            const std::string& v = row[i];
+            // Up to 18 digits: always within a long long.
+            const size_t digits = v.size() - (v.starts_with('-') ? 1 : 0);
+            if (digits > 0 && digits <= 18 && v.find_first_not_of("0123456789", v.size() - digits) == std::string::npos)
+                object[keys[i]] = std::stoll(v);
+            else if (is_utf8(v))
+                object[keys[i]] = v;
+            else
+                object[keys[i] + "_base64"] = base64(v);
+        }
+        array.push_back(std::move(object));
+    }
+}
+
 void result_report(const std::string& report, const std::vector<TReportKey>& keys,
                    const char* list_key)
 {

@@ -24,6 +24,10 @@ void result_field(const std::string& name, const std::string& text);
 void result_field(const std::string& name, const std::vector<std::string>& lines);
 void result_number(const std::string& name, long long value);
 void result_flag(const std::string& name, bool value);
+// An array of objects, one per row, with the keys in order: a value that is
+// a whole number as a number, any other as text under the rule above.
+void result_objects(const std::string& name, const std::vector<std::string>& keys,
+                    const std::vector<std::vector<std::string>>& rows);
 
 // A state report as the remote scripts print it, the state on its first
 // line and then "key: value" lines: "state", and each key listed as its

@@ -20,13 +20,14 @@ constexpr int max_connect_timeout = 24 * 60 * 60;
 
 }  // namespace
 
-void get_hosting(TOParsing parsing)
+void get_hosting(TOParsing parsing, bool login)
 {
     ssh_address = zelto::opt::value_of(parsing, "address");
     const TAddress address = parse_address(ssh_address);
     ssh_host = address.host;
     ssh_port = address.port;
-    ssh_login = zelto::opt::value_of(parsing, "login");
+    if (login || parsing.opts().lopts().count("login"))
+        ssh_login = zelto::opt::value_of(parsing, "login");
     // Both optional, so looked up without a report; a bad value is reported
     // as the option library reports one.
     if (auto timeout = parsing["connect-timeout"]; timeout.found) {
@@ -56,6 +57,6 @@ void get_hosting(TOParsing parsing)
     if (auto identity = parsing["identity"]; identity.found)
         ssh_identity = read_identity(identity.entry->second.value, ssh_key_passphrase != nullptr);
     ssh_password = std::getenv("BF2_PASSWD");
-    if (!ssh_password && ssh_identity.path.empty())
+    if (login && !ssh_password && ssh_identity.path.empty())
         throw TUError(TCode::usage, "Password is not set");
 }

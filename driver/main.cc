@@ -5,6 +5,7 @@
 #include "commands/install.h"
 #include "commands/output.h"
 #include "commands/printable.h"
+#include "commands/query.h"
 #include "commands/start.h"
 #include "commands/status.h"
 #include "commands/stop.h"
@@ -47,6 +48,7 @@ const char usage_text[] =
     "  --stop --cfg-dir=DIR             --status --cfg-dir=DIR\n"
     "  --console --cfg-dir=DIR --line=TEXT\n"
     "  --log --cfg-dir=DIR [--lines=N]\n"
+    "  --query [--port=N]   (only --address needed: asks the game server over UDP)\n"
     "\n"
     "Options: --json --connect-timeout=S --timeout=S --host-key=SHA256:...\n"
     "         --known-hosts=FILE --identity=FILE (BF2_KEY_PASSPHRASE)\n"
@@ -75,6 +77,8 @@ struct TCommand {
     // given: its worst honest case.  0: unbounded (the caller's own command,
     // an upload of any size).
     int work_s;
+    // Whether it logs in: if not, neither a login nor a password is asked for.
+    bool login = true;
 };
 
 // Order is precedence: the first command present on the line runs.  start
@@ -95,8 +99,18 @@ const TCommand commands[] = {
     {"install-status", install_status, 30},
     {"log", show_log, 30},
     {"fingerprint", fingerprint, 30},
+    {"query", query, 5, false},
     {"help", help, 0},
 };
+
+// The row of the command that will run: the first one on the line.
+const TCommand* chosen(TOParsing& parsing)
+{
+    for (const TCommand& command : commands)
+        if (parsing.opts().lopts().count(command.name))
+            return &command;
+    return nullptr;
+}
 
 bool run(TOParsing parsing, const TCommand& command)
 {
@@ -153,7 +167,8 @@ int main(int argc, char** argv)
                        !has_connection_options(parsing)) {
                 print(usage_text);
             } else {
-                get_hosting(parsing);
+                const TCommand* command = chosen(parsing);
+                get_hosting(parsing, !command || command->login);
                 dispatch(parsing, 0);
             }
             emit(result_line());

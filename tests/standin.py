@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
-# The stand-in game server: standin.py [--ignore-quit] [--lifetime S] [--die MESSAGE] ARGS...
-# binds the UDP ports of ARGS' "+config FILE", logs what it does to standin.log beside FILE's folder.
+# The stand-in game server: standin.py [--ignore-quit] [--lifetime S] [--die MESSAGE] [--query-split BYTES]
+# [--query-reorder] ARGS... binds the UDP ports of ARGS' "+config FILE", logs what it does to standin.log beside
+# FILE's folder, and answers queries on the gameSpyPort in packets of about BYTES (1400), the last first if asked.
 import os
 import signal
 import socket
 import sys
+import threading
 import time
 
-args, ignore_quit, end = sys.argv[1:], False, float('inf')
+args, ignore_quit, end, split, reorder = sys.argv[1:], False, float('inf'), 1400, False
+PLAYERS = [[b'Zo\xc3\xab', b'12', b'35', b'1'], [b'bad\nname\xff', b'-3', b'0', b'2'], [b'Bob', b'7', b'120', b'2']]
 while args[0].startswith('--'):
     flag = args.pop(0)
     if flag == '--die':  # cannot start: says why on its error output, byte for byte
@@ -15,6 +18,8 @@ while args[0].startswith('--'):
         sys.exit(1)
     ignore_quit = ignore_quit or flag == '--ignore-quit'
     end = time.monotonic() + float(args.pop(0)) if flag == '--lifetime' else end
+    split = int(args.pop(0)) if flag == '--query-split' else split
+    reorder = reorder or flag == '--query-reorder'
 config = args[args.index('+config') + 1]
 log = open(os.path.join(os.path.dirname(os.path.dirname(config)), 'standin.log'), 'a', buffering=1)
 log.write('args ' + ' '.join(args) + '\n')
@@ -25,6 +30,38 @@ sockets = [socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in ports]
 for s, port in zip(sockets, ports):
     s.bind(('0.0.0.0', int(port)))
 log.write('bound %s %s\n' % ports)
+name = next((w.split(' ', 1)[1].strip().strip('"') for w in open(config, errors='replace')
+             if w.startswith('sv.serverName ')), '').encode()
+
+
+def reply(session):
+    """The game's split reply: each packet's sections start with their number; a cut field starts again in
+    the next packet with its name and the index of its next value."""
+    keys = [b'hostname', name, b'mapname', b'Strike at Karkand', b'gametype', b'gpm_cq', b'numplayers',
+            str(len(PLAYERS)).encode(), b'maxplayers', settings['sv.maxPlayers'].encode()]
+    bodies, body = [], b'\0' + b''.join(k + b'\0' for k in keys) + b'\0\1'
+    for f, field in enumerate((b'player_', b'score_', b'ping_', b'team_')):
+        body += field + b'\0\0'
+        for i, p in enumerate(PLAYERS):
+            if len(body) + len(p[f]) > split:
+                bodies, body = bodies + [body], b'\1' + field + b'\0' + bytes([i])
+            body += p[f] + b'\0'
+        body += b'\0'
+    bodies.append(body + b'\0\2team_t\0\0MEC\0US\0\0\0')
+    last = len(bodies) - 1
+    packets = [b'\0' + session + b'splitnum\0' + bytes([n | (n == last) << 7]) + b for n, b in enumerate(bodies)]
+    return packets[::-1] if reorder else packets
+
+
+def answer(s):
+    while True:
+        request, peer = s.recvfrom(2048)
+        if len(request) == 11 and request.startswith(b'\xfe\xfd\0'):
+            for packet in reply(request[3:7]):
+                s.sendto(packet, peer)
+
+
+threading.Thread(target=answer, args=(sockets[1],), daemon=True).start()
 print('standin up', file=sys.stderr, flush=True)
 # The console pipe's first writer ends at once and later ones (stop, console)
 # come through the same pipe: end of input is not the end, as in the game.

@@ -14,6 +14,7 @@ import test_driver
 from test_hostile import LIB
 from test_install import final_state
 from test_network import NO_PASSWORD_METHOD, fingerprint
+from test_query import query, responder
 from test_server import as_account, server  # noqa: F401 (a fixture)
 from test_trust import public_key
 from test_user import free_names  # noqa: F401 (a fixture)
@@ -85,6 +86,13 @@ def start_case(change, message):  # a start of a fresh server once change(s) ran
                       message.format(s=s, set=f'{s.cfg}/settings/serversettings.con'))[1:]
 
 
+def query_case(packets, message):  # --query of a responder(packets); {p} in message: its port
+    def case(g):
+        with responder(packets) as port:
+            return query(port, json=True), message.format(p=port)
+    return case
+
+
 # By the longest prefix of a row's first message: (who, args, message), {h} in them the one who runs it (a
 # fixture, a port of odd, None: nothing listens), or a function of getfixturevalue giving the run and message.
 CASES = {
@@ -148,6 +156,10 @@ CASES = {
                        'Not an install directory (no install.sh): {h.home}'),
     'Not a regular file': lambda g: (g('host').mkdir(f"{g('host').home}/log/srderr.log"), g('host').json(
         '--log', f"--cfg-dir={g('host').home}/log"), f"Not a regular file: {g('host').home}/log/srderr.log")[1:],
+    'No answer to the query': query_case(None, 'No answer to the query on UDP port {p} in 3 s'),
+    'Malformed query reply': query_case(lambda sid: [b'x'], 'Malformed query reply: truncated packet (1 bytes)'),
+    'Failed to send the query': lambda g: (fx.run_json(['--address=255.255.255.255', '--query'], None),
+                                           'Failed to send the query: Permission denied'),
     'Remote script failed': (2222, ['--status', '--cfg-dir=/x'], 'Remote script failed with status -1: broken'),
 }
 

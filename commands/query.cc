@@ -1,0 +1,142 @@
+#include "commands/query.h"
+
+#include "commands/output.h"
+#include "commands/printable.h"
+#include "commands/query_reply.h"
+#include "opt/lookup.h"
+#include "remote/bound.h"
+#include "remote/connection.h"
+#include "remote/error.h"
+
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <random>
+
+using zelto::opt::TOParsing;
+
+namespace {
+
+constexpr int default_port = 29900;  // the game's default sv.gameSpyPort
+constexpr int tries = 3;
+constexpr int try_ms = 1000;
+
+struct TFd {
+    int fd;
+    ~TFd() { close(fd); }
+};
+
+// One line of text mode: the server's own line breaks may not start lines.
+std::string one_line_text(const std::string& text)
+{
+    std::string out;
+    for (char c : printable(text))
+        out += c == '\n' ? std::string("\\x0a") : std::string(1, c);
+    return out;
+}
+
+void print_info(const TQueryInfo& info)
+{
+    const auto& k = info.keys;
+    result_field("hostname", k.at("hostname"));
+    result_field("map", k.at("mapname"));
+    result_field("game_type", k.at("gametype"));
+    result_number("num_players", std::stol(k.at("numplayers")));
+    result_number("max_players", std::stol(k.at("maxplayers")));
+    result_objects("players", {"name", "score", "ping", "team"}, info.players);
+    std::string text = "hostname: " + one_line_text(k.at("hostname")) + "\nmap: " + one_line_text(k.at("mapname")) +
+                       "\ngame-type: " + one_line_text(k.at("gametype")) + "\nplayers: " + k.at("numplayers") +
+                       "\nmax-players: " + k.at("maxplayers") + "\n";
+    for (const auto& p : info.players)
+        text += "player: " + one_line_text(p[0]) + " score: " + one_line_text(p[1]) + " ping: " +
+                one_line_text(p[2]) + " team: " + one_line_text(p[3]) + "\n";
+    print(text);
+}
+
+bool same_address(const sockaddr_storage& from, socklen_t size, const addrinfo* to)
+{
+    return size == to->ai_addrlen && std::memcmp(&from, to->ai_addr, size) == 0;
+}
+
+// One try: the reply, once complete, or what came of it within try_ms.
+TQueryReply ask(int fd, const addrinfo* to, uint32_t session, const std::vector<uint32_t>& earlier)
+{
+    TQueryReply reply(session);
+    const std::string request = query_request(session);
+    if (sendto(fd, request.data(), request.size(), 0, to->ai_addr, to->ai_addrlen) < 0)
+        throw TUError(TCode::connect, std::string("Failed to send the query: ") + std::strerror(errno));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(try_ms);
+    while (!reply.complete()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = poll(&p, 1, run_wait_ms(static_cast<int>(left.count())));
+        check_run();
+        if (ready <= 0)
+            continue;
+        static char buffer[1 << 16];  // any datagram, so that an oversized one is seen whole
+        sockaddr_storage from;
+        socklen_t from_size = sizeof from;
+        const ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &from_size);
+        if (n < 0 || !same_address(from, from_size, to))
+            continue;  // an ICMP error, or someone else's packet
+        const std::string_view packet(buffer, n);
+        const int64_t id = query_session_of(packet);
+        if (id != session && std::find(earlier.begin(), earlier.end(), id) != earlier.end())
+            continue;  // a late answer to an earlier try
+        reply.add(packet);
+    }
+    return reply;
+}
+
+}  // namespace
+
+bool query(TOParsing parsing)
+{
+    int port = default_port;
+    if (auto given = parsing["port"]; given.found) {
+        port = zelto::opt::whole_number(given.entry->second.value, 65535);
+        if (port == 0)
+            throw TOParsing::TBadLOpt(given.entry);
+    }
+    parsing.end();
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(ssh_host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
+        throw TUError(TCode::resolve, "Failed to get network host entry");
+    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, freeaddrinfo);
+    const TFd sock{socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol)};
+    if (sock.fd < 0)
+        throw TUError(TCode::connect, std::string("Failed to send the query: ") + std::strerror(errno));
+
+    std::mt19937 random(std::random_device{}());
+    std::vector<uint32_t> sessions;
+    std::optional<TQueryReply> partial;
+    for (int i = 0; i < tries; ++i) {
+        // Some servers ignore ids with the high bits of a byte set.
+        sessions.push_back(random() & 0x0F0F0F0F);
+        TQueryReply reply = ask(sock.fd, found, sessions.back(), sessions);
+        if (reply.complete()) {
+            print_info(reply.info());
+            return true;
+        }
+        if (reply.started())
+            partial = reply;
+    }
+    if (partial)
+        partial->info();  // throws: the missing packet
+    throw TUError(TCode::timeout, "No answer to the query on UDP port " + std::to_string(port) + " in " +
+                                      std::to_string(tries * try_ms / 1000) + " s");
+}
