@@ -5,6 +5,7 @@ import socket
 import stat
 import subprocess
 import time
+from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
@@ -425,3 +426,17 @@ def test_restart_on_crash_gives_up_after_three_and_never_follows_a_stop(server):
     time.sleep(12)  # past the pause
     assert (status(), status(dying)) == ('stopped\n', 'crashed\nexit: 1\nended: ' + status(dying)[23:])
     assert not s.running() and s.host.json('--status', f'--cfg-dir={dying.cfg}')[0]['exit_status'] == 1
+
+
+def test_starts_and_a_stop_racing_a_restart_leave_one_server_or_none(server):
+    s = server()
+    assert s.start(restart_on_crash=True) == OK and fx.wait_until(s.running)
+    fx.sh(f'kill -9 {read_pid(f"{s.cfg}/server.pid")}')
+    assert fx.wait_until(lambda: os.path.exists(f'{s.cfg}/server.restarting'), 5)
+    time.sleep(9)  # the restart falls due among the runs
+    with ThreadPoolExecutor(3) as pool:
+        runs = [pool.submit(s.start, restart_on_crash=True) for _ in range(2)] + [pool.submit(s.stop)]
+        assert all(r.result()[2] in (0, 1) for r in runs)
+    time.sleep(12)  # past any pause still to come
+    games = [p for p in processes_with(f'{s.cfg}/settings/serversettings.con') if 'standin.py' in cmdline(p)]
+    assert len(games) <= 1 and (s.running() or not games), games
