@@ -48,7 +48,6 @@ const char usage_text[] =
     "  --stop --cfg-dir=DIR             --status --cfg-dir=DIR\n"
     "  --console --cfg-dir=DIR --line=TEXT\n"
     "  --log --cfg-dir=DIR [--lines=N] [--previous=K]\n"
-    "  --query [--port=N]   (UDP to the game server: needs only --address)\n"
     "  --query [--port=N]   (only --address needed: asks the game server over UDP)\n"
     "\n"
     "Options: --json --connect-timeout=S --timeout=S --host-key=SHA256:...\n"
