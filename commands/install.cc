@@ -10,6 +10,9 @@
 #include "remote/exec.h"
 #include "remote/session.h"
 
+#include <algorithm>
+#include <cctype>
+
 bool check_bf2_dir(const std::string& dir)
 {
     chk_abs_path(dir);
@@ -26,7 +29,17 @@ bool install(zelto::opt::TOParsing parsing)
 {
     std::string url = zelto::opt::value_of(parsing, "url");
     std::string dir = zelto::opt::value_of(parsing, "dir");
+    // The package's digest, checked before anything of it is unpacked.
+    std::string sha256;
+    auto digest = parsing["sha256"];
+    if (digest.found)
+        sha256 = digest.entry->second.value;
     parsing.end();
+    if (digest.found && (sha256.size() != 64 || sha256.find_first_not_of("0123456789abcdefABCDEF") !=
+                                                    std::string::npos))
+        throw zelto::opt::TOParsing::TBadLOpt(digest.entry);
+    std::transform(sha256.begin(), sha256.end(), sha256.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
     // The result is one line, and so is each line of the install script.
     if (holds_line_break(url))
         throw TUError(TCode::usage, "URL holds a line break");
@@ -36,10 +49,12 @@ bool install(zelto::opt::TOParsing parsing)
     chk_abs_path(dir);
 
     const std::string temp_dir = run_script(
-        sh_var("DIR", dir) + sh_var("HEAD", "#!/bin/sh\n\nURL=" + shell_str(url) + "\nDIR=") +
+        sh_var("DIR", dir) + sh_var("HEAD", "#!/bin/sh\n\nURL=" + shell_str(url) + "\nSHA256=" + (sha256.empty() ? std::string() : sha256) + "\nDIR=") +
             sh_var("BODY", sh_install_script) + sh_launch_install,
         true,
         {
+            {"running", "Server running from " + dir + "/bf2: stop it first", "", false, TCode::busy},
+            {"busy", "Install already running in " + dir, "", false, TCode::busy},
             {"mktemp", "Make temporary directory in '" + dir + "' failed", "", true},
             {"copy", "Copy install script failed", "", true},
             {"start", "Run install script failed", "", true},

@@ -2,6 +2,8 @@
 
 #include "opt/xtos.h"
 
+#include <cctype>
+
 namespace zelto::opt {
 
 namespace {
@@ -58,9 +60,12 @@ bool TOpts::parseLongOpt(word_iterator word) {
   if (w.size() < 3 || w[0] != '-' || w[1] != '-' || !is_letter(w[2]))
     return false;
   std::string::size_type i = 3;
-  while (i < w.size() && (is_letter(w[i]) || w[i] == '-')) ++i;
+  // A name begins with a letter; digits may follow (--sha256).
+  while (i < w.size() && (is_letter(w[i]) || std::isdigit(static_cast<unsigned char>(w[i])) ||
+                          w[i] == '-'))
+    ++i;
   // Values only ever follow '=' in the same word; anything else that ends
-  // the name (--port2, --a.b) makes the word a plain one.
+  // the name (--a.b) makes the word a plain one.
   if (i < w.size() && w[i] != '=') return false;
   std::string name = w.substr(2, i - 2);
   TLOpt& rec = rep_->lopts[name];

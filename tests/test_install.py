@@ -1,16 +1,18 @@
 """install and its checks: the script runs with the host's own wget, unzip, tar and sh."""
+import hashlib
 import os
 import re
 import subprocess
+import urllib.request
 
 import pytest
 
 import fixture as fx
 
-INSTALLED = ['bf2_server', 'download.log', 'download_ok.ret', 'extract.log', 'extract_ok.ret',
+INSTALLED = ['download.log', 'download_ok.ret', 'extract.log', 'extract_ok.ret',
              'install.log', 'install.sh', 'install_ok.ret',
              'download_ok.ret:0', 'extract_ok.ret:0', 'install_ok.ret:0']
-FAILED_INSTALL = ['bf2', 'bf2_server', 'download.log', 'download_ok.ret', 'extract.log',
+FAILED_INSTALL = ['bf2', 'download.log', 'download_ok.ret', 'extract.log',
                   'extract_ok.ret', 'install.log', 'install.sh', 'install_err.ret',
                   'download_ok.ret:0', 'extract_ok.ret:0', 'install_err.ret:1']
 
@@ -22,9 +24,9 @@ def base(host, request):
     fx.sh(f'rm -rf {fx.q(path)}')
 
 
-def install(host, url, dir):
+def install(host, url, dir, *more):
     """Starts an install; the temporary directory it printed inside dir."""
-    r = host.run('--install', f'--url={url}', f'--dir={dir}')
+    r = host.run('--install', f'--url={url}', f'--dir={dir}', *more)
     m = re.fullmatch(r"temp dir: '(.*)'\n", r.out, re.S)
     assert m and (r.err, r.status) == ('', 0), r
     assert re.fullmatch(re.escape(dir) + r'/\.bf2_install_\w{6}', m[1], re.S), r
@@ -33,7 +35,7 @@ def install(host, url, dir):
 
 def final_state(temp):
     """Once the script ends: the files in temp, then the status files' and install log's NAME:LINE."""
-    ended = ('install_ok.ret', 'download_err.ret', 'extract_err.ret', 'install_err.ret')
+    ended = ('install_ok.ret', 'download_err.ret', 'verify_err.ret', 'extract_err.ret', 'install_err.ret')
     assert fx.wait_until(lambda: any(os.path.getsize(f'{temp}/{f}') for f in ended
                                      if os.path.exists(f'{temp}/{f}')), 60, 0.1)
     r = fx.sh(f"cd {fx.q(temp)} && ls -A | LC_ALL=C sort; grep -s '' *.ret install.log",
@@ -78,11 +80,15 @@ def test_each_archive_kind_installs_and_install_returns_at_once(host, fake_tools
         i < 3 and os.mkdir(f'{kinds[i][2]}/bf2/{name}')
     for i in (0, 2, 3):
         assert host.run('--check-install', f'--dir={kinds[i][2]}/bf2') == ('failed\n', '', 0)
-    # A second installation into a directory that holds one fails at the move.
-    again = install(host, packages.url('server.zip'), kinds[1][2])
-    assert final_state(again) == FAILED_INSTALL + [
-        f"install.log:mv: cannot move '{again}/bf2' to '{again}/../bf2': Directory not empty"]
-    assert tree(again) == fx.INSTALLED_TREE + ['750'] * 4
+    # A second installation is an update: the old tree, with the customer's file, stays whole
+    # as bf2.previous (the one before it goes); a failed update leaves bf2 as it was.
+    d = kinds[1][2]
+    fx.sh(f'echo mine > {d}/bf2/mods/bf2/custom.con && mkdir {d}/bf2.previous && chown -R {host.login} {d}')
+    assert final_state(install(host, packages.url('server.zip'), d)) == INSTALLED
+    assert tree(d) == fx.INSTALLED_TREE + ['750'] * 4 and open(f'{d}/bf2.previous/mods/bf2/custom.con').read() == 'mine\n'
+    fx.sh(f'echo mine > {d}/bf2/mine')
+    assert final_state(install(host, packages.url('nostatic.tar.gz'), d)) == FAILED_INSTALL
+    assert open(f'{d}/bf2/mine').read() == 'mine\n' and os.path.exists(f'{d}/bf2.previous/mods/bf2/custom.con')
 
 
 def test_failures_stop_at_their_stage(host, packages, base):
@@ -172,3 +178,30 @@ def test_install_status_reads_the_status_files_and_the_running_script(host, base
     assert fx.wait_until(lambda: not running or open(f'/proc/{script.pid}/cmdline').read()[:3] == 'sh\0')
     assert install_status(host, temp) == (printed, '', 0)
     script.kill()
+
+
+def test_one_install_at_a_time_none_under_a_running_server_and_the_digest_checked(host, packages, base):
+    from test_server import as_account
+    d, url = host.mkdir(f'{base}/d'), packages.url('server.tar.bz2')
+    again = lambda *more: host.run('--install', f'--url={url}', f'--dir={d}', *more)  # noqa: E731
+    held = install(host, packages.url('hold/server.tar.bz2'), d)
+    assert fx.wait_until(lambda: 'server.tar.bz2' in packages.held, 30)
+    assert again() == (f'Install already running in {d}\n', '', 1)
+    packages.released.add('server.tar.bz2')
+    assert final_state(held) == INSTALLED
+    # A game server working in the tree: refused before anything is downloaded.
+    game = as_account(host, ['sh', '-c', f'cd {fx.q(d)}/bf2/mods && exec sleep 30'])
+    assert fx.wait_until(lambda: os.readlink(f'/proc/{game.pid}/cwd').endswith('/mods'))
+    requests = len(packages.requests)
+    assert again() == (f'Server running from {d}/bf2: stop it first\n', '', 1)
+    game.kill()
+    assert len(packages.requests) == requests
+    # The digest, of any case, is checked before the package is unpacked.
+    digest = hashlib.sha256(urllib.request.urlopen(url).read()).hexdigest()
+    bad = install(host, url, d, '--sha256=' + '0' * 64)
+    assert final_state(bad)[-2:] == ['download_ok.ret:0', 'verify_err.ret:1'] and 'bf2_server' in os.listdir(bad)
+    assert install_status(host, bad) == (f'failed\nstage: verify\nstatus: 1\nlog: expected sha256 {"0" * 64}\n'
+                                         f'log: got sha256 {digest}\n', '', 0)
+    good = install(host, url, d, f'--sha256={digest.upper()}')
+    assert final_state(good) == sorted(INSTALLED[:7] + ['verify_ok.ret']) + INSTALLED[7:] + ['verify_ok.ret:0']
+    assert again('--sha256=abc') == ("Incorrect long option '--sha256'\n", '', 1)

@@ -81,6 +81,17 @@ def busy_case(g):
     return result, 'Configuration directory busy: another start or stop of it still runs after 40 s'
 
 
+def running_case(g):  # a process of the account working in the installed tree
+    h = g('host')
+    d = h.mkdir(f'{h.home}/inst')
+    os.makedirs(f'{d}/bf2')
+    worker = as_account(h, ['sh', '-c', f'cd {fx.q(d)}/bf2 && exec sleep 30'])
+    assert fx.wait_until(lambda: os.readlink(f'/proc/{worker.pid}/cwd').endswith('/bf2'))
+    result = h.json('--install', '--url=u', f'--dir={d}')
+    worker.kill()
+    return result, f'Server running from {d}/bf2: stop it first'
+
+
 def start_case(change, message):  # a start of a fresh server once change(s) ran; it gives the options to change
     return lambda g: (s := g('server')(), s.host.json(*s.options(**(change(s) or {}))),
                       message.format(s=s, set=f'{s.cfg}/settings/serversettings.con'))[1:]
@@ -141,6 +152,7 @@ CASES = {
     'Copy stop script': ('host', ['--stop', '--cfg-dir=/x'],
                          "Copy stop script failed: dd: failed to open '/x/stop.sh': No such file or directory"),
     'Configuration directory busy': busy_case,
+    'Server running from': running_case,
     'Configuration directory must not': start_case(lambda s: {'cfg_dir': s.srv},
                                                    'Configuration directory must not be the server directory'),
     'Set option': start_case(lambda s: os.rmdir(f'{s.cfg}/settings'),

@@ -1,9 +1,12 @@
 # shellcheck shell=sh
 # The install script, written to a temporary directory after the lines that
-# set URL and DIR (that directory) and run there detached: it downloads the
-# server package, unpacks whichever kind it is and runs its fixinstall.sh,
-# leaving STAGE_ok.ret or STAGE_err.ret (the stage's status) and STAGE.log
-# for download, extract and install.  $DIR and $URL are quoted: a directory
+# set URL, SHA256 (or nothing) and DIR (that directory) and run there
+# detached: it downloads the server package, checks its digest when given,
+# unpacks whichever kind it is (and removes the package) and runs its
+# fixinstall.sh, leaving STAGE_ok.ret or STAGE_err.ret (the stage's status)
+# and STAGE.log for download, verify, extract and install.  A tree already
+# installed is swapped out whole, kept as bf2.previous.  It lets go of the
+# install lock of the directory above when it ends.  $DIR and $URL are quoted: a directory
 # with a blank must not send the clean-up and the download into whatever
 # directory the script is in, and pattern characters of a URL must reach
 # wget as they are.  The URL, which may hold a token, reaches wget on its
@@ -12,6 +15,9 @@
 # account's alone; a URL that begins with "-" is no option there either.
 cd "$DIR" || exit 1
 rm -f ./*.ret ./*.log
+LOCK=$DIR/../.bf2_install.lock
+# shellcheck disable=SC2016 # expanded when the trap runs
+trap 'read -r OWNER <"$LOCK/temp" 2>/dev/null && [ "$OWNER" = "$DIR" ] && rm -rf "$LOCK"' EXIT
 
 # Download.
 
@@ -27,6 +33,18 @@ if [ $RET -ne 0 ]; then
 fi
 echo $RET >download_ok.ret
 
+# Verify.
+
+if [ -n "$SHA256" ]; then
+	GOT=$({ sha256sum bf2_server 2>/dev/null || sha256 -q bf2_server; } | cut -d ' ' -f 1)
+	if [ "$GOT" != "$SHA256" ]; then
+		printf 'expected sha256 %s\ngot sha256 %s\n' "$SHA256" "$GOT" >verify.log
+		echo 1 >verify_err.ret
+		exit 1
+	fi
+	echo 0 >verify_ok.ret
+fi
+
 # Extract.
 
 FILE=bf2_server
@@ -39,6 +57,7 @@ extract() {
 		exit 1
 	fi
 	echo $RET >extract_ok.ret
+	rm -f "$FILE"
 }
 
 if bzip2 -t "$FILE" >/dev/null 2>&1; then
@@ -63,6 +82,7 @@ elif head -n 10 "$FILE" | grep Makeself >/dev/null 2>&1; then
 		exit 1
 	}
 	echo 0 >extract_ok.ret
+	rm -f "$FILE"
 else
 	echo 'Unknown archive type' >extract.log
 	echo -1 >extract_err.ret
@@ -81,10 +101,32 @@ if [ $RET -ne 0 ]; then
 	exit 1
 fi
 
-mv "$DIR/bf2" "$DIR/.." >>install.log 2>&1
+# An update keeps the old tree whole as bf2.previous (the one before it
+# goes); whatever fails leaves bf2 as it was.
+TOP=$DIR/..
+swap() {
+	if [ -e "$TOP/bf2.previous" ] || [ -L "$TOP/bf2.previous" ]; then
+		mv -T "$TOP/bf2.previous" "$DIR/older" || return
+	fi
+	if mv -T "$TOP/bf2" "$TOP/bf2.previous"; then
+		mv -T "$DIR/bf2" "$TOP/bf2" && return
+		RET=$?
+		mv -T "$TOP/bf2.previous" "$TOP/bf2"
+	else
+		RET=$?
+	fi
+	[ ! -e "$DIR/older" ] || mv -T "$DIR/older" "$TOP/bf2.previous"
+	return $RET
+}
+if [ -e "$TOP/bf2" ] || [ -L "$TOP/bf2" ]; then
+	swap
+else
+	mv -T "$DIR/bf2" "$TOP/bf2"
+fi >>install.log 2>&1
 RET=$?
 if [ $RET -ne 0 ]; then
 	echo $RET >install_err.ret
 	exit 1
 fi
+rm -rf "$DIR/older"
 echo $RET >install_ok.ret

@@ -12,7 +12,7 @@ log_tail() {
 }
 state() {
 	[ -f "$T/install_ok.ret" ] && { echo ok; return; }
-	for stage in download extract install; do
+	for stage in download verify extract install; do
 		if [ -f "$T/${stage}_err.ret" ]; then
 			RET=$(first_line "$T/${stage}_err.ret")
 			printf 'failed\nstage: %s\nstatus: %s\n' $stage "$RET"
