@@ -38,6 +38,15 @@ def test_root_may_check_but_not_write_into_the_account(root, server, packages):
     assert sorted(os.listdir(server.cfg)) == ['settings', 'stop.sh']
     assert root.run('--check-on-root') == ('root\n', '', 0)
     assert root.run('--exec', '--cmd=id -u') == ('0\n\n0\n', '', 0)
+    # Status may run as root: a crash record linked to a file of root's shows nothing of it.
+    secret = f'/root/bf2-root-only-{fx.net()}'
+    with open(os.open(secret, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), 'w') as f:
+        f.write('exit: 7\nshadow\n')
+    os.symlink(secret, f'{server.cfg}/server.crash')
+    try:
+        assert root.run('--status', f'--cfg-dir={server.cfg}') == ('crashed\nexit: 7\n', '', 0)
+    finally:
+        os.remove(secret)
 
 
 def test_a_pipe_planted_the_moment_the_name_is_free_cannot_hold_stop(server, host):

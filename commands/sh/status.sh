@@ -8,8 +8,15 @@
 # start in clock ticks after boot (field 22 of its stat, counted after the
 # command name, which may hold blanks); memory from its resident set.  A
 # process that ends while this reads is not running.
+# Status may run as root: what it prints of the account's files is only
+# what the start script writes there (a number, the record's own lines),
+# so a link the account plants at their names shows nothing of its target.
 restarts() {
-	[ ! -f "$CFGDIR/server.restarts" ] || printf 'restarts: %s\n' "$(first_line "$CFGDIR/server.restarts")"
+	N=$(first_line "$CFGDIR/server.restarts")
+	case $N in
+	'' | *[!0-9]*) ;;
+	*) printf 'restarts: %s\n' "$N" ;;
+	esac
 }
 if running && BF2_PID=$SRVPID BF2_HZ=$(getconf CLK_TCK 2>/dev/null || echo 100) awk '
 	FILENAME == "/proc/uptime" { up = $1 }
@@ -25,7 +32,8 @@ elif [ -f "$CFGDIR/server.restarting" ] && ours "$(first_line "$CFGDIR/start.pid
 	restarts
 elif [ -f "$CFGDIR/server.crash" ]; then
 	echo crashed
-	head -c 8192 "$CFGDIR/server.crash"
+	head -c 8192 "$CFGDIR/server.crash" 2>/dev/null | awk '/^(exit|ended|restarts): [0-9]+$/ ||
+		/^signal: [A-Z0-9+-]+$/ || /^gave-up: yes$/ || /^last-error: /'
 else
 	echo stopped
 fi
