@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Upload throughput, exec latency and upload memory of bf2ctl, as ratios to
-# OpenSSH's scp and ssh measured in the same run against the same host.
+# Upload and download throughput, exec latency and upload memory of bf2ctl,
+# as ratios to OpenSSH's scp and ssh measured in the same run against the
+# same host.
 # shellcheck source=bench/common.sh
 . "$(dirname "$0")/common.sh"
 
@@ -30,6 +31,21 @@ printf 'scp -O (legacy):  %6.1f MB/s\n' "$(echo "268.435456 / $legacy" | bc -l)"
 printf 'throughput ratio bf2ctl/scp: %.2f (scp -O: %.2f; target >= 1)\n' \
   "$(echo "$scp / $ours" | bc -l)" "$(echo "$legacy / $ours" | bc -l)"
 
+# Each download makes a new local file too, as fetch-file's rename does.
+echo "== fetch-file of 256 MiB to a new file (median of 3, interleaved)"
+: >"$work/d_ours"; : >"$work/d_scp"
+for _ in 1 2 3; do
+  rm -f "$work/ours" "$work/scp"; sync
+  seconds b --fetch-file --from="$remote_dir/ours" --to="$work/ours" >>"$work/d_ours"
+  seconds sshpass -p "$BF2_PASSWD" scp -O -q "${ssh_opts[@]}" \
+    "$BF2_LOGIN@$BF2_HOST_IP:$remote_dir/ours" "$work/scp" >>"$work/d_scp"
+done
+cmp "$work/big" "$work/ours"
+ours=$(median <"$work/d_ours"); legacy=$(median <"$work/d_scp")
+printf 'bf2ctl fetch-file: %6.1f MB/s   scp -O: %6.1f MB/s   ratio bf2ctl/scp -O: %.2f\n' \
+  "$(echo "268.435456 / $ours" | bc -l)" "$(echo "268.435456 / $legacy" | bc -l)" "$(echo "$legacy / $ours" | bc -l)"
+rm -f "$work/ours" "$work/scp"
+
 echo "== exec --cmd=true (median of 15, interleaved)"
 : >"$work/e_ours"; : >"$work/e_ssh"
 for _ in $(seq 15); do
@@ -40,13 +56,17 @@ ours=$(median <"$work/e_ours"); ssh=$(median <"$work/e_ssh")
 printf 'bf2ctl exec: %.3f s   ssh: %.3f s   ratio: %.2f (target <= 1.1)\n' \
   "$ours" "$ssh" "$(echo "$ours / $ssh" | bc -l)"
 
-echo "== peak resident memory of copy-file"
+echo "== peak resident memory of copy-file and fetch-file"
 for size in 16 1024; do
   head -c $((size << 20)) /dev/zero >"$work/f$size"
   /usr/bin/time -f '%M' -o "$work/rss$size" \
     "$bf2ctl" --address="$BF2_HOST" --login="$BF2_LOGIN" --copy-file \
     --from="$work/f$size" --to="$remote_dir/f$size"
-  printf '%5d MiB file: %6d KiB\n' "$size" "$(cat "$work/rss$size")"
-  rm -f "$work/f$size" "$remote_dir/f$size"
+  /usr/bin/time -f '%M' -o "$work/fetch$size" \
+    "$bf2ctl" --address="$BF2_HOST" --login="$BF2_LOGIN" --fetch-file \
+    --from="$remote_dir/f$size" --to="$work/g$size"
+  printf '%5d MiB file: %6d KiB, fetched back: %6d KiB\n' "$size" "$(cat "$work/rss$size")" \
+    "$(cat "$work/fetch$size")"
+  rm -f "$work/f$size" "$work/g$size" "$remote_dir/f$size"
 done
 rm -rf "$remote_dir"

@@ -1,6 +1,7 @@
 // bf2ctl: one run, one command, one result line for the control panel.
 #include "commands/copy_file.h"
 #include "commands/exec.h"
+#include "commands/fetch_file.h"
 #include "commands/host.h"
 #include "commands/install.h"
 #include "commands/output.h"
@@ -42,6 +43,7 @@ const char usage_text[] =
     "Commands:\n"
     "  --exec --cmd=LINE | --cmd-file=FILE [--input=TEXT | --input-file=FILE]\n"
     "  --copy-file --from=LOCAL --to=REMOTE\n"
+    "  --fetch-file --from=REMOTE --to=LOCAL\n"
     "  --check-host   --check-on-root   --create-user   --fingerprint\n"
     "  --check-install --dir=DIR        --install --url=URL --dir=DIR\n"
     "  --install-status --dir=TEMPDIR   --start --srv-dir=DIR --cfg-dir=DIR ... [--restart-on-crash]\n"
@@ -87,6 +89,7 @@ struct TCommand {
 const TCommand commands[] = {
     {"exec", cmd_exec, 0},
     {"copy-file", copy_file, 0},
+    {"fetch-file", fetch_file, 0},
     {"check-host", check_host, 30},
     {"check-on-root", check_on_root, 30},
     {"create-user", create_user, 30},

@@ -104,6 +104,10 @@ def query_case(packets, message):  # --query of a responder(packets); {p} in mes
     return case
 
 
+def tiny_files():  # a file may not pass 1000 bytes, and the signal for it is ignored
+    signal.signal(signal.SIGXFSZ, signal.SIG_IGN), resource.setrlimit(resource.RLIMIT_FSIZE, (1000,) * 2)
+
+
 # By the longest prefix of a row's first message: (who, args, message), {h} in them the one who runs it (a
 # fixture, a port of odd, None: nothing listens), or a function of getfixturevalue giving the run and message.
 CASES = {
@@ -133,14 +137,18 @@ CASES = {
     # Its sshd process gone, the connection ends from the server's side.
     'Connection lost': ('host', ['--exec', '--cmd=kill -9 $PPID; sleep 9'], 'Connection lost: closed by the server'),
     'Unable to open a session': (2223, ['--check-host'], 'Unable to open a session'),
-    # A temporary file may not pass 1000 bytes, and the signal for it is ignored.
-    'Unable to create a temporary': lambda g: (g('host').json('--exec', '--cmd=head -c 5000 /dev/zero', preexec_fn=(
-        lambda: (signal.signal(signal.SIGXFSZ, signal.SIG_IGN), resource.setrlimit(resource.RLIMIT_FSIZE, (1000,) * 2)))),
-        'Unable to keep the output: File too large'),
+    'Unable to create a temporary': lambda g: (g('host').json('--exec', '--cmd=head -c 5000 /dev/zero',
+                                                             preexec_fn=tiny_files),
+                                               'Unable to keep the output: File too large'),
     'Unable to define': (None, ['--copy-file', '--from=/x', '--to=/x'], 'Unable to define file size'),
     'Unable to open the scp': ('host', ['--copy-file', f'--from={fx.TESTS}/standin.py', '--to={h.home}'],
                                'Unable to open the scp channel: {h.home}: Is a directory'),
     'Failed to write into': rename_case,
+    'Local directory': ('host', ['--fetch-file', '--from=/x', '--to=/x/y'], 'Local directory missing or not writable: /x'),
+    'Failed to write into the local': lambda g: (g('host').json(
+        '--fetch-file', '--from=/etc/services', '--to=/tmp/x', preexec_fn=tiny_files), 'Failed to write into the local file '
+        '/tmp/x: File too large'),
+    'No such remote': ('host', ['--fetch-file', '--from=/x', '--to=/tmp/x'], 'No such remote file: /x'),
     "Execute 'id'": (2222, ['--check-on-root'], "Execute 'id' failed: broken"),
     'Unknown system': lambda g: (g('fake_tools').tool('uname', 'echo Plan9'), g('fake_tools').json('--create-user'),
                                  'Unknown system: Plan9')[1:],

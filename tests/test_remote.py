@@ -155,6 +155,55 @@ def test_copy_file_sends_files_of_every_size_whole(host, uploads, size):
     assert os.listdir(remote) == [os.path.basename(to)]  # no upload directory left
 
 
+
+@pytest.mark.parametrize('size', [0, 1, (2 << 20) + 1, 64 << 20])
+def test_fetch_file_brings_files_of_every_size_whole(host, uploads, size):
+    remote, local = uploads
+    src, to = f"{remote}/file with 'quote'", f'{local}/got'
+    fx.sh(f'head -c {size} /dev/urandom > {fx.q(src)} && echo old > {to} && chmod 644 {to}')
+    assert host.run('--fetch-file', f'--from={src}', f'--to={to}', timeout=300) == ('', '', 0)
+    digest = lambda p: hashlib.sha256(open(p, 'rb').read()).digest()  # noqa: E731
+    assert digest(src) == digest(to) and oct(os.stat(to).st_mode & 0o7777) == '0o600'
+    assert os.listdir(local) == ['got']  # no temporary file left
+
+
+@pytest.mark.parametrize('who, source, target, line', [
+    ('host', 'fifo', 'got', 'Not a regular remote file: {r}/fifo'),
+    ('host', '/dev/zero', 'got', 'Not a regular remote file: /dev/zero'),
+    ('host', 'none', 'got', 'No such remote file: {r}/none'),
+    ('host', 'secret', 'got', "Unable to open the remote file {r}/secret: head: cannot open '{r}/secret' for reading: Permission denied"),
+    ('host', 'src', 'no/got', 'Local directory missing or not writable: {l}/no'),
+    ('host', 'src', '../got', 'Directry/file must be set absolute pathname'),
+    ('root', 'src', 'got', "Not for root: log in as the game server's account")])
+def test_fetch_file_refuses_quickly_and_keeps_the_old_file(request, uploads, who, source, target, line):
+    remote, local = uploads
+    os.mkfifo(f'{remote}/fifo'), fx.sh(f'echo new > {remote}/src && echo old > {local}/got')
+    fx.sh(f'install -m 0 /dev/null {remote}/secret')
+    to = target if target.startswith('.') else f'{local}/{target}'
+    r = request.getfixturevalue(who).run('--fetch-file', f'--from={os.path.join(remote, source)}', f'--to={to}',
+                                          timeout=20)
+    assert r == (line.format(r=remote, l=local) + '\n', '', 1) and os.listdir(local) == ['got']
+    assert open(f'{local}/got').read() == 'old\n'
+
+
+@pytest.mark.parametrize('how, out, temps', [(signal.SIGTERM, b'Interrupted by signal TERM\n', 0),
+                                              (signal.SIGKILL, b'', 1), ('stall', b'Timed out after 4 s\n', 0)])
+def test_fetch_file_ended_midway_keeps_the_old_file(host, uploads, how, out, temps):
+    remote, local = uploads
+    fx.sh(f'head -c 300000000 /dev/zero > {remote}/big && echo old > {local}/got')
+    p = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}',
+                          '--fetch-file', f'--from={remote}/big', f'--to={local}/got',
+                          *['--timeout=4'][:how == 'stall']],
+                         env={'BF2_PASSWD': host.account.password}, stdout=subprocess.PIPE)
+    temp = lambda: [os.path.getsize(f) for f in glob.glob(f'{local}/.got.bf2ctl-*')]  # noqa: E731
+    assert fx.wait_until(lambda: any(n > 1000000 for n in temp()), 60)
+    # A stalled sender: the remote scp stopped.
+    fx.sh(f'pkill -STOP -u {host.login} -x scp') if how == 'stall' else p.send_signal(how)
+    assert p.communicate(timeout=10)[0] == out and len(temp()) == temps
+    fx.sh(f'pkill -KILL -u {host.login} -x scp', check=False)
+    assert open(f'{local}/got').read() == 'old\n'
+
+
 @pytest.mark.parametrize('source', ['none', '.', 'fifo', '/dev/zero', '/dev/null'])
 def test_copy_file_refuses_a_source_that_is_no_regular_file(host, uploads, source):
     remote, local = uploads

@@ -1,0 +1,121 @@
+#include "commands/fetch_file.h"
+
+#include "commands/checks.h"
+#include "commands/remote_script.h"
+#include "commands/sh_scripts.h"
+#include "opt/lookup.h"
+#include "remote/download.h"
+#include "remote/error.h"
+#include "remote/session.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The new file, made by mkstemp (mode 0600) beside the target so that the
+// rename cannot cross file systems; removed unless it was kept.
+class TTempFile {
+public:
+    TTempFile(const std::string& dir, const std::string& name, std::string target)
+        : target_(std::move(target)), path_(dir + "/." + name + ".bf2ctl-XXXXXX")
+    {
+        fd_ = mkstemp(path_.data());
+        if (fd_ < 0)
+            fail();
+    }
+    ~TTempFile()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+        if (!kept_)
+            unlink(path_.c_str());
+    }
+    TTempFile(const TTempFile&) = delete;
+    TTempFile& operator=(const TTempFile&) = delete;
+
+    // Writes may be short (a signal, a full disk reported late): loop.
+    void write_all(const char* data, size_t size)
+    {
+        while (size > 0) {
+            ssize_t n = write(fd_, data, size);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                fail();
+            data += n;
+            size -= n;
+        }
+    }
+
+    // On disk before the rename: a crash then leaves the old file or the
+    // whole new one, never a renamed but empty file.
+    void keep(const std::string& dir)
+    {
+        if (fsync(fd_) != 0 || close(fd_) != 0) {
+            fd_ = -1;
+            fail();
+        }
+        fd_ = -1;
+        if (rename(path_.c_str(), target_.c_str()) != 0)
+            fail();
+        kept_ = true;
+        int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir_fd >= 0) {
+            fsync(dir_fd);
+            close(dir_fd);
+        }
+    }
+
+private:
+    [[noreturn]] void fail()
+    {
+        throw TUError(TCode::local_file,
+                      "Failed to write into the local file " + target_ + ": " + std::strerror(errno));
+    }
+
+    std::string target_;
+    std::string path_;
+    int fd_ = -1;
+    bool kept_ = false;
+};
+
+// The target's directory, checked before connecting.
+std::string local_dir(const std::string& to)
+{
+    const size_t slash = to.rfind('/');
+    const std::string dir = slash == 0 ? "/" : to.substr(0, slash);
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || access(dir.c_str(), W_OK | X_OK) != 0)
+        throw TUError(TCode::local_file, "Local directory missing or not writable: " + dir);
+    return dir;
+}
+
+}  // namespace
+
+bool fetch_file(zelto::opt::TOParsing parsing)
+{
+    const std::string from = zelto::opt::value_of(parsing, "from");
+    const std::string to = zelto::opt::value_of(parsing, "to");
+    parsing.end();
+    chk_abs_path(from);
+    chk_abs_path(to);
+    const std::string dir = local_dir(to);
+    init_ssh_session();
+
+    // Before scp is asked: its sender would wait on a pipe for ever.  As
+    // root, a symlink the account planted would hand over any file of the host.
+    run_script(sh_var("FROM", from) + sh_fetch_file, true,
+               {{"missing", "No such remote file: " + from, "", false},
+                {"not-file", "Not a regular remote file: " + from, "", false},
+                {"unreadable", "Unable to open the remote file " + from, "", true}});
+    TTempFile file(dir, to.substr(to.rfind('/') + 1), to);
+    scp_download(from, [&](const char* data, size_t size) { file.write_all(data, size); });
+    file.keep(dir);
+    return true;
+}
