@@ -179,7 +179,9 @@ unlock() {
 	[ -n "$KEEPER" ] || return 0
 	# The lock goes before its keeper: a keeper dead while its lock stands
 	# would let a contender break a lock that is about to go anyway.
-	[ "$(lock_owner)" = "$KEEPER" ] && rm -rf "$LOCKDIR"
+	# Quietly: the keeper may write into the lock as it goes, and what it
+	# leaves, a lock without an owner, the next contender breaks.
+	[ "$(lock_owner)" = "$KEEPER" ] && rm -rf "$LOCKDIR" 2>/dev/null
 	kill "$KEEPER" 2>/dev/null
 	KEEPER=
 }
