@@ -19,8 +19,10 @@ quote() {
 
 mkdir -p -- "$DIR" 2>/dev/null
 # A game server running from the tree would have its files swapped under it.
-if [ -d "$DIR/bf2" ]; then
-	TREE=$(cd "$DIR/bf2" && pwd -P) || fail running
+# A tree it cannot enter no process of the account works in either.
+TREE=
+[ ! -d "$DIR/bf2" ] || TREE=$(cd "$DIR/bf2" 2>/dev/null && pwd -P)
+if [ -n "$TREE" ]; then
 	for p in /proc/[0-9]*; do
 		for link in cwd exe; do
 			case $(readlink "$p/$link" 2>/dev/null) in
