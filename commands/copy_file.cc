@@ -15,24 +15,20 @@ bool copy_file(zelto::opt::TOParsing parsing)
     TLocalFile file(from);
     init_ssh_session();
 
-    // The ends of the upload are sh/upload.sh; the file goes in between.
-    std::string upload_dir =
-        run_script(sh_var("TO", to) + sh_upload + "make_upload_dir", true,
-                   {{"target", "Unable to open the scp channel", "", true}});
-    // mktemp's one line; a directory name may hold line breaks of its own.
-    if (!upload_dir.empty() && upload_dir.back() == '\n')
-        upload_dir.pop_back();
-    try {
-        scp_upload(file, upload_dir + "/file");
-    } catch (const TUError&) {
-        try {
-            run_script(sh_var("UPLOAD", upload_dir) + "rm -rf \"$UPLOAD\"", false, {});
-        } catch (const TUError&) {
-            // The upload's own error is the one to report.
-        }
-        throw;
-    }
-    run_script(sh_var("TO", to) + sh_var("UPLOAD", upload_dir) + sh_upload + "replace_target", false,
-               {{"rename", "Failed to copy content", "", true}});
-    return true;
+    // One channel: sh/upload.sh makes the upload's directory, hands the
+    // rest of its input to scp and renames the file over the target.
+    const std::string script = script_text(sh_var("TO", to) + sh_upload + "upload_file", true, true);
+    TUpload upload = scp_upload(file, script_reader(script), reader_input(script));
+    if (!upload.refusal.empty())
+        throw TUError(TCode::remote, "Failed to copy content: " + upload.refusal, "scp");
+    if (upload.run.status == 0 && upload.accepted == 3)
+        return true;
+    // scp that ended without a word: before it took the file, the upload
+    // never began; after, it was cut short.
+    const std::string cut = upload.accepted == 0 ? "Unable to open the scp channel" : "Failed to copy content";
+    if (upload.run.status == 0)
+        throw TUError(TCode::remote, cut + ": " + upload.run.out, "scp");
+    throw_step_failure(upload.run, {{"target", "Unable to open the scp channel", "", true},
+                                    {"scp", cut, "", true},
+                                    {"rename", "Failed to copy content", "", true}});
 }

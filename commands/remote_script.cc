@@ -46,10 +46,11 @@ std::string sh_var(const std::string& name, const std::string& value)
     return name + "=" + shell_str(value) + "\n";
 }
 
-std::string script_text(const std::string& body, bool refuse_root)
+std::string script_text(const std::string& body, bool refuse_root, bool with_input)
 {
     return std::string(sh_lib) + sh_ours + sh_var("WATCH", code_of(sh_watch)) + "{\nwatch_run\n" +
-           (refuse_root ? "[ \"$(id -u)\" != 0 ] || fail root\n" : "") + body + "\n} </dev/null\n";
+           (refuse_root ? "[ \"$(id -u)\" != 0 ] || fail root\n" : "") + body + "\n}" +
+           (with_input ? "\n" : " </dev/null\n");
 }
 
 std::string watched(const std::string& command)
@@ -73,6 +74,16 @@ std::string run_script(const std::string& body, bool refuse_root, const TFailure
     TExecResult r = ssh_exec("/bin/sh -s", script_text(body, refuse_root), false);
     if (r.status == 0)
         return r.out;
+    throw_step_failure(r, failures);
+}
+
+std::string script_reader(const std::string& script)
+{
+    return "/bin/sh -c " + shell_str(command_reader(script.size()));
+}
+
+void throw_step_failure(TExecResult& r, const TFailures& failures)
+{
     std::string& out = r.out;
     if (!out.empty() && out.back() == '\n')
         out.pop_back();

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "remote/error.h"
+#include "remote/exec.h"
 
 #include <cstddef>
 
@@ -37,8 +38,9 @@ using TFailures = std::vector<TStepFailure>;
 // then body as one group, read whole before it runs and given no input, so
 // nothing in it can read the rest of the script as its input.  refuse_root:
 // a root login is refused before the body runs (the account's own files are
-// not root's to write).
-std::string script_text(const std::string& body, bool refuse_root);
+// not root's to write).  with_input: the body reads what follows the script
+// on standard input, which only a script_reader's script may.
+std::string script_text(const std::string& body, bool refuse_root, bool with_input = false);
 
 // A command line of the caller's own, after the watchdog (sh/watch.sh) that
 // ends it should the run's connection go.
@@ -51,6 +53,17 @@ std::string watched(const std::string& command);
 // has no bound.
 std::string command_reader(size_t size);
 std::string reader_input(const std::string& command);
+
+// A command line that runs a script in sh read whole off its standard
+// input (by command_reader: what it must first read is
+// reader_input(script)), the rest of the input being the script's.
+std::string script_reader(const std::string& script);
+
+// Throws the TUError of the failed script's step (r.status is not 0): the
+// row of failures that names it, "Not for root: ..." for a refused root
+// login, or "Remote script failed with status N: ..." for a step no row
+// claims.
+[[noreturn]] void throw_step_failure(TExecResult& r, const TFailures& failures);
 
 // Runs the script and returns its output.  A failure throws the TUError of
 // its step's row, "Not for root: ..." for a refused root login, or

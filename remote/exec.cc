@@ -201,11 +201,25 @@ TExecResult ssh_exec(std::string command, std::string input, bool want_pty, size
     return result;
 }
 
-TInput::TInput(std::string text, std::string path) : text_(std::move(text)), path_(std::move(path))
+TInput::TInput(std::string text, TSource source) : text_(std::move(text)), source_(std::move(source))
 {
-    fd_ = open_to_read(path_);
+    if (text_.empty())
+        read_chunk();
+}
+
+TInput::TInput(std::string text, std::string path) : text_(std::move(text))
+{
+    fd_ = open_to_read(path);
     if (fd_ < 0)
-        throw TUError(TCode::local_file, "Unable to read " + path_ + ": " + std::strerror(errno));
+        throw TUError(TCode::local_file, "Unable to read " + path + ": " + std::strerror(errno));
+    source_ = [this, path](char* buffer, size_t room) -> size_t {
+        ssize_t n;
+        while ((n = read(fd_, buffer, room)) < 0 && errno == EINTR) {
+        }
+        if (n < 0)
+            throw TUError(TCode::local_file, "Unable to read " + path + ": " + std::strerror(errno));
+        return n;
+    };
     read_chunk();
 }
 
@@ -225,25 +239,31 @@ void TInput::consumed(size_t n)
     }
 }
 
-// Appends the file's next chunk, or closes it at its end.
+void TInput::stop()
+{
+    text_.clear();
+    sent_ = 0;
+    source_ = nullptr;
+}
+
+// Appends the source's next chunk; at its end the source goes.
 void TInput::read_chunk()
 {
-    if (fd_ < 0)
+    if (!source_)
         return;
     constexpr size_t kChunk = 32768;  // what one channel write takes at most
     const size_t old = text_.size();
     text_.resize(old + kChunk);
-    ssize_t n;
-    while ((n = read(fd_, text_.data() + old, kChunk)) < 0 && errno == EINTR) {
+    size_t n = 0;
+    try {
+        n = source_(text_.data() + old, kChunk);
+    } catch (...) {
+        source_ = nullptr;
+        throw;
     }
-    if (n <= 0) {
-        const int error = errno;
-        close(fd_);
-        fd_ = -1;
-        if (n < 0)
-            throw TUError(TCode::local_file, "Unable to read " + path_ + ": " + std::strerror(error));
-    }
-    text_.resize(old + std::max<ssize_t>(n, 0));
+    text_.resize(old + n);
+    if (n == 0)
+        source_ = nullptr;
 }
 
 void TKeptText::add(const char* data, size_t size)

@@ -24,12 +24,16 @@ struct TExecResult {
 // Receives a stream's bytes as they arrive.
 using TSink = std::function<void(const char* data, size_t size)>;
 
-// A command's standard input: text, then, given a path, that file's bytes
-// to its end, read a chunk at a time as the channel takes them, so that a
-// file of any size costs no memory.
+// A command's standard input: text, then what a source gives (a file's
+// bytes), read a chunk at a time as the channel takes them, so that input
+// of any size costs no memory.
 class TInput {
 public:
-    explicit TInput(std::string text = "") : text_(std::move(text)) {}
+    // Puts up to room bytes into buffer and says how many; 0 at the end.
+    // May throw TUError to fail the run.
+    using TSource = std::function<size_t(char* buffer, size_t room)>;
+
+    explicit TInput(std::string text = "", TSource source = nullptr);
     // Opens path and reads its first chunk, so that a file that cannot be
     // read fails at once, before the run connects.  A failed read throws
     // "Unable to read PATH: REASON".
@@ -42,14 +46,16 @@ public:
     std::string_view pending() const { return std::string_view(text_).substr(sent_); }
     // The first n bytes of pending() went out.
     void consumed(size_t n);
+    // Nothing more goes out: the command refused what it got so far.
+    void stop();
 
 private:
     void read_chunk();
 
     std::string text_;
     size_t sent_ = 0;
+    TSource source_;
     int fd_ = -1;
-    std::string path_;
 };
 
 // Requires an open session.  Throws TUError when the channel cannot be set

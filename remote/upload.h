@@ -2,6 +2,8 @@
 // one fixed buffer whatever its size.
 #pragma once
 
+#include "remote/exec.h"
+
 #include <sys/types.h>
 
 #include <string>
@@ -27,8 +29,19 @@ private:
     off_t size_ = 0;
 };
 
-// Requires an open session.  Sends exactly file.size() bytes to the remote
-// path `to` with mode 0640 and waits for the remote side's verdict on the
-// whole file.  Throws TUError with the line to print, including the remote
-// scp's own complaint (a full disk) when it reports one.
-void scp_upload(const TLocalFile& file, const std::string& to);
+// What came of an upload: the remote command's run (its output after
+// scp's verdicts), the number of scp's zero-byte verdicts, 3 for a whole
+// file, and its refusal, when it sent one.
+struct TUpload {
+    TExecResult run;
+    int accepted = 0;
+    std::string refusal;  // "scp: /x: No space left on device"
+};
+
+// Requires an open session.  Runs command, which reads `before` off its
+// standard input and then gives the rest to an scp sink (scp -t) writing
+// one file of mode 0640; sends exactly file.size() bytes to it in the SCP
+// protocol without waiting for its verdicts on the way, so the whole upload
+// costs one channel and no round trip of its own.  Stops sending at the
+// sink's refusal or any other output.
+TUpload scp_upload(const TLocalFile& file, const std::string& command, const std::string& before);

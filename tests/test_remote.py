@@ -272,6 +272,10 @@ def test_copy_file_failures_leave_the_old_target(host, uploads):
                                          glob.glob(f'{remote}/.bf2ctl-upload.*/file') if f[:-5] not in before), 60)
         return p, (dirs() - before).pop()
     killed, leftover = upload('f')
+    # Its remote side killed outright, the shell first, so nothing cleans up.
+    scp = fx.sh(f'pgrep -u {host.login} -f {leftover[-6:]}').stdout.split()[0]
+    shell = open(f'/proc/{scp}/stat').read().rsplit(')', 1)[1].split()[1]
+    fx.sh(f'kill -KILL {shell} {scp}')
     killed.kill(), killed.wait()
     assert open(f'{remote}/f').read() == 'old\n'
     live, live_dir = upload('g')

@@ -39,6 +39,14 @@ make_upload_dir() {
 	mktemp -d "$(dirname -- "$TO")/.bf2ctl-upload.XXXXXX" || fail target
 }
 
+# The whole upload: the file comes in the SCP protocol on standard input,
+# for scp's receiver, whose verdicts go back on standard output.
+upload_file() {
+	UPLOAD=$(make_upload_dir) || fail target
+	scp -t -- "$UPLOAD/file" || { rm -rf "$UPLOAD"; fail scp; }
+	replace_target
+}
+
 # Moves $UPLOAD/file over the target.  -T: a symlink to a directory planted
 # at the target is replaced, not followed, as the rename replaces whatever
 # else stands there.  The upload directory goes whatever the outcome.
