@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Round trips of start, stop and exec: each command's time directly and
+"""Round trips of start, stop, exec and a small copy-file: each command's time directly and
 through a proxy that holds every chunk 50 ms in each direction (a 100 ms
 round trip), the extra round trips that makes, and the channel sessions the
 command opened (the sshd log's "Starting session:" lines).
@@ -7,59 +7,22 @@ command opened (the sshd log's "Starting session:" lines).
     bench/roundtrips.py [RUNS]        (as root; BF2CTL picks the binary)
 
 Medians of RUNS (default 5) interleaved runs."""
-import asyncio
 import os
 import statistics
 import sys
-import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests'))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import fixture as fx  # noqa: E402
-
-DELAY = 0.05
-
-
-async def pipe(reader, writer):
-    """Forwards what reader gets to writer, each chunk DELAY after it came."""
-    queue = asyncio.Queue()
-
-    async def send():
-        while True:
-            due, data = await queue.get()
-            await asyncio.sleep(max(0, due - time.monotonic()))
-            if not data:
-                writer.close()
-                return
-            writer.write(data)
-            await writer.drain()
-    sender = asyncio.ensure_future(send())
-    while True:
-        data = await reader.read(65536)
-        queue.put_nowait((time.monotonic() + DELAY, data))
-        if not data:
-            break
-    await sender
-
-
-def start_proxy(listen, target):
-    async def handle(reader, writer):
-        up_reader, up_writer = await asyncio.open_connection(target, fx.PORT)
-        await asyncio.gather(pipe(reader, up_writer), pipe(up_reader, writer),
-                             return_exceptions=True)
-
-    async def serve():
-        server = await asyncio.start_server(handle, listen, fx.PORT)
-        await server.serve_forever()
-    threading.Thread(target=lambda: asyncio.run(serve()), daemon=True).start()
-    time.sleep(0.5)
+from delay_proxy import DELAY, start_proxy  # noqa: E402
 
 
 def main():
     runs = int(sys.argv[1]) if len(sys.argv) > 1 else 5
     account = fx.Account(f'bf2t{fx.net()}')
     sshd = fx.Sshd(fx.address(1, fx.PORT))
-    start_proxy(fx.address(2), fx.address(1))
+    start_proxy(fx.address(2), fx.address(1), fx.PORT)
     home = account.home
     srv, cfg = f'{home}/srv', f'{home}/cfg'
     fx.install_standin(srv, account.name)
@@ -70,7 +33,8 @@ def main():
              f'--spy-lan-port={p + 2}', f'--spy-port={p + 1}', '--game-time=1', '--score-lim=1',
              '--round-num=1', '--srv-passwd=x', '--no-remote-admin', '--no-rcon']
     commands = {'start': start, 'stop': ['--stop', f'--cfg-dir={cfg}'],
-                'exec true': ['--exec', '--cmd=true']}
+                'exec true': ['--exec', '--cmd=true'],
+                'copy-file': ['--copy-file', f'--from={fx.TESTS}/fixture.py', f'--to={home}/copied']}
     times = {(name, via): [] for name in commands for via in ('direct', 'delayed')}
     sessions = {}
     try:

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 TWire wire;
+bool wire_more = false;
 
 namespace {
 
@@ -26,18 +28,30 @@ int wire_errno()
 
 ssize_t wire_recv(libssh2_socket_t sock, void* buffer, size_t length, int flags, void**)
 {
-    ssize_t n = recv(sock, buffer, length, flags);
-    if (n < 0)
-        return wire_errno();
-    if (n == 0)
-        wire.closed = true;
-    const size_t room = kept_bytes - wire.first_bytes.size();
-    wire.first_bytes.append(static_cast<const char*>(buffer), std::min<size_t>(n, room));
+    if (wire.ahead_at == wire.ahead_end) {
+        wire.ahead.resize(256 * 1024);
+        ssize_t n = recv(sock, wire.ahead.data(), wire.ahead.size(), flags);
+        if (n < 0)
+            return wire_errno();
+        if (n == 0) {
+            wire.closed = true;
+            return 0;
+        }
+        wire.ahead_at = 0;
+        wire.ahead_end = n;
+        const size_t room = kept_bytes - wire.first_bytes.size();
+        wire.first_bytes.append(wire.ahead.data(), std::min<size_t>(n, room));
+    }
+    const size_t n = std::min(length, wire.ahead_end - wire.ahead_at);
+    std::memcpy(buffer, wire.ahead.data() + wire.ahead_at, n);
+    wire.ahead_at += n;
     return n;
 }
 
 ssize_t wire_send(libssh2_socket_t sock, const void* buffer, size_t length, int flags, void**)
 {
+    if (wire_more)
+        flags |= MSG_MORE;
     ssize_t n = send(sock, buffer, length, flags);
     return n < 0 ? wire_errno() : n;
 }
