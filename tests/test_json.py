@@ -143,7 +143,7 @@ CASES = {
     'Unable to define': (None, ['--copy-file', '--from=/x', '--to=/x'], 'Unable to define file size'),
     'Unable to open the scp': ('host', ['--copy-file', f'--from={fx.TESTS}/standin.py', '--to={h.home}'],
                                'Unable to open the scp channel: {h.home}: Is a directory'),
-    'Failed to write into': rename_case,
+    'Failed to copy content': rename_case,
     'Local directory': ('host', ['--fetch-file', '--from=/x', '--to=/x/y'], 'Local directory missing or not writable: /x'),
     'Failed to write into the local': lambda g: (g('host').json(
         '--fetch-file', '--from=/etc/services', '--to=/tmp/x', preexec_fn=tiny_files), 'Failed to write into the local file '
