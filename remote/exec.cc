@@ -72,12 +72,14 @@ void pump(LIBSSH2_CHANNEL* channel, TInput& input, const TSink* sink[2])
             // at once and lets this packet go with it in one segment, half
             // the segments and wake-ups for the receiver (measured, a 1 GiB
             // upload on loopback took 12% less time).
-            wire_more = rest.size() >= 2 * kPacket &&
-                        libssh2_channel_window_write_ex(channel, nullptr) >= 2 * kPacket;
+            const bool more = rest.size() >= 2 * kPacket &&
+                              libssh2_channel_window_write_ex(channel, nullptr) >= 2 * kPacket;
             ssize_t n = finish_sending([&] {
-                return libssh2_channel_write_ex(channel, 0, rest.data(), rest.size());
+                wire_more = more;
+                const ssize_t written = libssh2_channel_write_ex(channel, 0, rest.data(), rest.size());
+                wire_more = false;
+                return written;
             });
-            wire_more = false;
             if (n > 0) {
                 input.consumed(n);
                 progress = true;

@@ -1,18 +1,13 @@
 #include "remote/upload.h"
 
-#include "remote/bound.h"
-#include "remote/connection.h"
 #include "remote/error.h"
-#include "remote/guards.h"
-#include "remote/session.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <vector>
 
 TLocalFile::TLocalFile(std::string path_) : path(std::move(path_))
 {

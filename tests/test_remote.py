@@ -155,6 +155,25 @@ def test_copy_file_sends_files_of_every_size_whole(host, uploads, size):
     assert os.listdir(remote) == [os.path.basename(to)]  # no upload directory left
 
 
+@pytest.mark.parametrize('change', ['shrinks', 'grows'])
+def test_copy_file_sends_the_size_the_file_had_when_it_began(host, uploads, change):
+    remote, local = uploads
+    size = 300000000
+    fx.sh(f'head -c {size} /dev/zero > {local}/src && echo old > {remote}/f')
+    p = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}', '--copy-file',
+                          f'--from={local}/src', f'--to={remote}/f'], env={'BF2_PASSWD': host.account.password},
+                         stdout=subprocess.PIPE, text=True)
+    assert fx.wait_until(lambda: any(os.path.getsize(f) > 1000000 for f in glob.glob(f'{remote}/.bf2ctl-upload.*/file')))
+    if change == 'shrinks':
+        os.truncate(f'{local}/src', 1000)
+        assert (p.communicate(timeout=60)[0], p.returncode) == (f'Failed to read from the file {local}/src\n', 1)
+        assert open(f'{remote}/f').read() == 'old\n'
+    else:
+        open(f'{local}/src', 'ab').write(b'x' * 1000)
+        assert (p.communicate(timeout=60)[0], p.returncode) == ('', 0)
+        assert os.path.getsize(f'{remote}/f') == size and open(f'{remote}/f', 'rb').read().count(b'x') == 0
+
+
 
 @pytest.mark.parametrize('size', [0, 1, (2 << 20) + 1, 64 << 20])
 def test_fetch_file_brings_files_of_every_size_whole(host, uploads, size):
