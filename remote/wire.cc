@@ -50,7 +50,11 @@ ssize_t wire_recv(libssh2_socket_t sock, void* buffer, size_t length, int flags,
 
 ssize_t wire_send(libssh2_socket_t sock, const void* buffer, size_t length, int flags, void**)
 {
-    if (wire_more)
+    // Only a channel data packet may wait for the next: a key exchange's
+    // packet, sent from within the same write when the server asks for a
+    // new key, is answered before any more data goes, and held back it
+    // stalled each exchange until the kernel sent it after 200 ms.
+    if (wire_more && length >= kMoreAtLeast)
         flags |= MSG_MORE;
     ssize_t n = send(sock, buffer, length, flags);
     return n < 0 ? wire_errno() : n;

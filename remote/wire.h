@@ -25,6 +25,8 @@ extern TWire wire;  // of the current connection; reset for each new one
 // Set while more of a transfer follows at once: the kernel may then hold a
 // packet back to send it in one segment with the next.
 extern bool wire_more;
+// The least a send must be to go with MSG_MORE: half a channel data packet.
+constexpr size_t kMoreAtLeast = 16384;
 
 ssize_t wire_recv(libssh2_socket_t sock, void* buffer, size_t length, int flags, void**);
 ssize_t wire_send(libssh2_socket_t sock, const void* buffer, size_t length, int flags, void**);

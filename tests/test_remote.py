@@ -174,6 +174,19 @@ def test_copy_file_sends_the_size_the_file_had_when_it_began(host, uploads, chan
         assert os.path.getsize(f'{remote}/f') == size and open(f'{remote}/f', 'rb').read().count(b'x') == 0
 
 
+def test_copy_file_goes_on_at_once_after_each_new_key(host, uploads):
+    remote, local = uploads
+    sshd = fx.Sshd(fx.address(14, fx.PORT), extra='RekeyLimit 256K\n')
+    try:
+        fx.sh(f'head -c {20 << 20} /dev/urandom > {local}/src')
+        began = time.monotonic()  # 80 new keys: 10 s when each waited on the kernel
+        r = fx.Host(sshd, host.account).run('--copy-file', f'--from={local}/src', f'--to={remote}/f')
+        assert (r, time.monotonic() - began < 4) == (('', '', 0), True)
+        assert open(f'{remote}/f', 'rb').read() == open(f'{local}/src', 'rb').read()
+    finally:
+        sshd.stop()
+
+
 
 @pytest.mark.parametrize('size', [0, 1, (2 << 20) + 1, 64 << 20])
 def test_fetch_file_brings_files_of_every_size_whole(host, uploads, size):
