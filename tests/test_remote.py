@@ -187,6 +187,13 @@ def test_copy_file_goes_on_at_once_after_each_new_key(host, uploads):
         sshd.stop()
 
 
+def test_copy_file_uploads_beside_a_target_whose_directory_ends_in_a_line_break(host, uploads):
+    remote, local = uploads
+    fx.sh(f"mkdir '{remote}/d\n' && chown {host.login} '{remote}/d\n' && echo new > {local}/src")
+    assert host.run('--copy-file', f'--from={local}/src', f'--to={remote}/d\n/f') == ('', '', 0)
+    assert open(f'{remote}/d\n/f').read() == 'new\n' and os.listdir(remote) == ['d\n']
+
+
 
 @pytest.mark.parametrize('size', [0, 1, (2 << 20) + 1, 64 << 20])
 def test_fetch_file_brings_files_of_every_size_whole(host, uploads, size):

@@ -12,7 +12,7 @@
 # directory and starting scp, or between scp and the rename, has changed it
 # just before, so no live upload of another copy-file is ever removed.
 remove_stale_uploads() {
-	for dir in "$(dirname -- "$TO")"/.bf2ctl-upload.??????; do
+	for dir in "$BESIDE"/.bf2ctl-upload.??????; do
 		if [ ! -d "$dir" ] || [ -L "$dir" ]; then continue; fi
 		# A find that fails keeps the directory too.
 		if ! recent=$(find "$dir" -mmin -10 -print -quit 2>/dev/null) || [ -n "$recent" ]; then
@@ -35,8 +35,12 @@ make_upload_dir() {
 		echo "$TO: Is a directory" >&2
 		fail target
 	fi
+	# The x keeps the line breaks that the directory's name may end with,
+	# which a command substitution would drop: another directory.
+	BESIDE=$(dirname -- "$TO" && echo x) || fail target
+	BESIDE=${BESIDE%?x}
 	remove_stale_uploads
-	mktemp -d "$(dirname -- "$TO")/.bf2ctl-upload.XXXXXX" || fail target
+	mktemp -d "$BESIDE/.bf2ctl-upload.XXXXXX" || fail target
 }
 
 # The whole upload: the file comes in the SCP protocol on standard input,
