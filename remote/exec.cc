@@ -239,7 +239,12 @@ TInput::TInput(std::string text, std::string path) : text_(std::move(text))
             throw TUError(TCode::local_file, "Unable to read " + path + ": " + std::strerror(errno));
         return n;
     };
-    read_chunk();
+    try {
+        read_chunk();
+    } catch (...) {
+        close(fd_);  // no destructor runs for a constructor that throws
+        throw;
+    }
 }
 
 TInput::~TInput()
