@@ -1,6 +1,9 @@
 #include "commands/host.h"
 
 #include "commands/output.h"
+#include "commands/printable.h"
+#include "commands/remote_script.h"
+#include "commands/sh_scripts.h"
 #include "remote/error.h"
 #include "opt/lookup.h"
 #include "remote/exec.h"
@@ -19,12 +22,15 @@ bool check_host(zelto::opt::TOParsing parsing)
 {
     parsing.end();
     init_ssh_session();
-    TExecResult r = ssh_exec("uname -a", "", false);
+    TExecResult r = ssh_exec("/bin/sh -s", script_text(sh_host_kind, false), false);
     bool x86 = contains(r.out, "i586") || contains(r.out, "i686") || contains(r.out, "x86_64");
     const bool suitable = r.status == 0 && contains(r.out, "Linux") && x86;
+    const std::string uname = r.out.ends_with('\n') ? r.out.substr(0, r.out.size() - 1) : r.out;
     result_flag("suitable", suitable);
-    result_field("uname", r.out.ends_with('\n') ? r.out.substr(0, r.out.size() - 1) : r.out);
-    print(suitable ? "suitable\n" : "unsuitable\nuname: " + r.out);
+    result_field("uname", uname);
+    // The host's text may hold a line of its own ("suitable") or a
+    // terminal's control sequences.
+    print(suitable ? "suitable\n" : "unsuitable\nuname: " + printable_line(uname) + "\n");
     return true;
 }
 
@@ -32,7 +38,7 @@ bool check_on_root(zelto::opt::TOParsing parsing)
 {
     parsing.end();
     init_ssh_session();
-    TExecResult r = ssh_exec("id -u", "", false);
+    TExecResult r = ssh_exec("/bin/sh -s", script_text(sh_login_uid, false), false);
     if (r.status != 0)
         throw TUError(TCode::remote, "Execute 'id' failed: " + r.err, "id");
     const bool root = r.out == "0\n" || r.out == "0";

@@ -16,10 +16,7 @@
 bool check_bf2_dir(const std::string& dir)
 {
     chk_abs_path(dir);
-    // Regular files: a directory at either name is no installed server.
-    TExecResult r = ssh_exec("test -f " + shell_str(dir + "/start.sh") + " && test -f " +
-                                 shell_str(dir + "/mods/bf2/init.con") + " && echo ok || echo failed",
-                             "", false);
+    TExecResult r = ssh_exec("/bin/sh -s", script_text(sh_var("DIR", dir) + sh_check_install, false), false);
     if (r.status != 0)
         throw TUError(TCode::remote, "BF2 files check failed: " + r.err, "check-install");
     return r.out == "ok\n" || r.out == "ok";
@@ -27,7 +24,8 @@ bool check_bf2_dir(const std::string& dir)
 
 bool install(zelto::opt::TOParsing parsing)
 {
-    std::string url = zelto::opt::value_of(parsing, "url");
+    // A URL may carry a token: it may come from the environment instead.
+    std::string url = zelto::opt::value_or_env(parsing, "url", zelto::opt::req_arg, "BF2_INSTALL_URL");
     std::string dir = zelto::opt::value_of(parsing, "dir");
     // The package's digest, checked before anything of it is unpacked.
     std::string sha256;
@@ -60,7 +58,7 @@ bool install(zelto::opt::TOParsing parsing)
             {"start", "Run install script failed", "", true},
         });
     result_field("temp_dir", temp_dir);
-    print("temp dir: '" + temp_dir + "'\n");
+    print("temp dir: '" + printable_line(temp_dir) + "'\n");
     return true;
 }
 
@@ -76,7 +74,7 @@ bool install_status(zelto::opt::TOParsing parsing)
         sh_var("T", dir) + sh_install_state, true,
         {{"no-install", "Not an install directory (no install.sh): " + dir, "", false}});
     print(printable(state));
-    result_report(state, {{"bytes", "bytes"}, {"total", "total_bytes"}, {"stage", "stage"}, {"status", "status"}},
+    result_report(state, {{"bytes", "bytes"}, {"total", "total_bytes"}, {"stage", "stage", TKind::text}, {"status", "status"}},
                   "log");
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 bool json_output = false;
 
@@ -118,7 +119,15 @@ void result_flag(const std::string& name, bool value)
     result[name] = value;
 }
 
-void result_objects(const std::string& name, const std::vector<std::string>& keys,
+std::optional<long long> whole_number_value(const std::string& text)
+{
+    const size_t digits = text.size() - (text.starts_with('-') ? 1 : 0);
+    if (digits == 0 || digits > 18 || text.find_first_not_of("0123456789", text.size() - digits) != std::string::npos)
+        return std::nullopt;
+    return std::stoll(text);
+}
+
+void result_objects(const std::string& name, const std::vector<TColumn>& keys,
                     const std::vector<std::vector<std::string>>& rows)
 {
     nlohmann::ordered_json& array = result[name] = nlohmann::ordered_json::array();
@@ -126,14 +135,14 @@ void result_objects(const std::string& name, const std::vector<std::string>& key
         nlohmann::ordered_json object = nlohmann::ordered_json::object();
         for (size_t i = 0; i < keys.size() && i < row.size(); ++i) {
             const std::string& v = row[i];
-            // Up to 18 digits: always within a long long.
-            const size_t digits = v.size() - (v.starts_with('-') ? 1 : 0);
-            if (digits > 0 && digits <= 18 && v.find_first_not_of("0123456789", v.size() - digits) == std::string::npos)
-                object[keys[i]] = std::stoll(v);
+            const std::optional<long long> number =
+                keys[i].kind == TKind::number ? whole_number_value(v) : std::nullopt;
+            if (number)
+                object[keys[i].key] = *number;
             else if (is_utf8(v))
-                object[keys[i]] = v;
+                object[keys[i].key] = v;
             else
-                object[keys[i] + "_base64"] = base64(v);
+                object[std::string(keys[i].key) + "_base64"] = base64(v);
         }
         array.push_back(std::move(object));
     }
@@ -143,6 +152,7 @@ void result_report(const std::string& report, const std::vector<TReportKey>& key
                    const char* list_key)
 {
     std::vector<std::string> list;
+    std::set<std::string> seen;
     size_t at = 0;
     for (bool first = true; at < report.size(); first = false) {
         const size_t end = std::min(report.find('\n', at), report.size());
@@ -159,15 +169,12 @@ void result_report(const std::string& report, const std::vector<TReportKey>& key
         if (list_key && key == list_key)
             list.push_back(value);
         for (const TReportKey& k : keys) {
-            if (key != k.key)
+            if (key != k.key || !seen.insert(key).second)
                 continue;
-            // A status may be negative (-1: an unknown archive type).
-            const size_t sign = value.starts_with('-') ? 1 : 0;
-            if (value.size() > sign && value.size() < 19 &&
-                value.find_first_not_of("0123456789", sign) == std::string::npos)
-                result_number(k.field, std::stoll(value));
-            else
+            if (k.kind == TKind::text)
                 result_field(k.field, value);
+            else if (const std::optional<long long> number = whole_number_value(value))
+                result_number(k.field, *number);
         }
     }
     if (list_key && !list.empty())

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,18 +25,31 @@ void result_field(const std::string& name, const std::string& text);
 void result_field(const std::string& name, const std::vector<std::string>& lines);
 void result_number(const std::string& name, long long value);
 void result_flag(const std::string& name, bool value);
-// An array of objects, one per row, with the keys in order: a value that is
-// a whole number as a number, any other as text under the rule above.
-void result_objects(const std::string& name, const std::vector<std::string>& keys,
+// A whole number in decimal digits, a leading minus allowed, of at most 18
+// digits (always within a long long); nothing for any other text.
+std::optional<long long> whole_number_value(const std::string& text);
+
+// How a value goes into the result: always as text (a name, "007" too), or
+// as a number when it is a whole number.
+enum class TKind { text, number };
+
+// An array of objects, one per row, with the keys in order: a number key's
+// whole number as a number, any other value as text under the rule above.
+struct TColumn {
+    const char* key;
+    TKind kind;
+};
+void result_objects(const std::string& name, const std::vector<TColumn>& keys,
                     const std::vector<std::vector<std::string>>& rows);
 
 // A state report as the remote scripts print it, the state on its first
-// line and then "key: value" lines: "state", and each key listed as its
-// field, a number when it is a whole number; the lines of list_key, in
-// order, as one array.
+// line and then "key: value" lines: "state", and the first line of each key
+// listed as its field; a number key's value goes as a number, or not at all
+// when it is none.  The lines of list_key, in order, as one array.
 struct TReportKey {
     const char* key;
     const char* field;
+    TKind kind = TKind::number;
 };
 void result_report(const std::string& report, const std::vector<TReportKey>& keys,
                    const char* list_key = nullptr);

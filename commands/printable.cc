@@ -65,3 +65,11 @@ std::string printable(std::string_view text)
     }
     return out;
 }
+
+std::string printable_line(std::string_view text)
+{
+    std::string out;
+    for (char c : printable(text))
+        out += c == '\n' ? std::string("\\x0a") : std::string(1, c);
+    return out;
+}

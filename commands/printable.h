@@ -10,3 +10,7 @@
 // UTF-8 otherwise passes unchanged.  The line breaks stay: they end the
 // lines bf2ctl itself prints.
 std::string printable(std::string_view text);
+
+// printable(text) as one line: its line breaks too as \x0a, so that the
+// text cannot begin a line of its own.
+std::string printable_line(std::string_view text);

@@ -34,15 +34,6 @@ struct TFd {
     ~TFd() { close(fd); }
 };
 
-// One line of text mode: the server's own line breaks may not start lines.
-std::string one_line_text(const std::string& text)
-{
-    std::string out;
-    for (char c : printable(text))
-        out += c == '\n' ? std::string("\\x0a") : std::string(1, c);
-    return out;
-}
-
 void print_info(const TQueryInfo& info)
 {
     const auto& k = info.keys;
@@ -51,13 +42,15 @@ void print_info(const TQueryInfo& info)
     result_field("game_type", k.at("gametype"));
     result_number("num_players", std::stol(k.at("numplayers")));
     result_number("max_players", std::stol(k.at("maxplayers")));
-    result_objects("players", {"name", "score", "ping", "team"}, info.players);
-    std::string text = "hostname: " + one_line_text(k.at("hostname")) + "\nmap: " + one_line_text(k.at("mapname")) +
-                       "\ngame-type: " + one_line_text(k.at("gametype")) + "\nplayers: " + k.at("numplayers") +
+    result_objects("players",
+                   {{"name", TKind::text}, {"score", TKind::number}, {"ping", TKind::number}, {"team", TKind::number}},
+                   info.players);
+    std::string text = "hostname: " + printable_line(k.at("hostname")) + "\nmap: " + printable_line(k.at("mapname")) +
+                       "\ngame-type: " + printable_line(k.at("gametype")) + "\nplayers: " + k.at("numplayers") +
                        "\nmax-players: " + k.at("maxplayers") + "\n";
     for (const auto& p : info.players)
-        text += "player: " + one_line_text(p[0]) + " score: " + one_line_text(p[1]) + " ping: " +
-                one_line_text(p[2]) + " team: " + one_line_text(p[3]) + "\n";
+        text += "player: " + printable_line(p[0]) + " score: " + printable_line(p[1]) + " ping: " +
+                printable_line(p[2]) + " team: " + printable_line(p[3]) + "\n";
     print(text);
 }
 

@@ -23,18 +23,20 @@ bool status(TOParsing parsing)
                           {"uptime", "uptime_s"},
                           {"memory-kb", "memory_kb"},
                           {"exit", "exit_status"},
-                          {"signal", "signal"},
+                          {"signal", "signal", TKind::text},
                           {"ended", "ended_at"},
-                          {"last-error", "last_error"},
+                          {"last-error", "last_error", TKind::text},
                           {"restarts", "restarts"},
-                          {"gave-up", "gave_up"}});
+                          {"gave-up", "gave_up", TKind::text}});
     return true;
 }
 
 bool console(TOParsing parsing)
 {
     const std::string cfg_dir = zelto::opt::value_of(parsing, "cfg-dir");
-    const std::string line = zelto::opt::value_of(parsing, "line");
+    // A line may carry a password (an admin command): it may come from the
+    // environment instead.
+    const std::string line = zelto::opt::value_or_env(parsing, "line", zelto::opt::req_arg, "BF2_CONSOLE_LINE");
     parsing.end();
     chk_abs_path(cfg_dir);
     // One line reaches the console, or none.

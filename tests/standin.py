@@ -10,7 +10,7 @@ import threading
 import time
 
 args, ignore_quit, end, split, reorder = sys.argv[1:], False, float('inf'), 1400, False
-PLAYERS = [[b'Zo\xc3\xab', b'12', b'35', b'1'], [b'bad\nname\xff', b'-3', b'0', b'2'], [b'Bob', b'7', b'120', b'2']]
+PLAYERS = [[b'Zo\xc3\xab', b'12', b'35', b'1'], [b'bad\nname\xff', b'-3', b'0', b'2'], [b'007', b'7', b'120', b'2']]
 while args[0].startswith('--'):
     flag = args.pop(0)
     if flag == '--die':  # cannot start: says why on its error output, byte for byte

@@ -1,5 +1,6 @@
 """The account as a hostile tenant: planted files, root, double clicks, secrets."""
 import os
+import re
 import secrets
 from concurrent.futures import ThreadPoolExecutor
 
@@ -47,6 +48,11 @@ def test_root_may_check_but_not_write_into_the_account(root, server, packages):
         assert root.run('--status', f'--cfg-dir={server.cfg}') == ('crashed\nexit: 7\n', '', 0)
     finally:
         os.remove(secret)
+    # A record of the account's own making: a status too long for a number is no field, each key counts once.
+    os.remove(f'{server.cfg}/server.crash')
+    server.put('server.crash', f'exit: {"9" * 20}\nlast-error: one\nlast-error: two\n')
+    assert root.run('--status', f'--cfg-dir={server.cfg}') == (f'crashed\nexit: {"9" * 20}\nlast-error: one\n', '', 0)
+    assert root.json('--status', f'--cfg-dir={server.cfg}') == ({'ok': True, 'state': 'crashed', 'last_error': 'one'}, 0)
 
 
 def test_a_pipe_planted_the_moment_the_name_is_free_cannot_hold_stop(server, host):
@@ -85,16 +91,19 @@ def test_a_lock_is_taken_over_from_a_killed_run_and_waited_for_40_s_otherwise(se
 
 
 def test_no_value_reaches_a_command_line(server):
-    """No program started during a start and a stop shows a value in its command line: neither a
-    remote command (sshd's shell runs it as its argument) nor one of its programs, nor bf2ctl,
-    given the passwords in its environment (the name, given as an option, shows there only)."""
-    name, *passwords = ('v-' + secrets.token_hex(4) for _ in range(4))
+    """No program started during a start, a console line and a stop shows a value in its command
+    line: neither a remote command (sshd's shell runs it as its argument) nor one of its programs,
+    nor bf2ctl, given the passwords and the line in its environment (the name, given as an option,
+    shows there only)."""
+    name, *passwords = ('v-' + secrets.token_hex(4) for _ in range(5))
     server.put('settings/serversettings.con', 'sv.password "old"\n')  # rewritten; the name appended
     env = dict(zip(('BF2_SRV_PASSWD', 'BF2_REMOTE_ADMIN_PASSWD', 'BF2_RCON_PASSWORD'), passwords))
     with fx.CommandLines() as seen:
         assert server.host.run(*server.options(name=name, srv_passwd=None, remote_admin_passwd=None,
                                                rcon_password=None), env=env) == OK
         assert fx.wait_until(server.running), server.log()
+        assert server.host.run('--console', f'--cfg-dir={server.cfg}', env={'BF2_CONSOLE_LINE': passwords[3]}) == OK
+        assert fx.wait_until(lambda: server.log().endswith(f'console {passwords[3]}\n'), 5), server.log()
         assert server.stop() == OK
     assert f'sv.password "{passwords[0]}"' in server.settings() and name in server.settings()
     lines = [line for line in seen.lines if not line.startswith(fx.BF2CTL + '\0')]
@@ -106,20 +115,23 @@ def test_no_value_reaches_a_command_line(server):
 
 
 def test_no_secret_reaches_a_command_line(root, host, packages, free_names, tmp_path):  # noqa: F811
-    """Nor does exec's command or input from files, create-user's new password or a login password."""
+    """Nor does exec's command or input from files, an install URL's token from the environment,
+    create-user's new password or a login password."""
     tenant = fx.Host(host.sshd, fx.Account(f'bf2s{fx.net()}', 'pw-' + secrets.token_hex(4)))
-    cmd, input = (f'{n}-{secrets.token_hex(4)}' for n in ('cmd', 'input'))
+    cmd, input, token = (f'{n}-{secrets.token_hex(4)}' for n in ('cmd', 'input', 'token'))
     (tmp_path / 'cmd').write_text(f'echo {cmd}; cat')
     (tmp_path / 'input').write_text(input)
     try:
         with fx.CommandLines() as seen:
             assert tenant.run('--exec', f'--cmd-file={tmp_path}/cmd', f'--input-file={tmp_path}/input') == (
                 f'{cmd}\n{input}\n0\n', '', 0)
-            final_state(install(tenant, packages.url('server.tar.gz'), tenant.home))
+            url = packages.url(f'server.tar.gz?{token}')
+            assert 'install_ok.ret:0' in final_state(install(tenant, None, tenant.home, env={'BF2_INSTALL_URL': url}))
+            assert f'"GET /server.tar.gz?{token} HTTP/1.1" 200' in packages.requests
             password = created(root.run('--create-user'))[1]
     finally:
         tenant.account.remove()
-    assert [line for line in seen.lines for s in (cmd, input, password, tenant.account.password,
+    assert [line for line in seen.lines for s in (cmd, input, token, password, tenant.account.password,
                                                   root.account.password) if s in line] == []
     # The watch saw the runs' programs: exec's reader, the install's tar, the new account's useradd.
     assert all(any(p in line for line in seen.lines) for p in ('/bin/dd\0', 'tar\0', 'useradd\0'))
@@ -132,3 +144,26 @@ def test_the_password_cannot_be_read_out_of_the_process(host):
     # not to the user who started it.
     assert fx.wait_until(lambda: os.stat(f'/proc/{p.pid}/environ').st_uid == 0, 1.5)
     assert p.wait() == 0
+
+
+def test_text_of_the_account_reaches_the_panel_escaped(fake_tools):
+    """uname's text and a directory's name cannot forge a line of their own or a terminal's sequence."""
+    fake_tools.tool('uname', r"printf 'Linux\nsuitable\033[2J\n'")
+    assert fake_tools.run('--check-host') == ('unsuitable\nuname: Linux\\x0asuitable\\x1b[2J\n', '', 0)
+    dir = fake_tools.mkdir(f'{fake_tools.home}/esc\x1b[2J')
+    r = fake_tools.run('--install', '--url=u', f'--dir={dir}')
+    assert re.fullmatch(r"temp dir: '.*/esc\\x1b\[2J/\.bf2_install_\w{6}'\n", r.out), r
+    final_state(fx.sh(f'ls -d {fx.q(dir)}/.bf2_install_*').stdout.strip())
+    fx.sh(f'rm -rf {fx.q(dir)}')
+
+
+def test_programs_the_accounts_own_path_finds_first_are_not_run(host):
+    """The account's PATH (~/.pam_environment, read by sshd) leads to forged uname and id."""
+    fx.sh(f'mkdir -p {host.home}/bin && cd {host.home}/bin && printf "#!/bin/sh\\necho FreeBSD\\n" >uname'
+          f' && printf "#!/bin/sh\\necho 0\\n" >id && chmod 755 uname id'
+          f' && echo "PATH DEFAULT={host.home}/bin:/usr/bin:/bin" >{host.home}/.pam_environment')
+    try:
+        assert host.run('--exec', '--cmd=uname; id -u') == ('FreeBSD\n0\n\n0\n', '', 0)  # the PATH is in force
+        assert (host.run('--check-host').out, host.run('--check-on-root').out) == ('suitable\n', 'not root\n')
+    finally:
+        fx.sh(f'rm -rf {host.home}/bin {host.home}/.pam_environment')

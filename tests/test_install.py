@@ -24,9 +24,9 @@ def base(host, request):
     fx.sh(f'rm -rf {fx.q(path)}')
 
 
-def install(host, url, dir, *more):
-    """Starts an install; the temporary directory it printed inside dir."""
-    r = host.run('--install', f'--url={url}', f'--dir={dir}', *more)
+def install(host, url, dir, *more, env={}):
+    """Starts an install (url None: from the environment); the temporary directory it printed inside dir."""
+    r = host.run('--install', *([f'--url={url}'] if url else []), f'--dir={dir}', *more, env=env)
     m = re.fullmatch(r"temp dir: '(.*)'\n", r.out, re.S)
     assert m and (r.err, r.status) == ('', 0), r
     assert re.fullmatch(re.escape(dir) + r'/\.bf2_install_\w{6}', m[1], re.S), r

@@ -11,10 +11,10 @@ from test_server import server  # noqa: F401 (a fixture)
 
 TEXT = ("hostname: My 'best' server\nmap: Strike at Karkand\ngame-type: gpm_cq\nplayers: 3\nmax-players: 16\n"
         'player: Zoë score: 12 ping: 35 team: 1\nplayer: bad\\x0aname\\xff score: -3 ping: 0 team: 2\n'
-        'player: Bob score: 7 ping: 120 team: 2\n')
+        'player: 007 score: 7 ping: 120 team: 2\n')
 PLAYERS = [{'name': 'Zoë', 'score': 12, 'ping': 35, 'team': 1},
            {'name_base64': 'YmFkCm5hbWX/', 'score': -3, 'ping': 0, 'team': 2},
-           {'name': 'Bob', 'score': 7, 'ping': 120, 'team': 2}]
+           {'name': '007', 'score': 7, 'ping': 120, 'team': 2}]
 
 
 def query(port, json=False):  # the address's own port is SSH's, not the query's

@@ -32,8 +32,9 @@ elif [ -f "$CFGDIR/server.restarting" ] && ours "$(first_line "$CFGDIR/start.pid
 	restarts
 elif [ -f "$CFGDIR/server.crash" ]; then
 	echo crashed
-	head -c 8192 "$CFGDIR/server.crash" 2>/dev/null | awk '/^(exit|ended|restarts): [0-9]+$/ ||
-		/^signal: [A-Z0-9+-]+$/ || /^gave-up: yes$/ || /^last-error: /'
+	# Each key once, its first line: the record is the account's file.
+	head -c 8192 "$CFGDIR/server.crash" 2>/dev/null | awk '(/^(exit|ended|restarts): [0-9]+$/ ||
+		/^signal: [A-Z0-9+-]+$/ || /^gave-up: yes$/ || /^last-error: /) && !seen[substr($0, 1, index($0, ":"))]++'
 else
 	echo stopped
 fi
