@@ -7,8 +7,8 @@ import pytest
 
 import fixture as fx
 from test_install import final_state, install
-from test_server import OK, Server, as_account
-from test_shlib import plant_lock
+from test_server import OK, Server, as_account, read_pid
+from test_shlib import plant_lock, sleeper
 from test_user import created, free_names  # noqa: F401 (a fixture)
 
 LIB = f'{fx.TESTS}/../commands/sh/lib.sh'
@@ -47,6 +47,26 @@ def test_root_may_check_but_not_write_into_the_account(root, server, packages):
         assert root.run('--status', f'--cfg-dir={server.cfg}') == ('crashed\nexit: 7\n', '', 0)
     finally:
         os.remove(secret)
+
+
+def test_root_status_reports_the_accounts_server_and_no_process_of_roots(root, server):
+    """The account links a run file to a file a process of root's names and puts its pid in the pid file."""
+    roots, status = sleeper('root', '/etc/passwd'), ['--status', f'--cfg-dir={server.cfg}']
+    server.put('server.restarting', '')
+    try:
+        for pid_file, named in (('server.pid', 'settings/serversettings.con'), ('start.pid', 'start.sh')):
+            os.symlink('/etc/passwd', f'{server.cfg}/{named}')
+            server.put(pid_file, roots.pid)
+            assert root.run(*status) == ('stopped\n', '', 0), named
+            os.remove(f'{server.cfg}/{pid_file}'), os.remove(f'{server.cfg}/{named}')
+    finally:
+        roots.kill(), roots.wait()
+    os.remove(f'{server.cfg}/server.restarting')
+    assert server.start(restart_on_crash=True) == OK and fx.wait_until(server.running), server.log()
+    assert root.run(*status).out.startswith(f'running\npid: {read_pid(f"{server.cfg}/server.pid")}\n')
+    fx.sh(f'kill -9 {read_pid(f"{server.cfg}/server.pid")}')
+    assert fx.wait_until(lambda: root.run(*status) == ('restarting\nrestarts: 0\n', '', 0), 5)
+    assert server.stop() == OK
 
 
 def test_a_pipe_planted_the_moment_the_name_is_free_cannot_hold_stop(server, host):
