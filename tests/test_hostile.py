@@ -1,6 +1,9 @@
 """The account as a hostile tenant: planted files, root, double clicks, secrets."""
 import os
+import re
 import secrets
+import subprocess
+import time
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
@@ -67,6 +70,23 @@ def test_root_status_reports_the_accounts_server_and_no_process_of_roots(root, s
     fx.sh(f'kill -9 {read_pid(f"{server.cfg}/server.pid")}')
     assert fx.wait_until(lambda: root.run(*status) == ('restarting\nrestarts: 0\n', '', 0), 5)
     assert server.stop() == OK
+
+
+def test_a_process_name_cannot_turn_a_root_runs_watchdog_on_a_neighbour(root, host):
+    """A root exec runs a process of the account named "a\\n<a neighbour's pid> (" and ends by its bound."""
+    neighbour = subprocess.Popen(['sleep', '60'])
+    named = (f'setpriv --reuid={host.login} --regid={host.login} --clear-groups /usr/bin/python3 -c "import ctypes,'
+             f' sys, time; ctypes.CDLL(None).prctl(15, sys.argv[1].encode()); time.sleep(60)" "$(printf \'a\\n%s (\''
+             f' {neighbour.pid})" & echo $!; sleep 30')
+    out = root.run('--exec', f'--cmd={named}', '--timeout=3', timeout=20).out
+    assert re.fullmatch(r'(\d+)\nTimed out after 3 s\n', out), out
+    tenant = int(out.split()[0])
+    try:
+        assert fx.wait_until(lambda: not os.path.exists(f'/proc/{tenant}'), 10)
+        time.sleep(1.5)  # past the watchdog's last signal
+        assert neighbour.poll() is None
+    finally:
+        fx.sh(f'kill -9 {tenant} {neighbour.pid} 2>/dev/null; true'), neighbour.wait()
 
 
 def test_a_pipe_planted_the_moment_the_name_is_free_cannot_hold_stop(server, host):
