@@ -7,8 +7,8 @@ OURS_UID=
 # ours PID FILE [STARTFILE]: whether PID is a live process of the account
 # whose command line names FILE and, when STARTFILE is there, whose start
 # time is the one it holds.  The account is the logged-in one; for root, the
-# owner of $CFGDIR (a root run asks about an account's configuration; without
-# CFGDIR no process is root's).  A pid file can outlive its process and by
+# owner of $CFGDIR (root asks about an account's configuration; without
+# CFGDIR no process counts).  A pid file can outlive its process and by
 # now name another process, even another account's that was handed the pid
 # and given the file as an argument on purpose; so a process counts as the
 # configuration's only while its real uid is the account's and one of its
