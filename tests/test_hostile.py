@@ -2,14 +2,16 @@
 import os
 import re
 import secrets
+import subprocess
+import time
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
 import fixture as fx
 from test_install import final_state, install
-from test_server import OK, Server, as_account
-from test_shlib import plant_lock
+from test_server import OK, Server, as_account, read_pid
+from test_shlib import plant_lock, sleeper
 from test_user import created, free_names  # noqa: F401 (a fixture)
 
 LIB = f'{fx.TESTS}/../commands/sh/lib.sh'
@@ -53,6 +55,43 @@ def test_root_may_check_but_not_write_into_the_account(root, server, packages):
     server.put('server.crash', f'exit: {"9" * 20}\nlast-error: one\nlast-error: two\n')
     assert root.run('--status', f'--cfg-dir={server.cfg}') == (f'crashed\nexit: {"9" * 20}\nlast-error: one\n', '', 0)
     assert root.json('--status', f'--cfg-dir={server.cfg}') == ({'ok': True, 'state': 'crashed', 'last_error': 'one'}, 0)
+
+
+def test_root_status_reports_the_accounts_server_and_no_process_of_roots(root, server):
+    """The account links a run file to a file a process of root's names and puts its pid in the pid file."""
+    roots, status = sleeper('root', '/etc/passwd'), ['--status', f'--cfg-dir={server.cfg}']
+    server.put('server.restarting', '')
+    try:
+        for pid_file, named in (('server.pid', 'settings/serversettings.con'), ('start.pid', 'start.sh')):
+            os.symlink('/etc/passwd', f'{server.cfg}/{named}')
+            server.put(pid_file, roots.pid)
+            assert root.run(*status) == ('stopped\n', '', 0), named
+            os.remove(f'{server.cfg}/{pid_file}'), os.remove(f'{server.cfg}/{named}')
+    finally:
+        roots.kill(), roots.wait()
+    os.remove(f'{server.cfg}/server.restarting')
+    assert server.start(restart_on_crash=True) == OK and fx.wait_until(server.running), server.log()
+    assert root.run(*status).out.startswith(f'running\npid: {read_pid(f"{server.cfg}/server.pid")}\n')
+    fx.sh(f'kill -9 {read_pid(f"{server.cfg}/server.pid")}')
+    assert fx.wait_until(lambda: root.run(*status) == ('restarting\nrestarts: 0\n', '', 0), 5)
+    assert server.stop() == OK
+
+
+def test_a_process_name_cannot_turn_a_root_runs_watchdog_on_a_neighbour(root, host):
+    """A root exec runs a process of the account named "a\\n<a neighbour's pid> (" and ends by its bound."""
+    neighbour = subprocess.Popen(['sleep', '60'])
+    named = (f'setpriv --reuid={host.login} --regid={host.login} --clear-groups /usr/bin/python3 -c "import ctypes,'
+             f' sys, time; ctypes.CDLL(None).prctl(15, sys.argv[1].encode()); time.sleep(60)" "$(printf \'a\\n%s (\''
+             f' {neighbour.pid})" & echo $!; sleep 1; cat /proc/$!/comm; sleep 30')
+    out = root.run('--exec', f'--cmd={named}', '--timeout=3', timeout=20).out
+    tenant = int(out.split()[0])
+    assert out == f'{tenant}\na\n{neighbour.pid} (\nTimed out after 3 s\n'
+    try:
+        assert fx.wait_until(lambda: not os.path.exists(f'/proc/{tenant}'), 10)
+        time.sleep(1.5)  # past the watchdog's last signal
+        assert neighbour.poll() is None
+    finally:
+        fx.sh(f'kill -9 {tenant} {neighbour.pid} 2>/dev/null; true'), neighbour.wait()
 
 
 def test_a_pipe_planted_the_moment_the_name_is_free_cannot_hold_stop(server, host):

@@ -11,6 +11,7 @@ import time
 import pytest
 
 import fixture as fx
+from test_shlib import sleeper
 
 
 def test_each_session_failure_is_reported_on_its_real_cause(host):
@@ -300,7 +301,7 @@ def test_copy_file_failures_leave_the_old_target(host, uploads):
     # Killed midway: the target is the old file whole.  Its upload directory
     # stays while it is young, and goes with the next copy-file into the
     # directory once nothing in it changed for 10 minutes and no process
-    # names it.  A live upload (stopped midway, as old) stays.
+    # of the account's names it.  A live upload (stopped midway, as old) stays.
     fx.sh(f'head -c 300000000 /dev/zero > {local}/big && echo old > {remote}/f')
     dirs = lambda: set(glob.glob(f'{remote}/.bf2ctl-upload.*'))  # noqa: E731
 
@@ -324,8 +325,11 @@ def test_copy_file_failures_leave_the_old_target(host, uploads):
     assert fx.wait_until(lambda: fx.sh(f'pgrep -u {host.login} -f {leftover[-6:]}', check=False).returncode)
     copy_small = ['--copy-file', f'--from={local}/src', f'--to={remote}/h']
     assert host.run(*copy_small) == ('', '', 0) and dirs() == {leftover, live_dir}
-    for path in (leftover, f'{leftover}/file', live_dir, f'{live_dir}/file'):
+    named = host.mkdir(f'{remote}/.bf2ctl-upload.xYz123')
+    neighbour = sleeper(65534, f'{named}/file')  # another account's process names it
+    for path in (leftover, f'{leftover}/file', live_dir, f'{live_dir}/file', named):
         os.utime(path, (time.time() - 660,) * 2)
     assert host.run(*copy_small) == ('', '', 0) and dirs() == {live_dir}
+    neighbour.kill(), neighbour.wait()
     os.kill(live.pid, signal.SIGCONT)
     assert live.wait(60) == 0 and os.path.getsize(f'{remote}/g') == 300000000 and dirs() == set()

@@ -26,11 +26,11 @@ def cfg(account):
 
 @pytest.fixture
 def dash(account):
-    """dash -c PRELUDE + script CFGDIR LOG as the test account, started."""
-    def start(script, cfg, log='/dev/null', env=None):
+    """dash -c PRELUDE + script CFGDIR LOG as the test account (or root), started."""
+    def start(script, cfg, log='/dev/null', env=None, root=False):
         return subprocess.Popen(
-            ['setpriv', f'--reuid={account.name}', f'--regid={account.name}', '--init-groups',
-             'dash', '-c', PRELUDE + script, 'dash', cfg, log],
+            ['setpriv', f'--reuid={account.name}', f'--regid={account.name}', '--init-groups'][root * 4:] +
+            ['dash', '-c', PRELUDE + script, 'dash', cfg, log],
             env={'PATH': '/usr/bin:/bin', **(env or {})}, stdin=subprocess.DEVNULL,
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     return start
@@ -133,6 +133,20 @@ def test_a_process_is_ours_by_its_uid_and_any_spelling_of_its_file(dash, cfg, ac
         assert dash(f'ours {server.pid} "$1/settings.con"', cfg).wait(5) == result
     finally:
         server.kill(), server.wait()
+
+
+def test_a_linked_file_counts_by_its_text_alone_and_root_asks_for_the_directorys_owner(dash, cfg, account):
+    f = f'{cfg}/settings.con'
+    open(f, 'w').close()
+    os.symlink(f, f'{cfg}/linked.con')  # the account's link to a file a process of root's names
+    target, link, roots = ps = [sleeper(who, '+config', word) for who, word in
+                                ((account.name, f), (account.name, f'{cfg}/linked.con'), ('root', f))]
+    try:
+        for p, named, root, result in ((target, 'linked.con', False, 1), (link, 'linked.con', False, 0),
+                                       (target, 'settings.con', True, 0), (roots, 'settings.con', True, 1)):
+            assert dash(f'ours {p.pid} "$1/{named}"', cfg, root=root).wait(5) == result, (p.args, named, root)
+    finally:
+        [(p.kill(), p.wait()) for p in ps]
 
 
 def test_a_recorded_start_time_must_be_the_processes(dash, cfg, account):

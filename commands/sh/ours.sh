@@ -4,19 +4,29 @@
 # the environment the account may have set.
 OURS_UID=
 
-# ours PID FILE [STARTFILE]: whether PID is a live process of the logged-in
-# account whose command line names FILE and, when STARTFILE is there, whose
-# start time is the one it holds.  A pid file can outlive its process and by
+# ours PID FILE [STARTFILE]: whether PID is a live process of the account
+# whose command line names FILE and, when STARTFILE is there, whose start
+# time is the one it holds.  The account is the logged-in one; for root, the
+# owner of $CFGDIR (root asks about an account's configuration; without
+# CFGDIR no process counts).  A pid file can outlive its process and by
 # now name another process, even another account's that was handed the pid
 # and given the file as an argument on purpose; so a process counts as the
-# configuration's only while its real uid is ours and one of its arguments
-# is the given file, by any spelling of the path (the same inode, or the
-# same text should the file be gone).  Anything but digits is no pid.
+# configuration's only while its real uid is the account's and one of its
+# arguments is the given file: the same text, or any spelling of the path
+# (the same inode) unless the file is a symlink, which the account may
+# point at any file a process of another names.  The start time is no
+# defence there: STARTFILE is the account's, and every start time is
+# readable by all.  Anything but digits is no pid.
 ours() {
 	case $1 in
 	'' | *[!0-9]*) return 1 ;;
 	esac
-	[ -n "$OURS_UID" ] || OURS_UID=$(id -u)
+	if [ -z "$OURS_UID" ]; then
+		OURS_UID=$(id -u)
+		if [ "$OURS_UID" = 0 ]; then
+			OURS_UID=$([ -n "${CFGDIR:-}" ] && stat -L -c %u -- "$CFGDIR" 2>/dev/null) || OURS_UID=none
+		fi
+	fi
 	OURS_REAL=
 	while read -r key value _; do
 		[ "$key" = Uid: ] && { OURS_REAL=$value; break; }
@@ -27,8 +37,9 @@ ours() {
 	fi
 	tr '\000' '\n' 2>/dev/null <"/proc/$1/cmdline" | (
 		while IFS= read -r arg; do
+			[ "$arg" = "$2" ] && exit 0
 			# shellcheck disable=SC3013 # -ef: dash and every BSD sh have it
-			{ [ "$arg" = "$2" ] || [ "$arg" -ef "$2" ]; } && exit 0
+			[ ! -L "$2" ] && [ "$arg" -ef "$2" ] && exit 0
 		done
 		exit 1
 	)

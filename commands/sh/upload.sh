@@ -7,10 +7,12 @@
 
 # Removes the upload directories beside the target whose upload is gone (a
 # copy-file killed midway leaves its own behind).  One goes only when
-# nothing in it changed for 10 minutes and no process names it in its
-# arguments: a live upload's scp receiver does, a run between making its
-# directory and starting scp, or between scp and the rename, has changed it
-# just before, so no live upload of another copy-file is ever removed.
+# nothing in it changed for 10 minutes and no process of the account names
+# it in its arguments: a live upload's scp receiver does, a run between
+# making its directory and starting scp, or between scp and the rename, has
+# changed it just before, so no live upload of another copy-file is ever
+# removed.  Another account's processes do not count: any neighbour could
+# name every directory and keep it.
 remove_stale_uploads() {
 	for dir in "$BESIDE"/.bf2ctl-upload.??????; do
 		if [ ! -d "$dir" ] || [ -L "$dir" ]; then continue; fi
@@ -18,10 +20,13 @@ remove_stale_uploads() {
 		if ! recent=$(find "$dir" -mmin -10 -print -quit 2>/dev/null) || [ -n "$recent" ]; then
 			continue
 		fi
+		set --
+		for proc in /proc/[0-9]*; do
+			[ ! -O "$proc" ] || set -- "$@" "$proc/cmdline"
+		done
 		# By its name alone, whatever the spelling of the path; the
 		# pattern comes on standard input, so grep never finds itself.
-		# shellcheck disable=SC2062 # the glob is the files, not the pattern
-		if printf '%s\n' "/${dir##*/}/" | grep -q -s -F -f - /proc/[0-9]*/cmdline; then
+		if printf '%s\n' "/${dir##*/}/" | grep -q -s -F -f - "$@"; then
 			continue
 		fi
 		rm -rf -- "$dir"
