@@ -33,6 +33,16 @@ void check_run();
 // Whether the run was cut short by its bound or a signal.
 bool run_cut_short();
 
+// A result too long to print at once has begun (exec's JSON object, or its
+// error text and status): neither the bound nor a signal may print inside
+// it.  Throws first what check_run throws.  From now on the alarm ends a
+// caller's run that takes no part of the print for print_bound_s, with
+// status 1 and nothing more printed; a signal lets the print finish.
+constexpr int print_bound_s = 30;
+void printing_begins();
+// Another part of the print was taken.
+void printing_goes_on();
+
 // The run's result line is out: the alarm, should it still ring, only ends
 // the process with this status.
 void result_printed(int status);
