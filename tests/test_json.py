@@ -221,6 +221,8 @@ def test_each_command_gives_its_fields(host, root, fake_tools, packages, server,
     for who, args, fields in [
             (host, ['--exec', '--cmd=echo o; echo e >&2; exit 3'], {'status': 3, 'stdout': 'o\n', 'stderr': 'e\n'}),
             (host, ['--exec', '--cmd=kill -9 $$'], {'status': -1, 'stdout': '', 'stderr': '', 'signal': 'KILL'}),
+            (host, ['--exec', '--max-output=3', '--cmd=echo out; echo err >&2; kill -9 $$'],
+             {'status': -1, 'stdout': 'out', 'stderr': 'err', 'stdout_dropped': 1, 'stderr_dropped': 1, 'signal': 'KILL'}),
             (host, ['--copy-file', f'--from={fx.TESTS}/standin.py', f'--to={s.cfg}/copy'], {}),
             (host, ['--check-host'], {'suitable': True, 'uname': re.compile('Linux .* GNU/Linux')}),
             (fake_tools, ['--check-host'], {'suitable': False, 'uname': 'Linux pi aarch64'}),
