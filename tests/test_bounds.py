@@ -2,7 +2,6 @@
 its own files hang, and its remote work ends with it."""
 import glob
 import os
-import resource
 import signal
 import subprocess
 import threading
@@ -110,17 +109,19 @@ def test_a_result_once_begun_comes_whole_past_the_bound_and_a_signal(host, json,
     # The caller takes the first byte within the 3 s bound, a SIGTERM comes,
     # and it reads nothing more for 9 s: past the alarm of the bound (6 s)
     # and of the signal (8 s).
-    run = exec_run(host, '--timeout=3', *json, "--cmd=head -c 1000000 /dev/zero | tr '\\000' e >&2")
-    first = run.stdout.read(1)
-    run.send_signal(signal.SIGTERM)
-    time.sleep(9)
-    assert (first + run.stdout.read(), run.wait(5)) == (printed, 0)
+    with exec_run(host, '--timeout=3', *json, "--cmd=head -c 1000000 /dev/zero | tr '\\000' e >&2") as run:
+        first = run.stdout.read(1)
+        run.send_signal(signal.SIGTERM)
+        time.sleep(9)
+        assert (first + run.stdout.read(), run.wait(5)) == (printed, 0)
 
 
 def test_a_caller_that_stops_reading_the_result_ends_the_run_in_30_s(host):
-    run, began = exec_run(host, '--json', "--cmd=head -c 1000000 /dev/zero | tr '\\000' e >&2"), time.monotonic()
-    assert run.wait(40) == 1 and 30 <= time.monotonic() - began < 35
-    out = run.stdout.read()  # what the pipe took, and nothing after it
+    # The pipe stays open and unread until the with ends.
+    with exec_run(host, '--json', "--cmd=head -c 1000000 /dev/zero | tr '\\000' e >&2") as run:
+        began = time.monotonic()
+        assert run.wait(40) == 1 and 30 <= time.monotonic() - began < 35
+        out = run.stdout.read()  # what the pipe took, and nothing after it
     assert out.startswith(b'{"ok":true,"status":0,"stdout":"","stderr":"e') and out.strip(b'e').endswith(b'"stderr":"')
 
 
@@ -129,8 +130,7 @@ def test_a_flood_of_error_text_past_the_bound_still_gives_one_json_object(host):
     # ends the run first or not, the temporary files stay within the default cap.
     os.makedirs(f'{host.home}/.ssh', exist_ok=True)
     open(rc := f'{host.home}/.ssh/rc', 'w').write("head -c 450000000 /dev/zero | tr '\\000' e >&2\n")
-    limit = lambda: (signal.signal(signal.SIGXFSZ, signal.SIG_IGN),  # noqa: E731
-                     resource.setrlimit(resource.RLIMIT_FSIZE, ((64 << 20) + 4096,) * 2))
+    limit = fx.file_size_limit((64 << 20) + 4096)
     try:
         obj, _ = host.json('--timeout=3', '--exec', '--cmd=true', preexec_fn=limit)
     finally:

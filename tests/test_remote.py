@@ -105,8 +105,7 @@ def test_exec_keeps_on_disk_at_most_max_output_bytes_of_each_stream_it_holds(hos
     flood, cap = (64 << 20) + 3, 1000000
     os.makedirs(f'{host.home}/.ssh', exist_ok=True)
     open(rc := f'{host.home}/.ssh/rc', 'w').write(f"head -c {flood} /dev/zero | tr '\\000' e >&2\n")
-    limit = lambda: (signal.signal(signal.SIGXFSZ, signal.SIG_IGN),  # noqa: E731
-                     resource.setrlimit(resource.RLIMIT_FSIZE, ((64 << 20) + 4096,) * 2))
+    limit = fx.file_size_limit((64 << 20) + 4096)
     cmd = f"--cmd=head -c {cap + 5} /dev/zero | tr '\\000' o; printf x >&2"
     try:
         # Text mode passes the output on whole and keeps the start of the error text.
