@@ -1,10 +1,12 @@
 #!/usr/bin/python3
-"""Peak resident memory of bf2ctl (the child's ru_maxrss) against hostile
-remote files, each at a small and a ten times larger size: --log of a
-sparse srderr.log, --install-status of a failed install whose log is one
-huge line, --start of a server that writes one huge line before it dies,
---exec of a large output and of a large input file.  Bounded memory shows as the same figure at
-both sizes.
+"""Peak resident memory of bf2ctl (the child's ru_maxrss) and peak bytes of
+its temporary files on the local disk against hostile remote files, each at
+a small and a ten times larger size: --log of a sparse srderr.log,
+--install-status of a failed install whose log is one huge line, --start of
+a server that writes one huge line before it dies, --exec of a large output
+and of a large input file, and of an account whose ~/.ssh/rc floods
+standard error.  Bounded memory and disk show as the same figure at both
+sizes.
 
     bench/memory.py        (as root; BF2CTL picks the binary)"""
 import os
@@ -16,14 +18,40 @@ import fixture as fx  # noqa: E402
 MB = 1 << 20
 
 
-def peak_kib(args, password):
-    """Runs bf2ctl with its output thrown away; its status and peak RSS."""
+def temp_bytes(pid):
+    """The bytes of the deleted (temporary) files pid holds open now."""
+    total = 0
+    for fd in os.listdir(f'/proc/{pid}/fd'):
+        try:
+            if os.readlink(f'/proc/{pid}/fd/{fd}').endswith(' (deleted)'):
+                total += os.stat(f'/proc/{pid}/fd/{fd}').st_size
+        except OSError:  # closed meanwhile
+            pass
+    return total
+
+
+def peak(args, password):
+    """Runs bf2ctl with its output thrown away; its status, peak RSS (KiB)
+    and the peak bytes of its temporary files, watched every 10 ms."""
     import subprocess
+    import threading
     p = subprocess.Popen([fx.BF2CTL, *args], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                          stderr=subprocess.DEVNULL, env={'BF2_PASSWD': password})
+    disk, done = [0], threading.Event()
+
+    def watch():
+        while not done.wait(0.01):
+            try:
+                disk[0] = max(disk[0], temp_bytes(p.pid))
+            except OSError:  # gone
+                pass
+    watcher = threading.Thread(target=watch)
+    watcher.start()
     _, status, usage = os.wait4(p.pid, 0)
+    done.set()
+    watcher.join()
     p.returncode = os.waitstatus_to_exitcode(status)
-    return p.returncode, usage.ru_maxrss
+    return p.returncode, usage.ru_maxrss, disk[0]
 
 
 def main():
@@ -58,6 +86,14 @@ def main():
     def exec_json(size):  # held in a file, then streamed into the object
         return ['--json'] + exec_output(size)
 
+    def exec_rc_flood(size):  # the account's ~/.ssh/rc writes size bytes to standard error
+        os.makedirs(f'{home}/.ssh', exist_ok=True)
+        open(f'{home}/.ssh/rc', 'w').write(f"head -c {size} /dev/zero | tr '\\000' e >&2\n")
+        return ['--exec', '--cmd=true']
+
+    def exec_rc_flood_json(size):
+        return ['--json'] + exec_rc_flood(size)
+
     def exec_input(size):
         fx.sh(f'rm -f {temp}/input && truncate -s {size} {temp}/input')
         return ['--exec', '--cmd=cat >/dev/null', f'--input-file={temp}/input']
@@ -67,19 +103,21 @@ def main():
              ('--start, dying line', start_dying, 2 * MB, 20 * MB, 1),
              ('--exec, output', exec_output, 100 * MB, 1024 * MB, 0),
              ('--exec --json, output', exec_json, 100 * MB, 1024 * MB, 0),
-             ('--exec, input file', exec_input, 100 * MB, 1024 * MB, 0)]
+             ('--exec, input file', exec_input, 100 * MB, 1024 * MB, 0),
+             ('--exec, ~/.ssh/rc flood', exec_rc_flood, 40 * MB, 400 * MB, 0),
+             ('--exec --json, ~/.ssh/rc flood', exec_rc_flood_json, 40 * MB, 400 * MB, 0)]
     try:
         fx.install_standin(srv, login)
         fx.sh(f'mkdir -p {cfg}/settings {temp} && touch {temp}/install.sh && echo 1 > {temp}/install_err.ret'
               f' && chown -R {login}: {cfg} {temp}')
-        print(f'{"command":32} {"small":>9} {"peak RSS":>10} {"large":>9} {"peak RSS":>10}')
+        print(f'{"command":32} {"small":>9} {"peak RSS":>10} {"disk":>9} {"large":>9} {"peak RSS":>10} {"disk":>9}')
         for name, make, small, large, expected in cases:
             figures = []
             for size in (small, large):
-                status, kib = peak_kib(base + make(size), account.password)
+                status, kib, disk = peak(base + make(size), account.password)
                 # A run that ended otherwise than it should is marked with its status.
                 mark = '' if status == expected else f' (status {status})'
-                figures.append(f'{size // MB:7d}MB {kib / 1024:8.1f}MB{mark}')
+                figures.append(f'{size // MB:7d}MB {kib / 1024:8.1f}MB {disk / MB:7.1f}MB{mark}')
             print(f'{name:32} {figures[0]} {figures[1]}')
     finally:
         sshd.stop()

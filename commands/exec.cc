@@ -3,10 +3,12 @@
 #include "commands/output.h"
 #include "commands/remote_script.h"
 #include "opt/lookup.h"
+#include "remote/bound.h"
 #include "remote/error.h"
 #include "remote/exec.h"
 #include "remote/session.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,30 +18,38 @@ using zelto::opt::req_arg;
 
 namespace {
 
-// An unnamed temporary file, gone with the process whatever ends it.
-class TTempFile {
+// The first cap bytes of a stream, kept in an unnamed temporary file that
+// goes with the process whatever ends it; the rest is counted and dropped,
+// so that no remote side can fill the local disk.
+class TSpool {
 public:
-    TTempFile() : file_(std::tmpfile())
+    TSpool(const char* what, long long cap) : file_(std::tmpfile()), what_(what), cap_(cap)
     {
         if (!file_)
             throw TUError(TCode::local_file,
                           std::string("Unable to create a temporary file: ") + std::strerror(errno));
     }
-    ~TTempFile() { std::fclose(file_); }
-    TTempFile(const TTempFile&) = delete;
-    TTempFile& operator=(const TTempFile&) = delete;
+    ~TSpool() { std::fclose(file_); }
+    TSpool(const TSpool&) = delete;
+    TSpool& operator=(const TSpool&) = delete;
+
+    void add(const char* p, size_t n)
+    {
+        const size_t room = static_cast<size_t>(std::min<long long>(cap_ - kept_, n));
+        if (std::fwrite(p, 1, room, file_) != room)
+            throw TUError(TCode::local_file,
+                          std::string("Unable to keep the ") + what_ + ": " + std::strerror(errno));
+        kept_ += room;
+        dropped_ += n - room;
+    }
     std::FILE* get() const { return file_; }
+    long long dropped() const { return dropped_; }
 
 private:
     std::FILE* file_;
+    const char* what_;
+    long long cap_, kept_ = 0, dropped_ = 0;
 };
-
-void keep(TTempFile& file, const char* what, const char* p, size_t n)
-{
-    if (std::fwrite(p, 1, n, file.get()) != n)
-        throw TUError(TCode::local_file, std::string("Unable to keep the ") + what + ": " +
-                                             std::strerror(errno));
-}
 
 // An optional option's value, "" when absent.
 std::string optional(zelto::opt::TOParsing& parsing, const std::string& name)
@@ -72,7 +82,16 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
     std::string command = zelto::opt::value_of(parsing, from_file ? "cmd-file" : "cmd");
     const std::string input = optional(parsing, "input");
     const std::string input_file = optional(parsing, "input-file");
+    // Optional, so looked up without a report; a bad value is reported as
+    // the option library reports one.
+    auto max_output = parsing["max-output"];
     parsing.end();
+    long long cap = 64 << 20;
+    if (max_output.found) {
+        cap = zelto::opt::whole_number(max_output.entry->second.value, 1LL << 62);
+        if (cap == 0)
+            throw zelto::opt::TOParsing::TBadLOpt(max_output.entry);
+    }
     // The caller's text reaches the remote shell on its standard input,
     // ahead of the input, and runs there as a command line of its own would:
     // no command line shows it, and no text of it can end the wrapper early.
@@ -84,14 +103,14 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
     // The output goes out as it arrives; the error text, printed after it,
     // waits in a file, so that neither is held in memory whatever its size.
     // With --json both wait, as the object comes whole or not at all.
-    TTempFile err, out_file;
+    TSpool err("error text", cap), out_file("output", cap);
     init_ssh_session();
     char last = '\n';
     TStatusTail out([&](const char* p, size_t n) {
         if (n == 0)
             return;
         if (json_output) {
-            keep(out_file, "output", p, n);
+            out_file.add(p, n);
             return;
         }
         std::fwrite(p, 1, n, stdout);
@@ -104,8 +123,10 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
         signal = ssh_exec_streams(
             watched(command_reader(text.size())), in, false,
             [&](const char* p, size_t n) { out.add(p, n); },
-            [&](const char* p, size_t n) { keep(err, "error text", p, n); });
+            [&](const char* p, size_t n) { err.add(p, n); });
         status = out.finish(!signal.empty(), false);
+        // From here on neither the bound nor a signal may print inside the result.
+        printing_begins();
     } catch (const TUError&) {
         out.finish(true, false);  // no status line comes: what was held back is output
         if (last != '\n')
@@ -113,15 +134,21 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
         throw;
     }
     if (json_output) {
+        nlohmann::ordered_json tail = nlohmann::ordered_json::object();
+        if (out_file.dropped())
+            tail["stdout_dropped"] = out_file.dropped();
+        if (err.dropped())
+            tail["stderr_dropped"] = err.dropped();
+        if (!signal.empty())
+            tail["signal"] = signal;
         write_result({{"status", status}}, {{"stdout", out_file.get()}, {"stderr", err.get()}},
-                     signal.empty() ? nlohmann::ordered_json::object()
-                                    : nlohmann::ordered_json{{"signal", signal}});
+                     tail);
         return true;
     }
     std::rewind(err.get());
     char buffer[32768];
     while (size_t n = std::fread(buffer, 1, sizeof buffer, err.get()))
-        std::fwrite(buffer, 1, n, stdout);
+        print({buffer, n});
     print("\n" + std::to_string(status) + "\n");
     return true;
 }

@@ -1,10 +1,13 @@
 #include "commands/output.h"
 
 #include "commands/printable.h"
+#include "remote/bound.h"
 #include "remote/fingerprint.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <set>
 
 bool json_output = false;
@@ -16,79 +19,136 @@ bool result_written = false;
 
 constexpr size_t kChunk = 3 << 15;  // a multiple of 3: base64 chunks join
 
-// The bytes of file in chunks that end on a character's boundary (the
-// rest waits for the next chunk); false from each when it is no UTF-8.
-template <class Each>
-bool each_utf8_chunk(std::FILE* file, Each each)
+// Every part of a long print goes through here: each counts as the
+// caller taking the print.
+void put(std::string_view text)
+{
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    printing_goes_on();
+}
+
+// Read in chunks; a character cut by a chunk's end waits for the next.
+bool file_is_utf8(std::FILE* file)
 {
     std::rewind(file);
-    std::string data;
-    char buffer[kChunk];
-    for (;;) {
-        const size_t n = std::fread(buffer, 1, sizeof buffer, file);
-        data.append(buffer, n);
-        size_t cut = data.size();
-        if (n > 0) {
-            // Back to the lead byte of the last character; cut before it
-            // if the character is not complete yet.
-            size_t lead = cut;
-            while (lead > 0 && cut - lead < 3 && (data[lead - 1] & 0xC0) == 0x80)
-                --lead;
-            if (lead > 0) {
-                const unsigned char c = data[lead - 1];
-                const size_t size = c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-                if (lead - 1 + size > cut)
-                    cut = lead - 1;
-            }
+    char buffer[kChunk + 3];
+    size_t held = 0;
+    while (const size_t n = std::fread(buffer + held, 1, kChunk, file)) {
+        const size_t size = held + n;
+        // Back to the lead byte of the last character; it waits if it is
+        // not complete yet.
+        size_t lead = size;
+        while (lead > 0 && size - lead < 3 && (buffer[lead - 1] & 0xC0) == 0x80)
+            --lead;
+        size_t cut = size;
+        if (lead > 0) {
+            const unsigned char c = buffer[lead - 1];
+            const size_t length = c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+            if (lead - 1 + length > size)
+                cut = lead - 1;
         }
-        if (!each(data.substr(0, cut)))
+        if (!is_utf8({buffer, cut}))
             return false;
-        data.erase(0, cut);
-        if (n == 0)
-            return data.empty();
+        held = size - cut;
+        std::memmove(buffer, buffer + cut, held);
     }
+    return held == 0;
 }
 
 void write_file_field(const std::string& name, std::FILE* file)
 {
-    const bool utf8 = each_utf8_chunk(file, [](const std::string& text) { return is_utf8(text); });
-    std::string out = "," + nlohmann::json(utf8 ? name : name + "_base64").dump() + ":\"";
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    if (utf8) {
-        each_utf8_chunk(file, [](const std::string& text) {
-            const std::string quoted = nlohmann::json(text).dump();
-            std::fwrite(quoted.data() + 1, 1, quoted.size() - 2, stdout);
-            return true;
-        });
-    } else {
-        std::rewind(file);
-        char buffer[kChunk];
-        while (size_t n = std::fread(buffer, 1, sizeof buffer, file)) {
-            const std::string text = base64(std::string(buffer, n));
-            std::fwrite(text.data(), 1, text.size(), stdout);
-        }
+    const bool utf8 = file_is_utf8(file);
+    put("," + nlohmann::json(utf8 ? name : name + "_base64").dump() + ":\"");
+    // Escaping goes byte by byte, so chunks need not end on a character.
+    std::rewind(file);
+    char buffer[kChunk];
+    std::string text;
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, file)) {
+        text.clear();
+        if (utf8)
+            append_json_text(text, {buffer, n});
+        else
+            text = base64(std::string(buffer, n));
+        put(text);
     }
-    std::fwrite("\"", 1, 1, stdout);
+    put("\"");
 }
 
 }  // namespace
 
-void print(const std::string& text)
+void print(std::string_view text)
 {
     if (json_output)
         return;
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    put(text);
     std::fflush(stdout);
 }
 
-bool is_utf8(const std::string& text)
+bool is_utf8(std::string_view text)
 {
-    try {
-        (void)nlohmann::json(text).dump();  // refuses what is not UTF-8
-        return true;
-    } catch (const nlohmann::json::type_error&) {
-        return false;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        // Eight bytes of ASCII at a time: most text is.
+        std::uint64_t eight;
+        if (end - p >= 8 && (std::memcpy(&eight, p, 8), (eight & 0x8080808080808080) == 0)) {
+            p += 8;
+            continue;
+        }
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        // The second byte's range rules out overlong forms, surrogates and
+        // code points past U+10FFFF.
+        long size;
+        unsigned char low = 0x80, high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            size = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            size = 3;
+            low = c == 0xE0 ? 0xA0 : low;
+            high = c == 0xED ? 0x9F : high;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            size = 4;
+            low = c == 0xF0 ? 0x90 : low;
+            high = c == 0xF4 ? 0x8F : high;
+        } else {
+            return false;
+        }
+        if (end - p < size || p[1] < low || p[1] > high)
+            return false;
+        for (long i = 2; i < size; ++i)
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+        p += size;
     }
+    return true;
+}
+
+void append_json_text(std::string& out, std::string_view text)
+{
+    static constexpr char hex[] = "0123456789abcdef";
+    size_t from = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = text[i];
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out.append(text.substr(from, i - from));
+        from = i + 1;
+        // Each byte with a short escape, then its letter.
+        static constexpr std::string_view named = "\"\"\\\\\bb\ff\nn\rr\tt";
+        if (const size_t at = named.find(static_cast<char>(c)); at != named.npos) {
+            out += '\\';
+            out += named[at + 1];
+        } else {
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    out.append(text.substr(from));
 }
 
 void result_field(const std::string& name, const std::string& text)
@@ -189,14 +249,14 @@ void write_result(const nlohmann::ordered_json& head,
     object.update(head);
     std::string text = object.dump();
     text.pop_back();  // the closing brace: the files' fields follow
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    put(text);
     for (const auto& [name, file] : files)
         write_file_field(name, file);
     text.clear();
     for (const auto& [name, value] : tail.items())
         text += "," + nlohmann::json(name).dump() + ":" + value.dump();
     text += "}\n";
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    put(text);
     std::fflush(stdout);
     result_written = true;
 }

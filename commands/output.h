@@ -11,13 +11,14 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 extern bool json_output;
 
 // Text for the caller; nothing with --json.
-void print(const std::string& text);
+void print(std::string_view text);
 
 // Fields of the JSON result.  Text that is not valid UTF-8 goes whole, as
 // the standard base64 of its bytes, under the name with "_base64" added.
@@ -54,7 +55,14 @@ struct TReportKey {
 void result_report(const std::string& report, const std::vector<TReportKey>& keys,
                    const char* list_key = nullptr);
 
-bool is_utf8(const std::string& text);
+// Valid UTF-8 as JSON takes it: no overlong form, no surrogate, nothing
+// past U+10FFFF.
+bool is_utf8(std::string_view text);
+
+// Appends text as it stands between the quotes of a JSON string, escaped
+// as nlohmann's dump escapes it.  Bytewise: text need not end on a
+// character.
+void append_json_text(std::string& out, std::string_view text);
 
 // Prints the whole result object at once, for a result too big to hold:
 // the fields of head, then each file's bytes as a text field (read in

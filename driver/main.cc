@@ -42,6 +42,7 @@ const char usage_text[] =
     "\n"
     "Commands:\n"
     "  --exec --cmd=LINE | --cmd-file=FILE [--input=TEXT | --input-file=FILE]\n"
+    "         [--max-output=BYTES]   (of the error text, and with --json the output)\n"
     "  --copy-file --from=LOCAL --to=REMOTE\n"
     "  --fetch-file --from=REMOTE --to=LOCAL\n"
     "  --check-host   --check-on-root   --create-user   --fingerprint\n"

@@ -27,19 +27,20 @@ bool flag(TOParsing& parsing, const std::string& name)
     return found;
 }
 
-int whole_number(const std::string& text, int max)
+long long whole_number(const std::string& text, long long max)
 {
     if (text.empty())
         return 0;
-    long value = 0;
+    long long value = 0;
     for (char c : text) {
         if (c < '0' || c > '9')
             return 0;
-        value = value * 10 + (c - '0');
-        if (value > max)
+        // Checked before it is computed: a max near the type's end must not overflow.
+        if (value > max / 10 || value * 10 > max - (c - '0'))
             return 0;
+        value = value * 10 + (c - '0');
     }
-    return static_cast<int>(value);
+    return value;
 }
 
 }  // namespace zelto::opt

@@ -24,6 +24,6 @@ bool flag(TOParsing& parsing, const std::string& name);
 
 // A whole number from 1 to max in decimal digits only (no sign, no blank);
 // 0 for anything else.  Ports, and other numbers given on the command line.
-int whole_number(const std::string& text, int max);
+long long whole_number(const std::string& text, long long max);
 
 }  // namespace zelto::opt

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -33,6 +34,10 @@ char alarm_line[256];
 char interruption_lines[3][256];
 std::atomic<int> alarm_status{1};
 std::atomic<bool> line_out{false};
+// A long result is being printed: the alarm stays silent.  Set under the
+// lock, so that the signals' thread never re-arms the alarm past it.
+std::mutex printing_lock;
+std::atomic<bool> printing{false};
 
 // The alarm rings this long after the bound: a run that honours the bound
 // has printed its line by then.
@@ -60,7 +65,7 @@ void keep_line(char (&buffer)[256], const TUError& error)
 
 extern "C" void on_alarm(int)
 {
-    if (!line_out) {
+    if (!line_out && !printing) {
         const char* line =
             interrupted_by ? interruption_lines[interruption_index(interrupted_by)] : alarm_line;
         ssize_t written = write(STDOUT_FILENO, line, std::strlen(line));
@@ -88,8 +93,10 @@ void take_interruptions()
     int signal;
     while (sigwait(&set, &signal) != 0) {
     }
+    const std::lock_guard lock(printing_lock);
     interrupted_by = signal;
-    alarm(cleanup_s + alarm_grace_s);
+    if (!printing)
+        alarm(cleanup_s + alarm_grace_s);
 }
 
 }  // namespace
@@ -156,8 +163,25 @@ bool run_cut_short()
     return interrupted_by || bound_reported;
 }
 
+void printing_begins()
+{
+    const std::lock_guard lock(printing_lock);
+    check_run();
+    alarm(print_bound_s);
+    printing = true;
+}
+
+void printing_goes_on()
+{
+    if (printing)
+        alarm(print_bound_s);
+}
+
 void result_printed(int status)
 {
     alarm_status = status;
     line_out = true;
+    // What is left, closing the connection, gets what a run past its bound gets.
+    if (printing)
+        alarm(alarm_grace_s);
 }

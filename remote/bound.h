@@ -33,6 +33,17 @@ void check_run();
 // Whether the run was cut short by its bound or a signal.
 bool run_cut_short();
 
+// A result too long to print at once begins (exec's JSON object, or its
+// error text and status): from now on neither the bound nor a signal
+// prints inside it, and a signal lets it finish.  A caller that takes no
+// part of it for print_bound_s ends the run, with status 1 and nothing
+// more printed.  Throws first, as check_run does, a bound passed or a
+// signal taken before.
+constexpr int print_bound_s = 30;
+void printing_begins();
+// The caller took another part of the result.
+void printing_goes_on();
+
 // The run's result line is out: the alarm, should it still ring, only ends
 // the process with this status.
 void result_printed(int status);

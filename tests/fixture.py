@@ -5,6 +5,7 @@ import functools
 import http.server
 import json
 import os
+import resource
 import select
 import shlex
 import signal
@@ -61,6 +62,12 @@ def wait_until(done, seconds=10, step=0.02):
     while time.monotonic() < deadline and not done():
         time.sleep(step)
     return done()
+
+
+def file_size_limit(size):
+    """A preexec_fn: no file the run writes may pass size bytes, and the signal for it is ignored."""
+    return lambda: (signal.signal(signal.SIGXFSZ, signal.SIG_IGN),
+                    resource.setrlimit(resource.RLIMIT_FSIZE, (size,) * 2))
 
 
 def run(args, password=PASSWORD, timeout=120, input=None, env={}, preexec_fn=None, via=()):

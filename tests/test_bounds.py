@@ -95,3 +95,45 @@ def test_no_program_of_the_accounts_path_runs_in_a_run(server, host):
     finally:
         os.remove(f'{host.home}/.pam_environment')
     assert not os.path.exists(f'{evil}/ran'), open(f'{evil}/ran').read()
+
+
+def exec_run(host, *args):
+    return subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}', '--exec', *args],
+                            env={'BF2_PASSWD': host.account.password}, stdout=subprocess.PIPE)
+
+
+@pytest.mark.parametrize('json, printed', [
+    (['--json'], b'{"ok":true,"status":0,"stdout":"","stderr":"' + b'e' * 1000000 + b'"}\n'),
+    ([], b'e' * 1000000 + b'\n0\n')], ids=['json', 'text'])  # text: the error text and status
+def test_a_result_once_begun_comes_whole_past_the_bound_and_a_signal(host, json, printed):
+    # The caller takes the first byte within the 3 s bound, a SIGTERM comes,
+    # and it reads nothing more for 9 s: past the alarm of the bound (6 s)
+    # and of the signal (8 s).
+    with exec_run(host, '--timeout=3', *json, "--cmd=head -c 1000000 /dev/zero | tr '\\000' e >&2") as run:
+        first = run.stdout.read(1)
+        run.send_signal(signal.SIGTERM)
+        time.sleep(9)
+        assert (first + run.stdout.read(), run.wait(5)) == (printed, 0)
+
+
+def test_a_caller_that_stops_reading_the_result_ends_the_run_in_30_s(host):
+    # The pipe stays open and unread until the with ends.
+    with exec_run(host, '--json', "--cmd=head -c 1000000 /dev/zero | tr '\\000' e >&2") as run:
+        began = time.monotonic()
+        assert run.wait(40) == 1 and 30 <= time.monotonic() - began < 35
+        out = run.stdout.read()  # what the pipe took, and nothing after it
+    assert out.startswith(b'{"ok":true,"status":0,"stdout":"","stderr":"e') and out.strip(b'e').endswith(b'"stderr":"')
+
+
+def test_a_flood_of_error_text_past_the_bound_still_gives_one_json_object(host):
+    # The account's ~/.ssh/rc writes 450 MB to standard error.  Whether the bound
+    # ends the run first or not, the temporary files stay within the default cap.
+    os.makedirs(f'{host.home}/.ssh', exist_ok=True)
+    open(rc := f'{host.home}/.ssh/rc', 'w').write("head -c 450000000 /dev/zero | tr '\\000' e >&2\n")
+    limit = fx.file_size_limit((64 << 20) + 4096)
+    try:
+        obj, _ = host.json('--timeout=3', '--exec', '--cmd=true', preexec_fn=limit)
+    finally:
+        os.remove(rc)
+    assert obj == {'ok': False, 'error': 'timeout', 'message': 'Timed out after 3 s'} or (
+        obj.get('stderr_dropped'), len(obj.get('stderr', ''))) == (450000000 - (64 << 20), 64 << 20), obj.keys()

@@ -2,8 +2,6 @@
 import base64
 import os
 import re
-import resource
-import signal
 import tempfile
 from collections import namedtuple
 
@@ -104,10 +102,7 @@ def query_case(packets, message):  # --query of a responder(packets); {p} in mes
     return case
 
 
-def tiny_files():  # a file may not pass 1000 bytes, and the signal for it is ignored
-    signal.signal(signal.SIGXFSZ, signal.SIG_IGN), resource.setrlimit(resource.RLIMIT_FSIZE, (1000,) * 2)
-
-
+tiny_files = fx.file_size_limit(1000)
 # By the longest prefix of a row's first message: (who, args, message), {h} in them the one who runs it (a
 # fixture, a port of odd, None: nothing listens), or a function of getfixturevalue giving the run and message.
 CASES = {
@@ -220,7 +215,9 @@ def test_each_command_gives_its_fields(host, root, fake_tools, packages, server,
     temp = re.compile(re.escape(s.cfg) + r'/\.bf2_install_\w{6}')
     for who, args, fields in [
             (host, ['--exec', '--cmd=echo o; echo e >&2; exit 3'], {'status': 3, 'stdout': 'o\n', 'stderr': 'e\n'}),
-            (host, ['--exec', '--cmd=kill -9 $$'], {'status': -1, 'stdout': '', 'stderr': '', 'signal': 'KILL'}),
+            (host, ['--exec', '--max-output=3', '--cmd=echo out; echo err >&2; kill -9 $$'],
+             {'status': -1, 'stdout': 'out', 'stderr': 'err', 'stdout_dropped': 1, 'stderr_dropped': 1,
+              'signal': 'KILL'}),
             (host, ['--copy-file', f'--from={fx.TESTS}/standin.py', f'--to={s.cfg}/copy'], {}),
             (host, ['--check-host'], {'suitable': True, 'uname': re.compile('Linux .* GNU/Linux')}),
             (fake_tools, ['--check-host'], {'suitable': False, 'uname': 'Linux pi aarch64'}),

@@ -100,6 +100,27 @@ def test_exec_moves_input_and_output_of_any_size_whole_and_never_stalls(host):
     assert r.out == 'o' * 3000000 + 'e' * 3000000 + '\n0\n'
 
 
+def test_exec_keeps_on_disk_at_most_max_output_bytes_of_each_stream_it_holds(host):
+    # The account's ~/.ssh/rc floods standard error ahead of every command;
+    # a temporary file longer than the default cap could not be written.
+    flood, cap = (64 << 20) + 3, 1000000
+    os.makedirs(f'{host.home}/.ssh', exist_ok=True)
+    open(rc := f'{host.home}/.ssh/rc', 'w').write(f"head -c {flood} /dev/zero | tr '\\000' e >&2\n")
+    limit = fx.file_size_limit((64 << 20) + 4096)
+    cmd = f"--cmd=head -c {cap + 5} /dev/zero | tr '\\000' o; printf x >&2"
+    try:
+        # Text mode passes the output on whole and keeps the start of the error text.
+        assert host.run('--exec', f'--max-output={cap}', cmd, preexec_fn=limit) == (
+            'o' * (cap + 5) + 'e' * cap + '\n0\n', '', 0)
+        assert host.json('--exec', f'--max-output={cap}', cmd, preexec_fn=limit) == (
+            {'ok': True, 'status': 0, 'stdout': 'o' * cap, 'stderr': 'e' * cap, 'stdout_dropped': 5,
+             'stderr_dropped': flood + 1 - cap}, 0)
+        obj, _ = host.json('--exec', cmd, preexec_fn=limit)
+        assert (obj['stdout'], obj['stderr'], obj['stderr_dropped']) == ('o' * (cap + 5), 'e' * (64 << 20), 4)
+    finally:
+        os.remove(rc)
+
+
 def test_exec_takes_command_and_input_from_files_of_any_size(host, tmp_path):
     # A command beyond the 128 KiB of a command line, whose last line breaks end a here-document;
     # input of any bytes and no final newline.
