@@ -1,18 +1,19 @@
 # shellcheck shell=sh
 # The install script, written to a temporary directory after the lines that
-# set URL, SHA256 (or nothing) and DIR (that directory) and run there
-# detached: it downloads the server package, checks its digest when given,
-# unpacks whichever kind it is (and removes the package) and runs its
-# fixinstall.sh, leaving STAGE_ok.ret or STAGE_err.ret (the stage's status)
-# and STAGE.log for download, verify, extract and install.  A tree already
-# installed is swapped out whole, kept as bf2.previous.  It lets go of the
-# install lock of the directory above when it ends.  $DIR and $URL are quoted: a directory
-# with a blank must not send the clean-up and the download into whatever
-# directory the script is in, and pattern characters of a URL must reach
-# wget as they are.  The URL, which may hold a token, reaches wget on its
-# standard input (printf is built in), never on a command line every user
-# of the host can read, and the download log that names it is made the
-# account's alone; a URL that begins with "-" is no option there either.
+# set URL, SHA256 (or nothing) and DIR (that directory) and the shared
+# functions, and run there detached: it downloads the server package,
+# checks its digest when given, unpacks whichever kind it is (and removes
+# the package) and runs its fixinstall.sh, leaving STAGE_ok.ret or
+# STAGE_err.ret (the stage's status) and STAGE.log for download, verify,
+# extract and install.  A tree already installed is swapped out whole, kept
+# as bf2.previous.  It lets go of the install lock of the directory above
+# when it ends.  $DIR and $URL are quoted: a directory with a blank must not
+# send the clean-up and the download into whatever directory the script is
+# in, and pattern characters of a URL must reach wget as they are.  The
+# URL, which may hold a token, reaches wget on its standard input (printf
+# is built in), never on a command line every user of the host can read,
+# and the download log that names it is made the account's alone; a URL
+# that begins with "-" is no option there either.
 cd "$DIR" || exit 1
 rm -f ./*.ret ./*.log
 LOCK=$DIR/../.bf2_install.lock
@@ -102,8 +103,15 @@ if [ $RET -ne 0 ]; then
 fi
 
 # An update keeps the old tree whole as bf2.previous (the one before it
-# goes); whatever fails leaves bf2 as it was.
+# goes); whatever fails leaves bf2 as it was.  Neither tree moves while a
+# process works in it: a server started since the download began would
+# have its files swapped or removed under it.  The look comes under the
+# install lock, which a start of the tree respects.
 TOP=$DIR/..
+in_use() {
+	tree_in_use "$TOP/$1" || return 1
+	printf 'Server running from %s/%s\n' "${DIR%/*}" "$1"
+}
 swap() {
 	if [ -e "$TOP/bf2.previous" ] || [ -L "$TOP/bf2.previous" ]; then
 		mv -T "$TOP/bf2.previous" "$DIR/older" || return
@@ -119,7 +127,7 @@ swap() {
 	return $RET
 }
 if [ -e "$TOP/bf2" ] || [ -L "$TOP/bf2" ]; then
-	swap
+	! in_use bf2 && ! in_use bf2.previous && swap
 else
 	mv -T "$DIR/bf2" "$TOP/bf2"
 fi >>install.log 2>&1
