@@ -17,8 +17,18 @@
 cd "$DIR" || exit 1
 rm -f ./*.ret ./*.log
 LOCK=$DIR/../.bf2_install.lock
-# shellcheck disable=SC2016 # expanded when the trap runs
-trap 'read -r OWNER <"$LOCK/temp" 2>/dev/null && [ "$OWNER" = "$DIR" ] && rm -rf "$LOCK"' EXIT
+release() {
+	read -r OWNER <"$LOCK/temp" 2>/dev/null && [ "$OWNER" = "$DIR" ] && rm -rf "$LOCK"
+}
+trap release EXIT
+# finish FILE STATUS: the final status file, after the lock goes, so that
+# whoever reads the outcome finds the directory free, for a start of the
+# new tree too.
+finish() {
+	release
+	echo "$2" >"$1"
+	exit
+}
 
 # Download.
 
@@ -29,8 +39,7 @@ printf '%s\n' "$URL" | wget -O bf2_server -a download.log -i - 2>>download.log
 RET=$?
 umask "$MASK"
 if [ $RET -ne 0 ]; then
-	echo $RET >download_err.ret
-	exit 1
+	finish download_err.ret $RET
 fi
 echo $RET >download_ok.ret
 
@@ -40,8 +49,7 @@ if [ -n "$SHA256" ]; then
 	GOT=$({ sha256sum bf2_server 2>/dev/null || sha256 -q bf2_server; } | cut -d ' ' -f 1)
 	if [ "$GOT" != "$SHA256" ]; then
 		printf 'expected sha256 %s\ngot sha256 %s\n' "$SHA256" "$GOT" >verify.log
-		echo 1 >verify_err.ret
-		exit 1
+		finish verify_err.ret 1
 	fi
 	echo 0 >verify_ok.ret
 fi
@@ -54,8 +62,7 @@ extract() {
 	"$@" >>extract.log 2>&1
 	RET=$?
 	if [ $RET -ne 0 ]; then
-		echo $RET >extract_err.ret
-		exit 1
+		finish extract_err.ret $RET
 	fi
 	echo $RET >extract_ok.ret
 	rm -f "$FILE"
@@ -79,15 +86,13 @@ elif head -n 10 "$FILE" | grep Makeself >/dev/null 2>&1; then
 	} || {
 		RET=$?
 		rm -f "$FILE.orig" >/dev/null 2>&1
-		echo $RET >extract_err.ret
-		exit 1
+		finish extract_err.ret $RET
 	}
 	echo 0 >extract_ok.ret
 	rm -f "$FILE"
 else
 	echo 'Unknown archive type' >extract.log
-	echo -1 >extract_err.ret
-	exit 1
+	finish extract_err.ret -1
 fi
 
 # Install.
@@ -98,8 +103,7 @@ cd bf2 2>install.log >&2 &&
 RET=$?
 cd "$DIR" || exit 1
 if [ $RET -ne 0 ]; then
-	echo $RET >install_err.ret
-	exit 1
+	finish install_err.ret $RET
 fi
 
 # An update keeps the old tree whole as bf2.previous (the one before it
@@ -133,8 +137,7 @@ else
 fi >>install.log 2>&1
 RET=$?
 if [ $RET -ne 0 ]; then
-	echo $RET >install_err.ret
-	exit 1
+	finish install_err.ret $RET
 fi
 rm -rf "$DIR/older"
-echo $RET >install_ok.ret
+finish install_ok.ret $RET
