@@ -207,8 +207,8 @@ def test_one_install_at_a_time_none_under_a_running_server_and_the_digest_checke
     assert again('--sha256=abc') == ("Incorrect long option '--sha256'\n", '', 1)
 
 
-def test_nothing_moves_under_a_process_and_no_start_comes_while_an_install_runs(host, fake_tools, packages, server,  # noqa: F811
-                                                                                base):
+def test_no_tree_moves_under_a_process_nor_starts_while_an_install_runs(server, host, fake_tools,  # noqa: F811
+                                                                        packages, base):
     # Each directory's install held at its download.  What works in its tree when the swap comes (a
     # working directory, a program, an open file; in bf2 or in bf2.previous, which the swap removes)
     # fails it at that stage, nothing moved; a start from the tree is refused while the install runs,
@@ -233,12 +233,13 @@ def test_nothing_moves_under_a_process_and_no_start_comes_while_an_install_runs(
     before = {how: inodes(d) for how, d in dirs.items()}
     workers = {how: as_account(host, argv(f'{dirs[how]}/{t}')) for how, (t, argv) in work.items() if t}
     for how, w in workers.items():
-        assert fx.wait_until(lambda: fx.sh(f'readlink /proc/{w.pid}/{how}/* /proc/{w.pid}/{how}', check=False)
-                             .stdout.count(f'{dirs[how]}/{work[how][0]}/'))
+        links = f'readlink /proc/{w.pid}/cwd /proc/{w.pid}/exe /proc/{w.pid}/fd/*'
+        assert fx.wait_until(lambda: f'{dirs[how]}/{work[how][0]}/' in fx.sh(links, check=False).stdout)
     packages.released.add(hold)
     for how, (t, _) in work.items():
         if t:
-            assert final_state(temps[how]) == FAILED_INSTALL + [f'install.log:Server running from {dirs[how]}/{t}']
+            log = f'install.log:Server running from {dirs[how]}/{t}'
+            assert final_state(temps[how]) == FAILED_INSTALL + [log]
             assert inodes(dirs[how]) == before[how]
     assert final_state(temps['start']) == INSTALLED and not os.path.exists(f'{dirs["start"]}/.bf2_install.lock')
     assert inodes(dirs['start'])[1] == before['start'][0]
