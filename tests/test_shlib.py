@@ -155,16 +155,18 @@ def test_no_pid_is_ours_but_a_live_one_in_digits(dash, cfg):
 @pytest.mark.parametrize('tree, other', [('a\n', 'a'), ('b[1]', 'b1'), ('c*', 'cx')])
 def test_a_tree_is_in_use_by_a_process_of_the_account_working_in_it_and_no_other(dash, cfg, account,
                                                                                 tree, other):
-    """A line break ends the tree's name, a pattern in it would match the other's."""
+    """A line break ends the tree's name, a pattern in it would match the other's.  Asked through a
+    link above it, by its physical path; asked as a link itself, it is none."""
     for name in (tree, other):
         os.makedirs(f'{cfg}/{name}/sub')
+    os.symlink(cfg, f'{cfg}/up')
     os.symlink(f'{cfg}/{tree}', f'{cfg}/link')
     found = []
     for name in (other, tree):
         p = sleeper(account.name, cwd=f'{cfg}/{name}/sub')
-        found.append(dash('tree_in_use "$2"', cfg, f'{cfg}/link').wait(5))
+        found += [dash('tree_in_use "$2"', cfg, d).wait(5) for d in (f'{cfg}/up/{tree}', f'{cfg}/link')]
         p.kill(), p.wait()
-    assert found == [1, 0]
+    assert found == [1, 1, 0, 1]
 
 
 @pytest.mark.parametrize('plant', [

@@ -210,9 +210,10 @@ phys() {
 # its working directory, its program or a file it holds open lies there.
 # The kernel's links are read, never followed, and compared as text with
 # the tree's physical path, its pattern characters escaped and its line
-# breaks kept.
+# breaks kept.  A symlink at DIR is no tree: a rename moves the link alone
+# and a removal takes the link alone, whatever works where it points.
 tree_in_use() {
-	phys "$1" || return 1
+	[ ! -L "$1" ] && phys "$1" || return 1
 	rest=${PHYS%/} PAT=
 	while [ -n "$rest" ]; do
 		c=${rest%"${rest#?}"}
