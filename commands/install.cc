@@ -48,7 +48,7 @@ bool install(zelto::opt::TOParsing parsing)
 
     const std::string temp_dir = run_script(
         sh_var("DIR", dir) + sh_var("HEAD", "#!/bin/sh\n\nURL=" + shell_str(url) + "\nSHA256=" + (sha256.empty() ? std::string() : sha256) + "\nDIR=") +
-            sh_var("BODY", sh_install_script) + sh_launch_install,
+            sh_var("BODY", std::string(sh_lib) + sh_ours + sh_install_script) + sh_launch_install,
         true,
         {
             {"running", "Server running from " + dir + "/bf2: stop it first", "", false, TCode::busy},

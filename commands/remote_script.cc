@@ -93,10 +93,17 @@ void throw_step_failure(TExecResult& r, const TFailures& failures)
     const size_t blank = step.find(' ');
     const std::string name = step.substr(0, blank);
     const std::string argument = blank == std::string::npos ? "" : step.substr(blank + 1);
-    for (const TStepFailure& row : failures)
-        if (row.step == name)
-            throw TUError(row.code, row.text + argument + row.after + (row.with_err ? ": " + r.err : ""),
-                          row.code == TCode::remote ? name : "");
+    // A row that names the whole line ("same-dir inside") claims it before
+    // the row of its step.
+    const TStepFailure* row = nullptr;
+    for (const TStepFailure& each : failures)
+        if (each.step == step || (!row && each.step == name))
+            row = &each;
+    if (row) {
+        const std::string arg = row->step == step ? "" : argument;
+        throw TUError(row->code, row->text + arg + row->after + (row->with_err ? ": " + r.err : ""),
+                      row->code == TCode::remote ? name : "");
+    }
     throw TUError(TCode::remote, "Remote script failed with status " + std::to_string(r.status) + ": " +
                   (r.err.empty() ? step : r.err),
                   name.empty() ? "script" : name);

@@ -24,7 +24,9 @@ std::string sh_var(const std::string& name, const std::string& value);
 
 // The error line of a failed step.  A step may carry an argument after a
 // blank ("port 8080"): the row of its first word then takes it, between
-// text and after.  with_err appends ": " and the step's standard error.
+// text and after, unless a row names the whole line ("same-dir inside"),
+// which then claims it; the step is the first word either way.  with_err
+// appends ": " and the step's standard error.
 struct TStepFailure {
     std::string step;
     std::string text;

@@ -27,3 +27,26 @@ TEST(ShellStr, EveryByteSurvivesARealShell)
     if (breach)
         std::fclose(breach);
 }
+
+TEST(StepFailure, ARowOfTheWholeLineGoesBeforeItsStepsRow)
+{
+    const TFailures failures = {{"same-dir", "Is the server directory", "", false},
+                                {"same-dir inside", "Is inside the server directory", "", false},
+                                {"port", "Port ", " in use", false},
+                                {"installing", "Install already running in ", "", false, TCode::busy}};
+    const struct {
+        std::string out, message, step;
+    } cases[] = {{"same-dir\n", "Is the server directory", "same-dir"},
+                 {"same-dir inside\n", "Is inside the server directory", "same-dir"},
+                 {"x\nport 80\n", "Port 80 in use", "port"},
+                 {"installing /a b\n", "Install already running in /a b", ""}};
+    for (const auto& c : cases) {
+        TExecResult r{1, c.out, ""};
+        try {
+            throw_step_failure(r, failures);
+        } catch (const TUError& e) {
+            EXPECT_EQ(e.message, c.message);
+            EXPECT_EQ(e.step, c.step);
+        }
+    }
+}

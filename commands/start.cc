@@ -143,6 +143,8 @@ bool start(TOParsing parsing)
     TFailures failures = stop_failures;
     failures.insert(failures.end(), {
         {"same-dir", "Configuration directory must not be the server directory", "", false},
+        {"same-dir inside", "Configuration directory must not be inside the server directory", "", false},
+        {"installing", "Install already running in ", "", false, TCode::busy},
         {"set", "Set option '", "' failed in " + settings_file, true},
         {"test", "Test on exec server failed", "", false},
         {"port", "Port ", " using already other proces", false},

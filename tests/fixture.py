@@ -316,7 +316,8 @@ def make_packages(root):
 
 
 class PackageServer:
-    """HTTP on host:8080; /hold/NAME answers once NAME is in released (while held, it is in held)."""
+    """HTTP on host:8080; /hold/NAME answers once NAME (with its query: a hold of its own) is in
+    released (while held, it is in held)."""
 
     def __init__(self, host, root):
         self.host, self.requests, self.held, self.released = host, [], set(), set()
@@ -326,7 +327,7 @@ class PackageServer:
             def do_GET(self):
                 if self.path.startswith('/hold/'):
                     self.path = self.path[5:]
-                    name = self.path[1:].split('?')[0]
+                    name = self.path[1:]
                     server.held.add(name)
                     wait_until(lambda: name in server.released, 60, 0.05)
                 super().do_GET()

@@ -8,6 +8,7 @@ import urllib.request
 import pytest
 
 import fixture as fx
+from test_server import as_account, server  # noqa: F401 (a fixture)
 
 INSTALLED = ['download.log', 'download_ok.ret', 'extract.log', 'extract_ok.ret',
              'install.log', 'install.sh', 'install_ok.ret',
@@ -181,7 +182,6 @@ def test_install_status_reads_the_status_files_and_the_running_script(host, base
 
 
 def test_one_install_at_a_time_none_under_a_running_server_and_the_digest_checked(host, packages, base):
-    from test_server import as_account
     d, url = host.mkdir(f'{base}/d'), packages.url('server.tar.bz2')
     again = lambda *more: host.run('--install', f'--url={url}', f'--dir={d}', *more)  # noqa: E731
     held = install(host, packages.url('hold/server.tar.bz2'), d)
@@ -205,3 +205,45 @@ def test_one_install_at_a_time_none_under_a_running_server_and_the_digest_checke
     good = install(host, url, d, f'--sha256={digest.upper()}')
     assert final_state(good) == sorted(INSTALLED[:7] + ['verify_ok.ret']) + INSTALLED[7:] + ['verify_ok.ret:0']
     assert again('--sha256=abc') == ("Incorrect long option '--sha256'\n", '', 1)
+
+
+def test_no_tree_moves_under_a_process_nor_starts_while_an_install_runs(server, host, fake_tools,  # noqa: F811
+                                                                        packages, base):
+    # Each directory's install held at its download.  What works in its tree when the swap comes (a
+    # working directory, a program, an open file; in bf2 or in bf2.previous, which the swap removes)
+    # fails it at that stage, nothing moved; a start from the tree is refused while the install runs,
+    # which lets go of its lock before it tells its outcome, however slowly the lock goes.
+    hold = 'server.zip?swap'
+    work = {'cwd': ('bf2', lambda t: ['sh', '-c', f'cd {fx.q(t)}/mods && exec sleep 60']),
+            'exe': ('bf2.previous', lambda t: [f'{t}/sleep', '60']),
+            'fd': ('bf2', lambda t: ['python3', '-c', 'import sys, time; f = open(sys.argv[1]); time.sleep(60)',
+                                     f'{t}/start.sh']),
+            'start': (None, None)}
+    dirs = {how: f'{base}/{how} [1]' for how in work}
+    for d in dirs.values():
+        fx.make_tree(d)
+        fx.sh(f'cp -a {fx.q(d)}/bf2 {fx.q(d)}/bf2.previous && cp /bin/sleep {fx.q(d)}/bf2.previous && '
+              f'chown -R {host.login} {fx.q(d)}')
+    fake_tools.tool('rm', 'case "$*" in *.bf2_install.lock*) sleep 2 ;; esac; exec /bin/rm "$@"')
+    temps = {how: install(fake_tools, packages.url('hold/' + hold), d) for how, d in dirs.items()}
+    assert fx.wait_until(lambda: hold in packages.held, 30)
+    s = server()
+    assert s.start(srv_dir=f'{dirs["start"]}/bf2') == (f'Install already running in {dirs["start"]}\n', '', 1)
+    inodes = lambda d: [os.stat(f'{d}/{t}').st_ino for t in ('bf2', 'bf2.previous')]  # noqa: E731
+    before = {how: inodes(d) for how, d in dirs.items()}
+    workers = {how: as_account(host, argv(f'{dirs[how]}/{t}')) for how, (t, argv) in work.items() if t}
+    for how, w in workers.items():
+        links = f'readlink /proc/{w.pid}/cwd /proc/{w.pid}/exe /proc/{w.pid}/fd/*'
+        assert fx.wait_until(lambda: f'{dirs[how]}/{work[how][0]}/' in fx.sh(links, check=False).stdout)
+    packages.released.add(hold)
+    for how, (t, _) in work.items():
+        if t:
+            log = f'install.log:Server running from {dirs[how]}/{t}'
+            assert final_state(temps[how]) == FAILED_INSTALL + [log]
+            assert inodes(dirs[how]) == before[how]
+    assert final_state(temps['start']) == INSTALLED and not os.path.exists(f'{dirs["start"]}/.bf2_install.lock')
+    assert inodes(dirs['start'])[1] == before['start'][0]
+    assert install_status(host, temps['exe']) == (
+        f'failed\nstage: install\nstatus: 1\nlog: Server running from {dirs["exe"]}/bf2.previous\n', '', 0)
+    for w in workers.values():
+        w.kill()

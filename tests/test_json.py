@@ -162,7 +162,7 @@ CASES = {
                              "Set option 'sv.serverName' failed in {set}: sh: 1: cannot create {set}: "
                              'Directory nonexistent'),
     "Set option 'KEY' failed in FILE: value": None,  # test_driver's
-    'Test on exec': start_case(lambda s: {'srv_dir': s.host.home}, 'Test on exec server failed'),
+    'Test on exec': start_case(lambda s: {'srv_dir': s.srv + '/none'}, 'Test on exec server failed'),
     'Port P using': start_case(lambda s: {'port': fx.PORT}, f'Port {fx.PORT} using already other proces'),  # sshd's
     'Copy start script': start_case(lambda s: os.mkdir(f'{s.cfg}/start.sh'),
                                     'Copy start script failed: dd: failed to open "{s.cfg}/start.sh": File exists'),

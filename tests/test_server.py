@@ -93,7 +93,7 @@ class Server:
 
     def stopped(self, files=('settings', 'srderr.log', 'standin.log', 'start.sh', 'stop.sh')):
         """No process, no run file; the records of how runs ended and their kept logs aside."""
-        kept = re.compile(r'server\.(stopping|crash|up|restarts)|srderr\.log\.[1-5]')
+        kept = re.compile(r'server\.crash|srderr\.log\.[1-5]')
         return not processes_with(self.cfg + '/') and sorted(
             f for f in os.listdir(self.cfg) if not kept.fullmatch(f)) == sorted(files)
 
@@ -208,7 +208,7 @@ def test_settings_are_rewritten_in_place_or_appended_and_never_lost(server, fake
           '\t  sv.password\t"b\xff" trailing \xe9\nsv.passwordX "keep"\nsvXpassword 7\n\nsv.maxPlayers\n# end')
     os.symlink(f'{s.srv}/start.sh', file + '.pre')  # planted where the backup goes: not written through
     start_sh = open(f'{s.srv}/start.sh', 'rb').read()
-    assert s.start(srv_dir=s.host.home, srv_passwd=NASTY, name=NASTY) == ('Test on exec server failed\n', '', 1)
+    assert s.start(srv_dir=s.srv + '/none', srv_passwd=NASTY, name=NASTY) == ('Test on exec server failed\n', '', 1)
     # "." in a key matches any character (svX); a key without a value is no setting of it.
     assert open(file, encoding='latin-1').read() == (
         f'rem sv.password "x"\nsv.password "{NASTY}"\n\t  sv.password\t"{NASTY}"\n'
@@ -218,7 +218,7 @@ def test_settings_are_rewritten_in_place_or_appended_and_never_lost(server, fake
     # The awk given a value fails after its redirection emptied the file: the backup goes back first.
     s.put('settings/serversettings.con', '# mine\nsv.maxPlayers 32\n')
     fake_tools.tool('awk', '[ -z "$BF2_VALUE" ] || { echo "awk: broken" >&2; exit 2; }; exec /usr/bin/awk "$@"')
-    assert fake_tools.run(*s.options(srv_dir=s.host.home)) == ('Test on exec server failed\n', '', 1)
+    assert fake_tools.run(*s.options(srv_dir=s.srv + '/none')) == ('Test on exec server failed\n', '', 1)
     assert s.settings().startswith('# mine\nsv.maxPlayers 32\n\nsv.serverName "My \'best\' server"\n')
     assert s.settings().count('\nsv.maxPlayers 16\n') == 1
     assert os.stat(f'{s.cfg}/settings/serversettings.con.pre').st_mode & 0o777 == 0o600  # the backup left
@@ -331,6 +331,13 @@ def test_refused_starts_leave_the_running_server_alone_and_one_deaf_to_quit_is_k
     os.symlink(s.srv, f'{s.host.home}/same')
     assert s.start(cfg_dir=f'{s.host.home}/same/') == (
         'Configuration directory must not be the server directory\n', '', 1)
+    # Inside the server's tree, which updates move away: made or not yet, by any spelling.
+    os.mkdir(f'{s.srv}/cfg')
+    inside = {'ok': False, 'error': 'remote', 'step': 'same-dir',
+              'message': 'Configuration directory must not be inside the server directory'}
+    for cfg in (f'{s.srv}/cfg', f'{s.srv}/new/cfg', f'{s.host.home}/same/cfg', f'{s.host.home}/same/new'):
+        assert s.host.json(*s.options(cfg_dir=cfg)) == (inside, 1), cfg
+    assert os.listdir(f'{s.srv}/cfg') == [] and not os.path.exists(f'{s.srv}/new')
     os.remove(f'{s.host.home}/same')
     assert s.running() and read_pid(f'{s.cfg}/server.pid') == pid and s.settings() == settings
     assert 'standin.py' in open(f'{s.srv}/start.sh').read()
@@ -420,12 +427,29 @@ def test_restart_on_crash_gives_up_after_three_and_never_follows_a_stop(server):
     assert s.start(restart_on_crash=True) == OK and fx.wait_until(s.running)
     fx.sh(f'kill -9 {pid()}')
     assert fx.wait_until(lambda: status().startswith('restarting'), 5)
-    assert s.stop() == OK
+    assert s.stop() == OK and s.stopped()  # no mark of the run is left
     # Dying during its own start fails the start, as without the flag.
     assert dying.start(restart_on_crash=True) == ('Start server failed: no licence\n', '', 1)
     time.sleep(12)  # past the pause
     assert (status(), status(dying)) == ('stopped\n', 'crashed\nexit: 1\nended: ' + status(dying)[23:])
     assert not s.running() and s.host.json('--status', f'--cfg-dir={dying.cfg}')[0]['exit_status'] == 1
+
+
+def test_a_crashed_server_waits_for_an_install_into_its_directory(server, host):
+    s = server()
+    srv, lock, temp = f'{s.srv}/bf2', f'{s.srv}/.bf2_install.lock', f'{s.srv}/.bf2_install_hand'
+    fx.install_standin(srv, host.login)
+    assert s.start(srv_dir=srv, restart_on_crash=True) == OK and fx.wait_until(s.running)
+    # The lock of an install into the server's directory, as --install leaves it.
+    os.mkdir(temp), os.mkdir(lock)
+    open(f'{temp}/install.sh', 'w').write('sleep 60\n')
+    script = as_account(host, ['sh', f'{temp}/install.sh'])
+    fx.sh(f'echo {fx.q(temp)} >{fx.q(lock)}/temp && echo {script.pid} >{fx.q(lock)}/pid')
+    fx.sh(f'kill -9 {read_pid(f"{s.cfg}/server.pid")}')
+    time.sleep(15)  # past the pause
+    assert s.status() == ('restarting\nrestarts: 0\n', '', 0)
+    script.kill(), script.wait()
+    assert fx.wait_until(s.running, 15) and s.status().out.endswith('restarts: 1\n')
 
 
 def test_starts_and_a_stop_racing_a_restart_leave_one_server_or_none(server):

@@ -110,10 +110,10 @@ def test_the_next_script_of_the_same_run_takes_the_lock_over(dash, cfg):
     assert not os.path.exists(f'{cfg}/.bf2ctl.lock')
 
 
-def sleeper(uid, *args, exe='/usr/bin/python3'):
+def sleeper(uid, *args, exe='/usr/bin/python3', cwd=None):
     """A process of uid running exe (python), once it runs it."""
     p = subprocess.Popen(['setpriv', f'--reuid={uid}', f'--regid={uid}', '--clear-groups', exe,
-                          '-c', 'import time; time.sleep(30)', *args])
+                          '-c', 'import time; time.sleep(30)', *args], cwd=cwd)
     assert fx.wait_until(lambda: open(f'/proc/{p.pid}/cmdline').read().startswith(exe + '\0'))
     return p
 
@@ -164,6 +164,23 @@ def test_a_recorded_start_time_must_be_the_processes(dash, cfg, account):
 def test_no_pid_is_ours_but_a_live_one_in_digits(dash, cfg):
     for pid in ('', '-1', '1 2', f'{os.getpid()}x', str(dead_pid())):
         assert dash(f'ours "$2" "{fx.BF2CTL}"', cfg, pid).wait(5) == 1, pid
+
+
+@pytest.mark.parametrize('tree, other', [('a\n', 'a'), ('b[1]', 'b1'), ('c*', 'cx')])
+def test_a_tree_is_in_use_by_a_process_of_the_account_working_in_it_and_no_other(dash, cfg, account,
+                                                                                tree, other):
+    """A line break ends the tree's name, a pattern in it would match the other's.  Asked through a
+    link above it, by its physical path; asked as a link itself, it is none."""
+    for name in (tree, other):
+        os.makedirs(f'{cfg}/{name}/sub')
+    os.symlink(cfg, f'{cfg}/up')
+    os.symlink(f'{cfg}/{tree}', f'{cfg}/link')
+    found = []
+    for name in (other, tree):
+        p = sleeper(account.name, cwd=f'{cfg}/{name}/sub')
+        found += [dash('tree_in_use "$2"', cfg, d).wait(5) for d in (f'{cfg}/up/{tree}', f'{cfg}/link')]
+        p.kill(), p.wait()
+    assert found == [1, 1, 0, 1]
 
 
 @pytest.mark.parametrize('plant', [

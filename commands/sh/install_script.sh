@@ -1,23 +1,34 @@
 # shellcheck shell=sh
 # The install script, written to a temporary directory after the lines that
-# set URL, SHA256 (or nothing) and DIR (that directory) and run there
-# detached: it downloads the server package, checks its digest when given,
-# unpacks whichever kind it is (and removes the package) and runs its
-# fixinstall.sh, leaving STAGE_ok.ret or STAGE_err.ret (the stage's status)
-# and STAGE.log for download, verify, extract and install.  A tree already
-# installed is swapped out whole, kept as bf2.previous.  It lets go of the
-# install lock of the directory above when it ends.  $DIR and $URL are quoted: a directory
-# with a blank must not send the clean-up and the download into whatever
-# directory the script is in, and pattern characters of a URL must reach
-# wget as they are.  The URL, which may hold a token, reaches wget on its
-# standard input (printf is built in), never on a command line every user
-# of the host can read, and the download log that names it is made the
-# account's alone; a URL that begins with "-" is no option there either.
+# set URL, SHA256 (or nothing) and DIR (that directory) and the shared
+# functions, and run there detached: it downloads the server package,
+# checks its digest when given, unpacks whichever kind it is (and removes
+# the package) and runs its fixinstall.sh, leaving STAGE_ok.ret or
+# STAGE_err.ret (the stage's status) and STAGE.log for download, verify,
+# extract and install.  A tree already installed is swapped out whole, kept
+# as bf2.previous.  It lets go of the install lock of the directory above
+# when it ends.  $DIR and $URL are quoted: a directory with a blank must not
+# send the clean-up and the download into whatever directory the script is
+# in, and pattern characters of a URL must reach wget as they are.  The
+# URL, which may hold a token, reaches wget on its standard input (printf
+# is built in), never on a command line every user of the host can read,
+# and the download log that names it is made the account's alone; a URL
+# that begins with "-" is no option there either.
 cd "$DIR" || exit 1
 rm -f ./*.ret ./*.log
 LOCK=$DIR/../.bf2_install.lock
-# shellcheck disable=SC2016 # expanded when the trap runs
-trap 'read -r OWNER <"$LOCK/temp" 2>/dev/null && [ "$OWNER" = "$DIR" ] && rm -rf "$LOCK"' EXIT
+release() {
+	read -r OWNER <"$LOCK/temp" 2>/dev/null && [ "$OWNER" = "$DIR" ] && rm -rf "$LOCK"
+}
+trap release EXIT
+# finish FILE STATUS: the final status file, after the lock goes, so that
+# whoever reads the outcome finds the directory free, for a start of the
+# new tree too.
+finish() {
+	release
+	echo "$2" >"$1"
+	exit
+}
 
 # Download.
 
@@ -28,8 +39,7 @@ printf '%s\n' "$URL" | wget -O bf2_server -a download.log -i - 2>>download.log
 RET=$?
 umask "$MASK"
 if [ $RET -ne 0 ]; then
-	echo $RET >download_err.ret
-	exit 1
+	finish download_err.ret $RET
 fi
 echo $RET >download_ok.ret
 
@@ -39,8 +49,7 @@ if [ -n "$SHA256" ]; then
 	GOT=$({ sha256sum bf2_server 2>/dev/null || sha256 -q bf2_server; } | cut -d ' ' -f 1)
 	if [ "$GOT" != "$SHA256" ]; then
 		printf 'expected sha256 %s\ngot sha256 %s\n' "$SHA256" "$GOT" >verify.log
-		echo 1 >verify_err.ret
-		exit 1
+		finish verify_err.ret 1
 	fi
 	echo 0 >verify_ok.ret
 fi
@@ -53,8 +62,7 @@ extract() {
 	"$@" >>extract.log 2>&1
 	RET=$?
 	if [ $RET -ne 0 ]; then
-		echo $RET >extract_err.ret
-		exit 1
+		finish extract_err.ret $RET
 	fi
 	echo $RET >extract_ok.ret
 	rm -f "$FILE"
@@ -78,15 +86,13 @@ elif head -n 10 "$FILE" | grep Makeself >/dev/null 2>&1; then
 	} || {
 		RET=$?
 		rm -f "$FILE.orig" >/dev/null 2>&1
-		echo $RET >extract_err.ret
-		exit 1
+		finish extract_err.ret $RET
 	}
 	echo 0 >extract_ok.ret
 	rm -f "$FILE"
 else
 	echo 'Unknown archive type' >extract.log
-	echo -1 >extract_err.ret
-	exit 1
+	finish extract_err.ret -1
 fi
 
 # Install.
@@ -97,13 +103,19 @@ cd bf2 2>install.log >&2 &&
 RET=$?
 cd "$DIR" || exit 1
 if [ $RET -ne 0 ]; then
-	echo $RET >install_err.ret
-	exit 1
+	finish install_err.ret $RET
 fi
 
 # An update keeps the old tree whole as bf2.previous (the one before it
-# goes); whatever fails leaves bf2 as it was.
+# goes); whatever fails leaves bf2 as it was.  Neither tree moves while a
+# process works in it: a server started since the download began would
+# have its files swapped or removed under it.  The look comes under the
+# install lock, which a start of the tree respects.
 TOP=$DIR/..
+in_use() {
+	tree_in_use "$TOP/$1" || return 1
+	printf 'Server running from %s/%s\n' "${DIR%/*}" "$1"
+}
 swap() {
 	if [ -e "$TOP/bf2.previous" ] || [ -L "$TOP/bf2.previous" ]; then
 		mv -T "$TOP/bf2.previous" "$DIR/older" || return
@@ -119,14 +131,13 @@ swap() {
 	return $RET
 }
 if [ -e "$TOP/bf2" ] || [ -L "$TOP/bf2" ]; then
-	swap
+	! in_use bf2 && ! in_use bf2.previous && swap
 else
 	mv -T "$DIR/bf2" "$TOP/bf2"
 fi >>install.log 2>&1
 RET=$?
 if [ $RET -ne 0 ]; then
-	echo $RET >install_err.ret
-	exit 1
+	finish install_err.ret $RET
 fi
 rm -rf "$DIR/older"
-echo $RET >install_ok.ret
+finish install_ok.ret $RET

@@ -19,30 +19,13 @@ quote() {
 
 mkdir -p -- "$DIR" 2>/dev/null
 # A game server running from the tree would have its files swapped under it.
-# A tree it cannot enter no process of the account works in either.
-TREE=
-[ ! -d "$DIR/bf2" ] || TREE=$(cd "$DIR/bf2" 2>/dev/null && pwd -P)
-if [ -n "$TREE" ]; then
-	for p in /proc/[0-9]*; do
-		for link in cwd exe; do
-			case $(readlink "$p/$link" 2>/dev/null) in
-			"$TREE" | "$TREE"/*) fail running ;;
-			esac
-		done
-	done
-fi
-# One install at a time per directory: the lock holds the temporary
-# directory and the pid of the script that lets go of it.  A lock whose
-# script is gone is taken over; one still without a pid for a minute too.
+tree_in_use "$DIR/bf2" && fail running
+# One install at a time per directory (install_running).  A lock whose
+# script is gone is taken over.
 LOCK=$DIR/.bf2_install.lock
 # Where nothing can be made, mktemp fails with its reason.
 if [ -d "$DIR" ] && [ -w "$DIR" ] && ! mkdir "$LOCK" 2>/dev/null; then
-	HOLDER=$(first_line "$LOCK/pid")
-	if [ -n "$HOLDER" ]; then
-		ours "$HOLDER" "$(first_line "$LOCK/temp")/install.sh" && fail busy
-	elif [ -z "$(find "$LOCK" -maxdepth 0 -mmin +1 2>/dev/null)" ]; then
-		fail busy
-	fi
+	install_running "$DIR" && fail busy
 	rm -rf "$LOCK"
 	mkdir "$LOCK" 2>/dev/null || fail busy
 fi

@@ -198,3 +198,56 @@ watch_run() {
 	WATCHDOG=$!
 	trap 'kill $WATCHDOG 2>/dev/null' EXIT
 }
+
+# phys DIR: DIR's physical path in PHYS (a line break at its end kept);
+# fails when DIR cannot be entered.
+phys() {
+	PHYS=$(cd -P "$1" 2>/dev/null && pwd -P && echo .) || return 1
+	PHYS=${PHYS%?.}
+}
+
+# tree_in_use DIR: whether a process of the account works in DIR's tree:
+# its working directory, its program or a file it holds open lies there.
+# The kernel's links are read, never followed, and compared as text with
+# the tree's physical path, its pattern characters escaped and its line
+# breaks kept.  A symlink at DIR is no tree: a rename moves the link alone
+# and a removal takes the link alone, whatever works where it points.
+tree_in_use() {
+	[ ! -L "$1" ] && phys "$1" || return 1
+	rest=${PHYS%/} PAT=
+	while [ -n "$rest" ]; do
+		c=${rest%"${rest#?}"}
+		case $c in
+		[][*?\\]) PAT=$PAT\\$c ;;
+		*) PAT=$PAT$c ;;
+		esac
+		rest=${rest#?}
+	done
+	[ -n "$(find /proc/[0-9]*/cwd /proc/[0-9]*/exe /proc/[0-9]*/fd -maxdepth 1 -uid "$(id -u)" \
+		\( -lname "$PAT" -o -lname "$PAT/*" \) -print -quit 2>/dev/null)" ]
+}
+
+# install_running D: whether an install into D runs.  Its lock
+# D/.bf2_install.lock names the temporary directory (temp) and the pid of
+# the install script (pid), which lets go of it when it ends: the lock holds
+# while that pid is a live install script of the account, or while it has
+# no pid yet, for a minute at most.
+install_running() {
+	[ -e "$1/.bf2_install.lock" ] || [ -L "$1/.bf2_install.lock" ] || return 1
+	HOLDER=$(first_line "$1/.bf2_install.lock/pid")
+	if [ -n "$HOLDER" ]; then
+		ours "$HOLDER" "$(first_line "$1/.bf2_install.lock/temp")/install.sh"
+	else
+		[ -z "$(find "$1/.bf2_install.lock" -maxdepth 0 -mmin +1 2>/dev/null)" ]
+	fi
+}
+
+# installing SRVDIR: whether an install runs into the directory whose bf2
+# SRVDIR physically is, the directory that update would swap it out of; it
+# is left in INSTALLDIR.
+installing() {
+	phys "$1" && [ "${PHYS##*/}" = bf2 ] || return 1
+	INSTALLDIR=${PHYS%/*}
+	INSTALLDIR=${INSTALLDIR:-/}
+	install_running "$INSTALLDIR"
+}

@@ -6,10 +6,27 @@
 # the launcher of the same run takes over.
 # shellcheck disable=SC2034 # read by set_option
 SETTINGS=$CFGDIR/settings/serversettings.con
+# cfg_in_srv: whether the configuration directory lies in the server's
+# tree, which the next updates move away whole and then remove.  One not
+# made yet is judged by its nearest existing ancestor.
+cfg_in_srv() {
+	phys "$SRVDIR" || return 1
+	SRVPHYS=${PHYS%/}
+	dir=$CFGDIR
+	until phys "${dir:-/}"; do
+		dir=${dir%/*}
+	done
+	case $PHYS/ in
+	"$SRVPHYS"/*) return 0 ;;
+	esac
+	return 1
+}
 # shellcheck disable=SC3013 # -ef: dash and every BSD sh have it
 [ ! "$CFGDIR" -ef "$SRVDIR" ] || fail same-dir
+! cfg_in_srv || fail same-dir inside
+! installing "$SRVDIR" || fail installing "$INSTALLDIR"
+# The stop also clears the last run's marks and its crash record.
 run_stop
-rm -f "$CFGDIR/server.stopping" "$CFGDIR/server.crash" "$CFGDIR/server.up" "$CFGDIR/server.restarts" "$CFGDIR/server.restarting"
 # A non-empty error log is kept as srderr.log.1, older ones shift up to .5:
 # a crashed run's log outlives the next start, and the logs' size is
 # bounded by runs.

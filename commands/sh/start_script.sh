@@ -8,11 +8,12 @@
 # time), and waits for it.  An end that no stop asked for (the stop script
 # leaves the mark server.stopping first) is a crash: server.crash records
 # the exit status or the signal, the time and the last line the server
-# wrote to its error log.  With RESTART_ON_CRASH=yes a crashed server that had come
-# up (server.up, left by the launcher) is started again after a pause,
-# under the configuration's lock, as a start would be; three crashes in ten
-# minutes end that.  The run files go only with the script's own
-# start.pid: by the time the server ends, another start may own them.
+# wrote to its error log.  With RESTART_ON_CRASH=yes a crashed server that
+# had come up (server.up, left by the launcher) is started again after a
+# pause, under the configuration's lock and once no install runs into the
+# server's directory, as a start would be; three crashes in ten minutes end
+# that.  The run files go only with the script's own start.pid: by the
+# time the server ends, another start may own them.
 echo $$ >"$CFGDIR/start.pid" && cd "$SRVDIR" || exit 1
 RESTARTS=0 CRASHES=
 [ "$RESTART_ON_CRASH" != yes ] || echo 0 >"$CFGDIR/server.restarts"
@@ -65,6 +66,11 @@ while :; do
 	[ "$RESTARTING" = yes ] || break
 	: >"$CFGDIR/server.restarting"
 	sleep 10
+	# An install into the server's directory would swap the tree out under
+	# the new server: it ends first.
+	while installing "$SRVDIR"; do
+		sleep 10
+	done
 	lock || break
 	rm -f "$CFGDIR/server.restarting"
 	[ ! -e "$CFGDIR/server.stopping" ] || break

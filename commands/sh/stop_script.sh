@@ -4,6 +4,7 @@
 # quit through its console pipe, then signals what is left of the server
 # and of its start script; it ends with status 1 and the reason on its
 # standard error when one of them outlives signal 9 (its run files stay).
+# A stop that succeeds leaves no run file and no mark of the run behind.
 
 # A stop, not a crash: the start script finds this mark when the server
 # ends.  The last crash's record goes.
@@ -44,4 +45,6 @@ stop_pid() {
 stop_pid "$CFGDIR/server.pid" "$CFGDIR/settings/serversettings.con" "$CFGDIR/server.start" || exit 1
 [ -f "$CFGDIR/start.pid" ] && sleep 1
 stop_pid "$CFGDIR/start.pid" "$CFGDIR/start.sh" || exit 1
-rm -f "$CFGDIR/server-stdin"
+# With the start script gone nobody reads the marks of this run any more.
+rm -f "$CFGDIR/server-stdin" "$CFGDIR/server.stopping" "$CFGDIR/server.up" "$CFGDIR/server.restarting" \
+	"$CFGDIR/server.restarts"
