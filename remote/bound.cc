@@ -2,6 +2,7 @@
 
 #include "remote/error.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -68,6 +69,9 @@ extern "C" void on_alarm(int)
     if (!line_out && !printing) {
         const char* line =
             interrupted_by ? interruption_lines[interruption_index(interrupted_by)] : alarm_line;
+        // A caller that stopped reading streamed output would hold the write,
+        // and the run, for ever: the line goes out only if there is room.
+        fcntl(STDOUT_FILENO, F_SETFL, fcntl(STDOUT_FILENO, F_GETFL) | O_NONBLOCK);
         ssize_t written = write(STDOUT_FILENO, line, std::strlen(line));
         (void)written;
     }

@@ -125,6 +125,12 @@ def test_a_caller_that_stops_reading_the_result_ends_the_run_in_30_s(host):
     assert out.startswith(b'{"ok":true,"status":0,"stdout":"","stderr":"e') and out.strip(b'e').endswith(b'"stderr":"')
 
 
+def test_a_caller_that_stops_reading_streamed_output_cannot_hold_the_run(host):
+    # The pipe fills with output while the command runs; the bound's own line cannot go out.
+    with exec_run(host, '--timeout=3', '--cmd=head -c 1000000 /dev/zero; sleep 30') as run:
+        assert run.wait(15) == 1
+
+
 def test_a_flood_of_error_text_past_the_bound_still_gives_one_json_object(host):
     # The account's ~/.ssh/rc writes 450 MB to standard error.  Whether the bound
     # ends the run first or not, the temporary files stay within the default cap.

@@ -141,7 +141,8 @@ def test_exec_takes_command_and_input_from_files_of_any_size(host, tmp_path):
     ("echo 'Linux box 2.6.32 i686 GNU/Linux'", 'suitable\n'),
     ("echo 'Linux pi 6.1.0 aarch64 GNU/Linux'", 'unsuitable\nuname: Linux pi 6.1.0 aarch64 GNU/Linux\n'),
     ("echo 'FreeBSD bsd 13.2-RELEASE i686'", 'unsuitable\nuname: FreeBSD bsd 13.2-RELEASE i686\n'),
-    ("echo 'uname: not found' >&2; exit 127", 'unsuitable\nuname: '),
+    ("echo 'uname: not found' >&2; exit 127", 'unsuitable\nuname: \n'),
+    (r"printf 'Linux\nsuitable\033[2J\n'", 'unsuitable\nuname: Linux\\x0asuitable\\x1b[2J\n'),  # one line, escaped
     ("echo 'Linux box x86_64'; exit 1", 'unsuitable\nuname: Linux box x86_64\n'),
 ])
 def test_check_host_follows_uname(fake_tools, uname, printed):
