@@ -27,19 +27,18 @@ bool flag(TOParsing& parsing, const std::string& name)
     return found;
 }
 
-int whole_number(const std::string& text, int max)
+long long whole_number(const std::string& text, long long max)
 {
     if (text.empty())
         return 0;
-    long value = 0;
+    long long value = 0;
     for (char c : text) {
-        if (c < '0' || c > '9')
+        const int digit = c - '0';
+        if (digit < 0 || digit > 9 || value > (max - digit) / 10)
             return 0;
-        value = value * 10 + (c - '0');
-        if (value > max)
-            return 0;
+        value = value * 10 + digit;
     }
-    return static_cast<int>(value);
+    return value;
 }
 
 }  // namespace zelto::opt

@@ -2,6 +2,7 @@
 its own files hang, and its remote work ends with it."""
 import glob
 import os
+import resource
 import signal
 import subprocess
 import threading
@@ -56,6 +57,29 @@ def test_a_hostile_account_cannot_hold_a_run_past_its_bound(server, host, plant,
     left = lambda: {c for c in processes(host.login) - before if not  # noqa: E731
                     (c.startswith('sshd:') or '.ssh/rc' in c or c == 'sleep 30')}
     assert fx.wait_until(lambda: not left(), 5), left()
+
+
+# The system's scp, first in the scripts' PATH, gone bad: it speaks no SCP
+# and stalls, stalls mid-file, or announces a size that is none.  Each run
+# ends at its bound (a fetch's 30 s until the file is announced) with its
+# line, costs little CPU, and leaves no temporary file.
+X, STALL = 'printf X; exec sleep 60', "printf 'C0644 100 f\\n12345'; exec sleep 60"
+TERM = ['timeout', '--preserve-status', '-s', 'TERM', '2']
+
+
+@pytest.mark.parametrize('scp, args, via, line, seconds', [
+    (X, ['--timeout=3'], [], 'Timed out after 3 s', 3), (X, [], [], 'Timed out after 30 s', 30),
+    (X, [], TERM, 'Interrupted by signal TERM', 2), (STALL, ['--timeout=3'], [], 'Timed out after 3 s', 3),
+    (STALL, [], TERM, 'Interrupted by signal TERM', 2),
+    *[(f"printf 'C0644 {size} f\\n'; exec sleep 60", [], [], 'Failed to copy content: bad file size from the '
+       'remote scp', 0) for size in ('-5', '1x', '9' * 19)]])
+def test_a_hostile_scp_cannot_hold_a_fetch(fake_tools, tmp_path, scp, args, via, line, seconds):
+    fake_tools.tool('scp', scp)
+    began, cpu = time.monotonic(), sum(resource.getrusage(resource.RUSAGE_CHILDREN)[:2])
+    r = fake_tools.run('--fetch-file', '--from=/etc/services', f'--to={tmp_path}/got', *args, via=via, timeout=60)
+    assert r == (line + '\n', '', 1) and os.listdir(tmp_path) == []
+    assert seconds <= time.monotonic() - began < seconds + 2.5
+    assert sum(resource.getrusage(resource.RUSAGE_CHILDREN)[:2]) - cpu < 1
 
 
 def test_a_signal_ends_the_run_and_its_remote_work(host, tmp_path):
