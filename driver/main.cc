@@ -43,7 +43,7 @@ const char usage_text[] =
     "Commands:\n"
     "  --exec --cmd=LINE | --cmd-file=FILE [--input=TEXT | --input-file=FILE]\n"
     "  --copy-file --from=LOCAL --to=REMOTE\n"
-    "  --fetch-file --from=REMOTE --to=LOCAL\n"
+    "  --fetch-file --from=REMOTE --to=LOCAL [--max-size=BYTES]\n"
     "  --check-host   --check-on-root   --create-user   --fingerprint\n"
     "  --check-install --dir=DIR        --install --url=URL --dir=DIR\n"
     "  --install-status --dir=TEMPDIR   --start --srv-dir=DIR --cfg-dir=DIR ... [--restart-on-crash]\n"

@@ -80,6 +80,8 @@ def test_help_and_no_command_succeed_silently(args):
         (['--console', '--cfg-dir=/c', '--line=a\nb'], 'Console line holds a line break'),
         *[(['--log', '--cfg-dir=/c', f'--lines={n}'], "Incorrect long option '--lines'")
           for n in ('0', '10001', 'x', '-1', '')],
+        *[(['--fetch-file', '--from=/r', '--to=/l', f'--max-size{n}'], "Incorrect long option '--max-size'")
+          for n in ('', '=', '=0', f'={(1 << 62) + 1}', '=' + '9' * 20, '=1k', '=-1')],
         (without(START, 'punk-buster', '1'), "Unknown option '--punk-buster'"),  # a flag with a value
         (without(START, 'colour', 'red'), "Unknown option '--colour'"),
         (without(START, 'srv-dir', 'd'), ABS),
@@ -118,6 +120,7 @@ def test_errors_come_before_any_connection(args, password, line):
 
 @pytest.mark.parametrize('args', [['--check-host'], ['--check-on-root'], ['--create-user'],
     ['--exec', '--cmd=true'], ['--fingerprint'], ['--log', '--cfg-dir=/c', '--lines=10000'],
+    ['--fetch-file', '--from=/r', '--to=/tmp/l', f'--max-size={1 << 62}'],
     ['--install', '--url=u', '--dir=relative'],  # install checks its path once connected
     without(without(START, 'max-players', '2147483647'), 'game-time', '00'),
     ['--connect-timeout=86400', '--timeout=86400', f'--host-key=SHA256:{"A" * 43}', '--fingerprint']])
