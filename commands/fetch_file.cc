@@ -99,7 +99,8 @@ private:
     }
 
     static constexpr off_t kFlushStep = 8 << 20;
-    // Of the target's name in the temporary one's 255 bytes.
+    // The most of the target's name that the temporary one takes: it must
+    // fit a name's 255 bytes with its dot and suffix.
     static constexpr size_t kNameRoom = 255 - std::strlen("..bf2ctl-XXXXXX");
 
     std::string target_;
@@ -158,11 +159,11 @@ bool fetch_file(zelto::opt::TOParsing parsing)
         file->keep(dir);
         return true;
     }
-    // scp that ended without a word never began; one that ended badly after
-    // the whole file still failed it.
-    const std::string cut = download.whole ? "Failed to copy content" : "Unable to open the scp channel";
+    // An scp that ended without a word never began; one that ended badly
+    // after the whole file still failed it.
     if (download.run.status == 0)
-        throw TUError(TCode::remote, cut + ": " + download.run.out, "scp");
+        throw TUError(TCode::remote, "Unable to open the scp channel: " + download.run.out, "scp");
+    const std::string cut = download.whole ? "Failed to copy content" : "Unable to open the scp channel";
     throw_step_failure(download.run, {{"missing", "No such remote file: " + from, "", false},
                                       {"not-file", "Not a regular remote file: " + from, "", false},
                                       {"unreadable", "Unable to open the remote file " + from, "", true},
