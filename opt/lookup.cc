@@ -34,7 +34,7 @@ long long whole_number(const std::string& text, long long max)
     long long value = 0;
     for (char c : text) {
         const int digit = c - '0';
-        if (digit < 0 || digit > 9 || value > (max - digit) / 10)
+        if (digit < 0 || digit > 9 || digit > max || value > (max - digit) / 10)
             return 0;
         value = value * 10 + digit;
     }

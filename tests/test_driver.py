@@ -80,6 +80,7 @@ def test_help_and_no_command_succeed_silently(args):
         (['--console', '--cfg-dir=/c', '--line=a\nb'], 'Console line holds a line break'),
         *[(['--log', '--cfg-dir=/c', f'--lines={n}'], "Incorrect long option '--lines'")
           for n in ('0', '10001', 'x', '-1', '')],
+        (['--log', '--cfg-dir=/c', '--previous=6'], "Incorrect long option '--previous'"),
         *[(['--fetch-file', '--from=/r', '--to=/l', f'--max-size{n}'], "Incorrect long option '--max-size'")
           for n in ('', '=', '=0', f'={(1 << 62) + 1}', '=' + '9' * 20, '=1k', '=-1')],
         (without(START, 'punk-buster', '1'), "Unknown option '--punk-buster'"),  # a flag with a value
