@@ -145,6 +145,7 @@ private:
         const long long size = record_size(line_);
         if (size < 0)
             copy_failed("bad file size from the remote scp");
+        line_.clear();
         begin_(size);
         input_.add(std::string_view("", 1));
         left_ = size;

@@ -60,9 +60,10 @@ def test_a_hostile_account_cannot_hold_a_run_past_its_bound(server, host, plant,
 
 
 # The system's scp, first in the scripts' PATH, gone bad: it speaks no SCP
-# and stalls, stalls mid-file, or announces a size that is none.  Each run
-# ends at its bound (a fetch's 30 s until the file is announced) with its
-# line, costs little CPU, and leaves no temporary file.
+# and stalls, stalls mid-file, announces a size that is none, fails before
+# it starts, refuses, or fails midway.  Each run ends at its bound (a fetch's
+# 30 s until the file is announced) or at once with its line, costs little
+# CPU, and leaves no temporary file.
 X, STALL = 'printf X; exec sleep 60', "printf 'C0644 100 f\\n12345'; exec sleep 60"
 TERM = ['timeout', '--preserve-status', '-s', 'TERM', '2']
 
@@ -72,8 +73,11 @@ TERM = ['timeout', '--preserve-status', '-s', 'TERM', '2']
     (X, [], TERM, 'Interrupted by signal TERM', 2), (STALL, ['--timeout=3'], [], 'Timed out after 3 s', 3),
     (STALL, [], TERM, 'Interrupted by signal TERM', 2),
     *[(f"printf 'C0644 {size} f\\n'; exec sleep 60", [], [], 'Failed to copy content: bad file size from the '
-       'remote scp', 0) for size in ('-5', '1x', '9' * 19)]])
-def test_a_hostile_scp_cannot_hold_a_fetch(fake_tools, tmp_path, scp, args, via, line, seconds):
+       'remote scp', 0) for size in ('-5', '1x', '9' * 19)],
+    ("echo 'scp: broken' >&2; exit 1", [], [], 'Unable to open the scp channel: scp: broken', 0),
+    ("printf '\\001scp: refused\\n'", [], [], 'Unable to open the scp channel: scp: refused', 0),
+    ("printf 'C0644 2 f\\nab\\002scp: lost\\n'", [], [], 'Failed to copy content: scp: lost', 0)])
+def test_a_hostile_scp_ends_a_fetch_in_time_with_its_line(fake_tools, tmp_path, scp, args, via, line, seconds):
     fake_tools.tool('scp', scp)
     began, cpu = time.monotonic(), sum(resource.getrusage(resource.RUSAGE_CHILDREN)[:2])
     r = fake_tools.run('--fetch-file', '--from=/etc/services', f'--to={tmp_path}/got', *args, via=via, timeout=60)
