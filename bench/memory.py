@@ -6,11 +6,16 @@ a small and a ten times larger size: --log of a sparse srderr.log,
 a server that writes one huge line before it dies, --exec of a large output
 and of a large input file, and of an account whose ~/.ssh/rc floods
 standard error.  Bounded memory and disk show as the same figure at both
-sizes.
+sizes.  Then --fetch-file of a sparse remote file, which costs the account
+nothing: peak memory and the most bytes it held on the local disk, with the
+default --max-size (refused) and with a raised one at two sizes.
 
     bench/memory.py        (as root; BF2CTL picks the binary)"""
 import os
+import subprocess
 import sys
+import tempfile
+import threading
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests'))
 import fixture as fx  # noqa: E402
@@ -33,8 +38,6 @@ def temp_bytes(pid):
 def peak(args, password):
     """Runs bf2ctl with its output thrown away; its status, peak RSS (KiB)
     and the peak bytes of its temporary files, watched every 10 ms."""
-    import subprocess
-    import threading
     p = subprocess.Popen([fx.BF2CTL, *args], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                          stderr=subprocess.DEVNULL, env={'BF2_PASSWD': password})
     disk, done = [0], threading.Event()
@@ -52,6 +55,33 @@ def peak(args, password):
     watcher.join()
     p.returncode = os.waitstatus_to_exitcode(status)
     return p.returncode, usage.ru_maxrss, disk[0]
+
+
+def disk_bytes(folder):
+    """What the files in folder take on the disk."""
+    return sum(os.stat(e.path).st_blocks * 512 for e in os.scandir(folder) if e.is_file(follow_symlinks=False))
+
+
+def fetch_peaks(base, password, remote, size, max_size):
+    """--fetch-file of a sparse remote file of size bytes: status, peak RSS and the most bytes on the
+    local disk while it ran (sampled every 10 ms) or after."""
+    fx.sh(f'rm -f {remote} && truncate -s {size} {remote}')
+    with tempfile.TemporaryDirectory() as local:
+        peak, done = [0], threading.Event()
+
+        def sample():
+            while not done.wait(0.01):
+                try:
+                    peak[0] = max(peak[0], disk_bytes(local))
+                except FileNotFoundError:  # the temporary file renamed meanwhile
+                    pass
+        sampler = threading.Thread(target=sample)
+        sampler.start()
+        status, kib, _ = peak(base + ['--fetch-file', f'--from={remote}', f'--to={local}/got',
+                                       *([f'--max-size={max_size}'] if max_size else [])], password)
+        done.set()
+        sampler.join()
+        return status, kib, max(peak[0], disk_bytes(local))
 
 
 def main():
@@ -119,6 +149,13 @@ def main():
                 mark = '' if status == expected else f' (status {status})'
                 figures.append(f'{size // MB:7d}MB {kib / 1024:8.1f}MB {disk / MB:7.1f}MB{mark}')
             print(f'{name:32} {figures[0]} {figures[1]}')
+        print(f'\n{"--fetch-file, sparse remote file":40} {"size":>9} {"status":>6} {"peak RSS":>10} {"local disk":>11}')
+        for max_size, size, expected in ((None, (1 << 30) + 1, 1), (4 << 30, (1 << 30) + 1, 0),
+                                         (4 << 30, 3 << 30, 0)):
+            status, kib, on_disk = fetch_peaks(base, account.password, f'{temp}/sparse', size, max_size)
+            mark = '' if status == expected else ' (unexpected)'
+            label = f'--max-size={max_size}' if max_size else 'default --max-size (1073741824)'
+            print(f'{label:40} {size / MB:7.0f}MB {status:6d} {kib / 1024:8.1f}MB {on_disk / MB:9.1f}MB{mark}')
     finally:
         sshd.stop()
         account.remove()

@@ -4,6 +4,7 @@
 #include "commands/remote_script.h"
 #include "commands/sh_scripts.h"
 #include "opt/lookup.h"
+#include "remote/bound.h"
 #include "remote/download.h"
 #include "remote/error.h"
 #include "remote/session.h"
@@ -15,19 +16,27 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace {
 
+// What a fetch may bring unless --max-size says otherwise: a sparse remote
+// file costs the account nothing and the caller's disk its whole size.
+constexpr long long kDefaultMaxSize = 1LL << 30;
+constexpr long long kMaxMaxSize = 1LL << 62;
+
 // The new file, made by mkstemp (mode 0600) beside the target so that the
-// rename cannot cross file systems; removed unless it was kept.
+// rename cannot cross file systems; removed unless it was kept, also by
+// the alarm that ends a stuck run.
 class TTempFile {
 public:
     TTempFile(const std::string& dir, const std::string& name, std::string target)
-        : target_(std::move(target)), path_(dir + "/." + name + ".bf2ctl-XXXXXX")
+        : target_(std::move(target)), path_(dir + "/." + name.substr(0, kNameRoom) + ".bf2ctl-XXXXXX")
     {
         fd_ = mkstemp(path_.data());
         if (fd_ < 0)
             fail();
+        add_cleanup(path_);
     }
     ~TTempFile()
     {
@@ -35,6 +44,7 @@ public:
             close(fd_);
         if (!kept_)
             unlink(path_.c_str());
+        drop_cleanup(path_);
     }
     TTempFile(const TTempFile&) = delete;
     TTempFile& operator=(const TTempFile&) = delete;
@@ -73,6 +83,7 @@ public:
         if (rename(path_.c_str(), target_.c_str()) != 0)
             fail();
         kept_ = true;
+        drop_cleanup(path_);
         int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dir_fd >= 0) {
             fsync(dir_fd);
@@ -88,6 +99,9 @@ private:
     }
 
     static constexpr off_t kFlushStep = 8 << 20;
+    // The most of the target's name that the temporary one takes: it must
+    // fit a name's 255 bytes with its dot and suffix.
+    static constexpr size_t kNameRoom = 255 - std::strlen("..bf2ctl-XXXXXX");
 
     std::string target_;
     std::string path_;
@@ -113,20 +127,45 @@ bool fetch_file(zelto::opt::TOParsing parsing)
 {
     const std::string from = zelto::opt::value_of(parsing, "from");
     const std::string to = zelto::opt::value_of(parsing, "to");
+    // Optional, so looked up without a report; a bad value is reported as
+    // the option library reports one.
+    auto given = parsing["max-size"];
     parsing.end();
+    const long long max_size =
+        given.found ? zelto::opt::whole_number(given.entry->second.value, kMaxMaxSize) : kDefaultMaxSize;
+    if (max_size == 0)
+        throw zelto::opt::TOParsing::TBadLOpt(given.entry);
     chk_abs_path(from);
     chk_abs_path(to);
     const std::string dir = local_dir(to);
     init_ssh_session();
 
-    // Before scp is asked: its sender would wait on a pipe for ever.  As
-    // root, a symlink the account planted would hand over any file of the host.
-    run_script(sh_var("FROM", from) + sh_fetch_file, true,
-               {{"missing", "No such remote file: " + from, "", false},
-                {"not-file", "Not a regular remote file: " + from, "", false},
-                {"unreadable", "Unable to open the remote file " + from, "", true}});
-    TTempFile file(dir, to.substr(to.rfind('/') + 1), to);
-    scp_download(from, [&](const char* data, size_t size) { file.write_all(data, size); });
-    file.keep(dir);
-    return true;
+    // One channel: sh/fetch_file.sh checks the file and hands it to scp.
+    // The new file is made once the size is known and allowed.  As root, a
+    // symlink the account planted would hand over any file of the host.
+    const std::string script = script_text(sh_var("FROM", from) + sh_fetch_file, true, true);
+    std::optional<TTempFile> file;
+    TDownload download = scp_download(
+        script_reader(script), reader_input(script),
+        [&](long long size) {
+            if (size > max_size)
+                throw TUError(TCode::remote,
+                              "Remote file " + from + " is larger than " + std::to_string(max_size) + " bytes",
+                              "size");
+            file.emplace(dir, to.substr(to.rfind('/') + 1), to);
+        },
+        [&](const char* data, size_t size) { file->write_all(data, size); });
+    if (download.whole && download.run.status == 0) {
+        file->keep(dir);
+        return true;
+    }
+    // An scp that ended without a word never began; one that ended badly
+    // after the whole file still failed it.
+    if (download.run.status == 0)
+        throw TUError(TCode::remote, "Unable to open the scp channel: " + download.run.out, "scp");
+    const std::string cut = download.whole ? "Failed to copy content" : "Unable to open the scp channel";
+    throw_step_failure(download.run, {{"missing", "No such remote file: " + from, "", false},
+                                      {"not-file", "Not a regular remote file: " + from, "", false},
+                                      {"unreadable", "Unable to open the remote file " + from, "", true},
+                                      {"scp", cut, "", true}});
 }

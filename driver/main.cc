@@ -44,7 +44,7 @@ const char usage_text[] =
     "  --exec --cmd=LINE | --cmd-file=FILE [--input=TEXT | --input-file=FILE]\n"
     "         [--max-output=BYTES]   (of the error text, and with --json the output)\n"
     "  --copy-file --from=LOCAL --to=REMOTE\n"
-    "  --fetch-file --from=REMOTE --to=LOCAL\n"
+    "  --fetch-file --from=REMOTE --to=LOCAL [--max-size=BYTES]\n"
     "  --check-host   --check-on-root   --create-user   --fingerprint\n"
     "  --check-install --dir=DIR        --install --url=URL --dir=DIR\n"
     "  --install-status --dir=TEMPDIR   --start --srv-dir=DIR --cfg-dir=DIR ... [--restart-on-crash]\n"

@@ -23,7 +23,8 @@ std::string value_or_env(TOParsing& parsing, const std::string& name, TOParsing:
 bool flag(TOParsing& parsing, const std::string& name);
 
 // A whole number from 1 to max in decimal digits only (no sign, no blank);
-// 0 for anything else.  Ports, and other numbers given on the command line.
+// 0 for anything else.  Ports, sizes, and other numbers given on the
+// command line.
 long long whole_number(const std::string& text, long long max);
 
 }  // namespace zelto::opt

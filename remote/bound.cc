@@ -64,6 +64,19 @@ void keep_line(char (&buffer)[256], const TUError& error)
     std::strncpy(buffer, make_line(error).c_str(), sizeof buffer - 1);
 }
 
+// The registered clean-ups.  A slot's path is complete before it is marked
+// used, so the alarm reads only whole paths.
+constexpr int kCleanups = 4;
+char cleanup_paths[kCleanups][4096];
+std::atomic<bool> cleanup_used[kCleanups];
+
+void run_cleanups()
+{
+    for (int i = 0; i < kCleanups; ++i)
+        if (cleanup_used[i])
+            unlink(cleanup_paths[i]);
+}
+
 extern "C" void on_alarm(int)
 {
     if (!line_out && !printing) {
@@ -75,6 +88,7 @@ extern "C" void on_alarm(int)
         ssize_t written = write(STDOUT_FILENO, line, std::strlen(line));
         (void)written;
     }
+    run_cleanups();
     _exit(alarm_status);
 }
 
@@ -188,4 +202,21 @@ void result_printed(int status)
     // What is left, closing the connection, gets what a run past its bound gets.
     if (printing)
         alarm(alarm_grace_s);
+}
+
+void add_cleanup(const std::string& path)
+{
+    for (int i = 0; i < kCleanups; ++i)
+        if (!cleanup_used[i] && path.size() < sizeof cleanup_paths[i]) {
+            std::memcpy(cleanup_paths[i], path.c_str(), path.size() + 1);
+            cleanup_used[i] = true;
+            return;
+        }
+}
+
+void drop_cleanup(const std::string& path)
+{
+    for (int i = 0; i < kCleanups; ++i)
+        if (cleanup_used[i] && path == cleanup_paths[i])
+            cleanup_used[i] = false;
 }

@@ -47,3 +47,9 @@ void printing_goes_on();
 // The run's result line is out: the alarm, should it still ring, only ends
 // the process with this status.
 void result_printed(int status);
+
+// Files the alarm removes before it ends a stuck run (a download's
+// temporary file), which no destructor would: a few at a time, each path
+// shorter than 4096 bytes, or it is not kept.
+void add_cleanup(const std::string& path);
+void drop_cleanup(const std::string& path);

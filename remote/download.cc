@@ -1,126 +1,200 @@
 #include "remote/download.h"
 
-#include "remote/bound.h"
 #include "remote/connection.h"
 #include "remote/error.h"
-#include "remote/guards.h"
-#include "remote/session.h"
 
 #include <algorithm>
 #include <chrono>
-#include <vector>
+#include <climits>
+#include <cstring>
+#include <string_view>
 
 namespace {
 
-// As the upload's: fewer calls between libssh2's 32 KB packets.
-constexpr size_t chunk_size = 256 * 1024;
+using TClock = std::chrono::steady_clock;
 
-// Until the remote scp announces the file.  A file the caller checked but
-// that became a pipe meanwhile would hold its sender in open() for ever;
-// a regular file is announced at once, however large.
+// From the exec to the file's record.  The remote checks come first and a
+// regular file is announced at once, however large; what takes longer is a
+// name that became a pipe after the checks, holding its open, or an scp
+// that speaks no SCP.
 constexpr int announce_s = 30;
 
-std::string last_error()
-{
-    char* message = nullptr;
-    libssh2_session_last_error(ssh_session, &message, nullptr, 0);
-    return message ? message : "";
-}
+// The most of a record or message line that is kept: the source's own are
+// short, and one that never ends must not grow.
+constexpr size_t kLineCap = 4096;
 
-[[noreturn]] void copy_failed(long rc, const std::string& message)
+[[noreturn]] void copy_failed(const std::string& message)
 {
-    check_connection(rc);
     throw TUError(TCode::remote, "Failed to copy content: " + message, "scp");
 }
 
-// One byte of the channel, waiting for it on the socket.
-ssize_t read_byte(char& c)
+// The size in a file record "C<mode> <size> <name>" without its C, or -1:
+// a sign, anything but digits, more than 63 bits.
+long long record_size(const std::string& record)
 {
-    for (;;) {
-        ssize_t n = libssh2_channel_read_ex(ssh_channel, 0, &c, 1);
-        if (n != LIBSSH2_ERROR_EAGAIN)
-            return n;
-        wait_socket(ssh_session, ssh_sock);
+    size_t i = record.find_first_not_of("01234567");
+    if (i == 0 || i == std::string::npos || record[i] != ' ')
+        return -1;
+    const size_t end = record.find(' ', ++i);
+    if (end == i || end == std::string::npos)
+        return -1;
+    long long size = 0;
+    for (; i < end; ++i) {
+        const int digit = record[i] - '0';
+        if (digit < 0 || digit > 9 || size > (LLONG_MAX - digit) / 10)
+            return -1;
+        size = size * 10 + digit;
     }
+    return size;
 }
 
-// The sender ends the file with one status byte: 0, or 1 or 2 and a
-// message line (a read error midway, a file that shrank).
-void read_status()
-{
-    char code = 0;
-    ssize_t n = read_byte(code);
-    if (n == 1 && code == 0)
-        return;
-    if (n < 0)
-        copy_failed(n, last_error());
-    std::string message;
-    if (n == 1 && code != 1 && code != 2)
-        message += code;
-    char c;
-    while (message.size() < 65536 && read_byte(c) == 1 && c != '\n')
-        message += c;
-    copy_failed(0, message);
-}
+// The receiving side of the protocol, fed the command's standard output as
+// it arrives.  The source sends a file record (C) or a refusal (1 or 2 and
+// a line) and waits for a zero byte; then the file's bytes and a status, 0
+// or again 1 or 2 and a line, which the last zero byte answers.  Its first
+// byte tells it from a failed step's name, a lower-case word: the command's
+// own output.
+class TReceiver {
+public:
+    TReceiver(TInput& input, const TSizeSink& begin, const TChunkSink& sink)
+        : input_(input), begin_(begin), sink_(sink), announce_end_(TClock::now() + std::chrono::seconds(announce_s))
+    {
+    }
 
-// Calls libssh2 until it stops asking to wait.
+    void take(const char* data, size_t size)
+    {
+        if (part_ <= refusal)
+            wait_ms();  // a command that talks on and on is bounded too
+        while (size > 0) {
+            size_t n = 1;
+            switch (part_) {
+            case first:
+                part_ = *data == 'C' ? record : *data == 1 || *data == 2 ? refusal : own;
+                n = part_ == own ? 0 : 1;
+                break;
+            case own:
+            case rest:
+                out_.add(data, size);
+                return;
+            case record:
+            case refusal:
+            case failure: {
+                const char* end = static_cast<const char*>(std::memchr(data, '\n', size));
+                n = end ? end - data + 1 : size;
+                line_.append(data, std::min(n - (end ? 1 : 0), kLineCap - line_.size()));
+                if (end)
+                    end_line();
+                else if (part_ == record && line_.size() == kLineCap)
+                    copy_failed("bad file size from the remote scp");
+                break;
+            }
+            case file:
+                n = std::min<long long>(left_, size);
+                sink_(data, n);
+                if ((left_ -= n) == 0)
+                    part_ = status;
+                break;
+            case status:
+                if (*data == '\0') {
+                    input_.add(std::string_view("", 1));
+                    input_.let_end();
+                    part_ = rest;
+                } else {
+                    // Any other byte begins the message itself.
+                    part_ = failure;
+                    n = *data == 1 || *data == 2 ? 1 : 0;
+                }
+                break;
+            }
+            data += n;
+            size -= n;
+        }
+    }
+
+    // At the end of the output: throws unless the file came whole or the
+    // command's own output came instead.
+    void finish()
+    {
+        if (part_ == refusal || part_ == failure)
+            end_line();
+        if (part_ == record || part_ == file || part_ == status)
+            copy_failed("the file ended early");
+    }
+
+    // Until the record, waits end at its deadline; then at the run's bound.
+    int wait_ms()
+    {
+        if (part_ > refusal)
+            return INT_MAX;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(announce_end_ - TClock::now()).count();
+        if (left <= 0)
+            throw TUError(TCode::timeout, "Timed out after " + std::to_string(announce_s) + " s");
+        return static_cast<int>(std::min<long long>(left, INT_MAX));
+    }
+
+    bool whole() const { return part_ == rest; }
+    std::string& out() { return out_.text(); }
+
+private:
+    void end_line()
+    {
+        if (part_ == refusal)
+            throw TUError(TCode::remote, "Unable to open the scp channel: " + line_, "scp");
+        if (part_ == failure)
+            copy_failed(line_);
+        const long long size = record_size(line_);
+        if (size < 0)
+            copy_failed("bad file size from the remote scp");
+        line_.clear();
+        begin_(size);
+        input_.add(std::string_view("", 1));
+        left_ = size;
+        part_ = size > 0 ? file : status;
+    }
+
+    // In order: those before the record first.
+    enum { first, own, record, refusal, file, status, failure, rest } part_ = first;
+    TInput& input_;
+    const TSizeSink& begin_;
+    const TChunkSink& sink_;
+    const TClock::time_point announce_end_;
+    std::string line_;
+    long long left_ = 0;
+    TKeptText out_{4096, 4096};
+};
+
+// Runs call; should it throw, the channel's end waits for the remote
+// command half a second at most: a source given up on has nothing to
+// clean up, and one that ignores its input may never end.
 template <class Call>
-long until_done(Call call)
+auto giving_up_at_once(Call call)
 {
-    for (;;) {
-        long rc = call();
-        if (rc != LIBSSH2_ERROR_EAGAIN)
-            return rc;
-        wait_socket(ssh_session, ssh_sock);
+    try {
+        return call();
+    } catch (...) {
+        libssh2_session_set_timeout(ssh_session, 500);
+        throw;
     }
 }
 
 }  // namespace
 
-void scp_download(const std::string& from, const TChunkSink& sink)
+TDownload scp_download(const std::string& command, const std::string& before, const TSizeSink& begin,
+                       const TChunkSink& sink)
 {
-    free_channel();
-    // Non-blocking: every wait is one of wait_socket's, which ends with
-    // the run's bound or a signal however the transfer stalls.
-    TNonBlocking nonblocking(ssh_session);
-    libssh2_struct_stat st{};
-    const auto announce_end = std::chrono::steady_clock::now() + std::chrono::seconds(announce_s);
-    while (!(ssh_channel = libssh2_scp_recv2(ssh_session, from.c_str(), &st))) {
-        const int rc = libssh2_session_last_errno(ssh_session);
-        if (rc != LIBSSH2_ERROR_EAGAIN) {
-            check_connection(rc);
-            throw TUError(TCode::remote, "Unable to open the scp channel: " + last_error(), "scp");
-        }
-        if (std::chrono::steady_clock::now() >= announce_end)
-            throw TUError(TCode::timeout, "Timed out after " + std::to_string(announce_s) + " s");
-        wait_socket(ssh_session, ssh_sock);
-    }
-    TChannelGuard guard;
-
-    std::vector<char> buffer(chunk_size);
-    libssh2_int64_t left = st.st_size;
-    while (left > 0) {
-        check_run();
-        ssize_t n = libssh2_channel_read_ex(ssh_channel, 0, buffer.data(),
-                                            std::min<libssh2_int64_t>(left, buffer.size()));
-        if (n == LIBSSH2_ERROR_EAGAIN) {
-            wait_socket(ssh_session, ssh_sock);
-            continue;
-        }
-        if (n < 0)
-            copy_failed(n, last_error());
-        if (n == 0 && libssh2_channel_eof(ssh_channel))
-            copy_failed(0, "the file ended early");
-        sink(buffer.data(), n);
-        left -= n;
-    }
-    read_status();
-
-    // Acknowledges the file: the sender then ends without a complaint.
-    long rc = until_done([] { return libssh2_channel_write_ex(ssh_channel, 0, "", 1); });
-    if (rc >= 0)
-        rc = until_done([] { return libssh2_channel_send_eof(ssh_channel); });
-    if (rc >= 0)
-        rc = until_done([] { return libssh2_channel_close(ssh_channel); });
-    check_connection(rc < 0 ? rc : 0);
+    // The source waits for a zero byte before it starts; it goes with the
+    // command, at no cost of a round trip.
+    TInput input(before + std::string(1, '\0'));
+    input.hold_open();
+    TReceiver receiver(input, begin, sink);
+    TKeptText err(kErrCap, 0);
+    const bool killed = !ssh_exec_streams(
+        command, input, false,
+        [&](const char* p, size_t n) { giving_up_at_once([&] { receiver.take(p, n); }); },
+        [&](const char* p, size_t n) { err.add(p, n); },
+        [&] { return giving_up_at_once([&] { return receiver.wait_ms(); }); }).empty();
+    receiver.finish();
+    TDownload download{{-1, std::move(receiver.out()), std::move(err.text())}, receiver.whole()};
+    download.run.status = wrapper_status(download.run.out, killed, false);
+    return download;
 }

@@ -54,7 +54,7 @@ void check_stream(long rc)
 // Pumps standard input, standard output and standard error together.
 // Both output streams share one channel window: draining one to its end
 // before touching the other deadlocks once the other fills the window.
-void pump(LIBSSH2_CHANNEL* channel, TInput& input, const TSink* sink[2])
+void pump(LIBSSH2_CHANNEL* channel, TInput& input, const TSink* sink[2], const TWaitCap& wait_cap)
 {
     TNonBlocking nonblocking(ssh_session);
     bool input_done = false, eof_sent = false;
@@ -65,9 +65,9 @@ void pump(LIBSSH2_CHANNEL* channel, TInput& input, const TSink* sink[2])
         check_run();  // a command that never stops talking is bounded too
         bool progress = false;
         const std::string_view rest = input.pending();
-        if (!input_done && rest.empty())
+        if (!input_done && input.ended())
             input_done = true;
-        if (!input_done) {
+        if (!input_done && !rest.empty()) {
             // Two packets' worth of input and window: the next write follows
             // at once and lets this packet go with it in one segment, half
             // the segments and wake-ups for the receiver (measured, a 1 GiB
@@ -130,7 +130,7 @@ void pump(LIBSSH2_CHANNEL* channel, TInput& input, const TSink* sink[2])
         bool queued = libssh2_poll_channel_read(channel, 0) ||
                       libssh2_poll_channel_read(channel, 1) || libssh2_channel_eof(channel);
         if (!progress && !queued && (!stream_done[0] || !stream_done[1]))
-            wait_socket(ssh_session, ssh_sock);
+            wait_socket(ssh_session, ssh_sock, wait_cap ? std::min(wait_cap(), 1000) : 1000);
     }
 }
 
@@ -171,7 +171,7 @@ bool ends_with_status_line(const std::string& out, bool pty)
 }  // namespace
 
 std::string ssh_exec_streams(const std::string& command, TInput& input, bool want_pty,
-                      const TSink& out, const TSink& err)
+                      const TSink& out, const TSink& err, const TWaitCap& wait_cap)
 {
     free_channel();
     ssh_channel = libssh2_channel_open_ex(ssh_session, "session", 7,
@@ -204,7 +204,7 @@ std::string ssh_exec_streams(const std::string& command, TInput& input, bool wan
     libssh2_channel_handle_extended_data2(ssh_channel, LIBSSH2_CHANNEL_EXTENDED_DATA_NORMAL);
 
     const TSink* sinks[2] = {&out, &err};
-    pump(ssh_channel, input, sinks);
+    pump(ssh_channel, input, sinks, wait_cap);
     return close_and_ask_signal(ssh_channel);
 }
 
@@ -270,6 +270,14 @@ void TInput::stop()
     text_.clear();
     sent_ = 0;
     source_ = nullptr;
+    open_ = false;
+}
+
+void TInput::add(std::string_view text)
+{
+    text_.erase(0, sent_);
+    sent_ = 0;
+    text_.append(text);
 }
 
 // Appends the source's next chunk; at its end the source goes.

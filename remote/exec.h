@@ -48,6 +48,13 @@ public:
     void consumed(size_t n);
     // Nothing more goes out: the command refused what it got so far.
     void stop();
+    // For a command that answers what it reads (an scp source): held
+    // open, the input does not end when nothing is pending; add() gives
+    // it more, let_end() lets it end once that is sent.
+    void hold_open() { open_ = true; }
+    void add(std::string_view text);
+    void let_end() { open_ = false; }
+    bool ended() const { return !open_ && pending().empty(); }
 
 private:
     void read_chunk();
@@ -56,6 +63,7 @@ private:
     size_t sent_ = 0;
     TSource source_;
     int fd_ = -1;
+    bool open_ = false;
 };
 
 // Requires an open session.  Throws TUError when the channel cannot be set
@@ -65,11 +73,15 @@ private:
 TExecResult ssh_exec(std::string command, std::string input, bool want_pty,
                      size_t out_cap = kOutCap);
 
+// Asked before each wait on the remote side: the longest the wait may
+// last, in milliseconds.  Throws to end the run at a deadline of its own.
+using TWaitCap = std::function<int()>;
+
 // The same, handing standard output (status line and all) and standard
 // error to the sinks as they arrive; returns the name of the signal that
 // ended the remote shell, as the server reported it ("KILL"), or "".
 std::string ssh_exec_streams(const std::string& command, TInput& input, bool want_pty,
-                      const TSink& out, const TSink& err);
+                      const TSink& out, const TSink& err, const TWaitCap& wait_cap = nullptr);
 
 // Keeps the first head bytes of a stream and its last tail bytes.
 class TKeptText {

@@ -2,6 +2,7 @@
 its own files hang, and its remote work ends with it."""
 import glob
 import os
+import resource
 import signal
 import subprocess
 import threading
@@ -58,6 +59,33 @@ def test_a_hostile_account_cannot_hold_a_run_past_its_bound(server, host, plant,
     assert fx.wait_until(lambda: not left(), 5), left()
 
 
+# The system's scp, first in the scripts' PATH, gone bad: it speaks no SCP
+# and stalls, stalls mid-file, announces a size that is none, fails before
+# it starts, refuses, or fails midway.  Each run ends at its bound (a fetch's
+# 30 s until the file is announced) or at once with its line, costs little
+# CPU, and leaves no temporary file.
+X, STALL = 'printf X; exec sleep 60', "printf 'C0644 100 f\\n12345'; exec sleep 60"
+TERM = ['timeout', '--preserve-status', '-s', 'TERM', '2']
+
+
+@pytest.mark.parametrize('scp, args, via, line, seconds', [
+    (X, ['--timeout=3'], [], 'Timed out after 3 s', 3), (X, [], [], 'Timed out after 30 s', 30),
+    (X, [], TERM, 'Interrupted by signal TERM', 2), (STALL, ['--timeout=3'], [], 'Timed out after 3 s', 3),
+    (STALL, [], TERM, 'Interrupted by signal TERM', 2),
+    *[(f"printf 'C0644 {size} f\\n'; exec sleep 60", [], [], 'Failed to copy content: bad file size from the '
+       'remote scp', 0) for size in ('-5', '1x', '9' * 19)],
+    ("echo 'scp: broken' >&2; exit 1", [], [], 'Unable to open the scp channel: scp: broken', 0),
+    ("printf '\\001scp: refused\\n'", [], [], 'Unable to open the scp channel: scp: refused', 0),
+    ("printf 'C0644 2 f\\nab\\002scp: lost\\n'", [], [], 'Failed to copy content: scp: lost', 0)])
+def test_a_hostile_scp_ends_a_fetch_in_time_with_its_line(fake_tools, tmp_path, scp, args, via, line, seconds):
+    fake_tools.tool('scp', scp)
+    began, cpu = time.monotonic(), sum(resource.getrusage(resource.RUSAGE_CHILDREN)[:2])
+    r = fake_tools.run('--fetch-file', '--from=/etc/services', f'--to={tmp_path}/got', *args, via=via, timeout=60)
+    assert r == (line + '\n', '', 1) and os.listdir(tmp_path) == []
+    assert seconds <= time.monotonic() - began < seconds + 2.5
+    assert sum(resource.getrusage(resource.RUSAGE_CHILDREN)[:2]) - cpu < 1
+
+
 def test_a_signal_ends_the_run_and_its_remote_work(host, tmp_path):
     remote = host.mkdir(f'{host.home}/interrupted')
     fx.sh(f'head -c 300000000 /dev/zero > {tmp_path}/big && echo old > {remote}/f')
@@ -81,7 +109,7 @@ def test_no_program_of_the_accounts_path_runs_in_a_run(server, host):
     """The account puts programs of its own first in PATH: a run's scripts
     still run the system's."""
     s, evil = server(), host.mkdir(f'{host.home}/evil')
-    for tool in ('sh', 'awk', 'dd', 'cat', 'rm', 'mkdir', 'sleep', 'nohup', 'tr', 'id'):
+    for tool in ('sh', 'awk', 'dd', 'cat', 'rm', 'mkdir', 'sleep', 'nohup', 'tr', 'id', 'scp'):
         open(f'{evil}/{tool}', 'w').write(f'#!/bin/sh\necho "$0" >>{evil}/ran\nPATH=/usr/bin:/bin exec {tool} "$@"\n')
         os.chmod(f'{evil}/{tool}', 0o755)
     open(f'{host.home}/.pam_environment', 'w').write(f'PATH={evil}:/usr/bin:/bin\n')
@@ -92,6 +120,8 @@ def test_no_program_of_the_accounts_path_runs_in_a_run(server, host):
         assert s.start() == ('', '', 0)
         assert s.status()[0].startswith('running\n')
         assert s.stop() == ('', '', 0)
+        assert host.run('--fetch-file', '--from=/etc/services', f'--to={evil}/got') == ('', '', 0)
+        assert open(f'{evil}/got').read() == open('/etc/services').read()
     finally:
         os.remove(f'{host.home}/.pam_environment')
     assert not os.path.exists(f'{evil}/ran'), open(f'{evil}/ran').read()

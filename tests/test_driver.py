@@ -82,6 +82,9 @@ def test_help_and_no_command_succeed_silently(args):
           for n in ('0', '10001', 'x', '-1', '')],
         *[(['--exec', '--cmd=true', f'--max-output{v}'], "Incorrect long option '--max-output'")
           for v in ('', '=', '=0', '=-1', '=+1', '=1k', f'={2**62 + 1}', f'={2**64 + 10}')],  # 10 if it wrapped
+        (['--log', '--cfg-dir=/c', '--previous=6'], "Incorrect long option '--previous'"),
+        *[(['--fetch-file', '--from=/r', '--to=/l', f'--max-size{n}'], "Incorrect long option '--max-size'")
+          for n in ('', '=', '=0', f'={(1 << 62) + 1}', '=' + '9' * 20, '=1k', '=-1')],
         (without(START, 'punk-buster', '1'), "Unknown option '--punk-buster'"),  # a flag with a value
         (without(START, 'colour', 'red'), "Unknown option '--colour'"),
         (without(START, 'srv-dir', 'd'), ABS),
@@ -120,6 +123,7 @@ def test_errors_come_before_any_connection(args, password, line):
 
 @pytest.mark.parametrize('args', [['--check-host'], ['--check-on-root'], ['--create-user'],
     ['--exec', '--cmd=true', f'--max-output={2**62}'], ['--fingerprint'], ['--log', '--cfg-dir=/c', '--lines=10000'],
+    ['--fetch-file', '--from=/r', '--to=/tmp/l', f'--max-size={1 << 62}'],
     ['--install', '--url=u', '--dir=relative'],  # install checks its path once connected
     without(without(START, 'max-players', '2147483647'), 'game-time', '00'),
     ['--connect-timeout=86400', '--timeout=86400', f'--host-key=SHA256:{"A" * 43}', '--fingerprint']])

@@ -144,6 +144,8 @@ CASES = {
         '--fetch-file', '--from=/etc/services', '--to=/tmp/x', preexec_fn=tiny_files), 'Failed to write into the local file '
         '/tmp/x: File too large'),
     'No such remote': ('host', ['--fetch-file', '--from=/x', '--to=/tmp/x'], 'No such remote file: /x'),
+    'Remote file': ('host', ['--fetch-file', '--from=/etc/services', '--to=/tmp/x', '--max-size=9'],
+                    'Remote file /etc/services is larger than 9 bytes'),
     "Execute 'id'": (2222, ['--check-on-root'], "Execute 'id' failed: broken"),
     'Unknown system': lambda g: (g('fake_tools').tool('uname', 'echo Plan9'), g('fake_tools').json('--create-user'),
                                  'Unknown system: Plan9')[1:],

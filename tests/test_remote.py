@@ -222,20 +222,23 @@ def test_copy_file_uploads_beside_a_target_whose_directory_ends_in_a_line_break(
 
 @pytest.mark.parametrize('size', [0, 1, (2 << 20) + 1, 64 << 20])
 def test_fetch_file_brings_files_of_every_size_whole(host, uploads, size):
+    # Up to --max-size, into a name of the most bytes a name may have.
     remote, local = uploads
-    src, to = f"{remote}/file with 'quote'", f'{local}/got'
-    fx.sh(f'head -c {size} /dev/urandom > {fx.q(src)} && echo old > {to} && chmod 644 {to}')
-    assert host.run('--fetch-file', f'--from={src}', f'--to={to}', timeout=300) == ('', '', 0)
+    src, name = f"{remote}/file with 'quote'", 'g' * 255
+    fx.sh(f'head -c {size} /dev/urandom > {fx.q(src)} && echo old > {local}/{name} && chmod 644 {local}/{name}')
+    assert host.run('--fetch-file', f'--from={src}', f'--to={local}/{name}', f'--max-size={size or 1}',
+                    timeout=300) == ('', '', 0)
     digest = lambda p: hashlib.sha256(open(p, 'rb').read()).digest()  # noqa: E731
-    assert digest(src) == digest(to) and oct(os.stat(to).st_mode & 0o7777) == '0o600'
-    assert os.listdir(local) == ['got']  # no temporary file left
+    assert digest(src) == digest(f'{local}/{name}') and oct(os.stat(f'{local}/{name}').st_mode & 0o7777) == '0o600'
+    assert os.listdir(local) == [name]  # no temporary file left
 
 
 @pytest.mark.parametrize('who, source, target, line', [
     ('host', 'fifo', 'got', 'Not a regular remote file: {r}/fifo'),
     ('host', '/dev/zero', 'got', 'Not a regular remote file: /dev/zero'),
     ('host', 'none', 'got', 'No such remote file: {r}/none'),
-    ('host', 'secret', 'got', "Unable to open the remote file {r}/secret: head: cannot open '{r}/secret' for reading: Permission denied"),
+    ('host', 'secret', 'got', "Unable to open the remote file {r}/secret: dd: failed to open '{r}/secret': Permission denied"),
+    ('host', 'src', 'got --max-size=3', 'Remote file {r}/src is larger than 3 bytes'),
     ('host', 'src', 'no/got', 'Local directory missing or not writable: {l}/no'),
     ('host', 'src', '../got', 'Directry/file must be set absolute pathname'),
     ('root', 'src', 'got', "Not for root: log in as the game server's account")])
@@ -243,9 +246,10 @@ def test_fetch_file_refuses_quickly_and_keeps_the_old_file(request, uploads, who
     remote, local = uploads
     os.mkfifo(f'{remote}/fifo'), fx.sh(f'echo new > {remote}/src && echo old > {local}/got')
     fx.sh(f'install -m 0 /dev/null {remote}/secret')
+    target, *more = target.split()
     to = target if target.startswith('.') else f'{local}/{target}'
     r = request.getfixturevalue(who).run('--fetch-file', f'--from={os.path.join(remote, source)}', f'--to={to}',
-                                          timeout=20)
+                                          *more, timeout=20)
     assert r == (line.format(r=remote, l=local) + '\n', '', 1) and os.listdir(local) == ['got']
     assert open(f'{local}/got').read() == 'old\n'
 
