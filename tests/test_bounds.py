@@ -109,7 +109,7 @@ def test_no_program_of_the_accounts_path_runs_in_a_run(server, host):
     """The account puts programs of its own first in PATH: a run's scripts
     still run the system's."""
     s, evil = server(), host.mkdir(f'{host.home}/evil')
-    for tool in ('sh', 'awk', 'dd', 'cat', 'rm', 'mkdir', 'sleep', 'nohup', 'tr', 'id', 'scp'):
+    for tool in ('sh', 'awk', 'dd', 'cat', 'rm', 'mkdir', 'sleep', 'nohup', 'tr', 'id', 'scp', 'uname'):
         open(f'{evil}/{tool}', 'w').write(f'#!/bin/sh\necho "$0" >>{evil}/ran\nPATH=/usr/bin:/bin exec {tool} "$@"\n')
         os.chmod(f'{evil}/{tool}', 0o755)
     open(f'{host.home}/.pam_environment', 'w').write(f'PATH={evil}:/usr/bin:/bin\n')
@@ -122,6 +122,7 @@ def test_no_program_of_the_accounts_path_runs_in_a_run(server, host):
         assert s.stop() == ('', '', 0)
         assert host.run('--fetch-file', '--from=/etc/services', f'--to={evil}/got') == ('', '', 0)
         assert open(f'{evil}/got').read() == open('/etc/services').read()
+        assert (host.run('--check-host').out, host.run('--check-on-root').out) == ('suitable\n', 'not root\n')
     finally:
         os.remove(f'{host.home}/.pam_environment')
     assert not os.path.exists(f'{evil}/ran'), open(f'{evil}/ran').read()

@@ -255,6 +255,9 @@ def test_text_that_is_not_utf8_comes_as_the_base64_of_its_bytes(host, server, tm
     obj, _ = host.json('--install', '--url=u', f'--dir={s.cfg}/\udcff')
     assert re.fullmatch(re.escape(os.fsencode(s.cfg)) + rb'/\xff/\.bf2_install_\w{6}',
                         base64.b64decode(obj['temp_dir_base64'])) and 'temp_dir' not in obj, obj
+    # Text mode escapes it, as all text of the account's.
+    r = host.run('--install', '--url=u', f'--dir={s.cfg}/\udcff\x1b')
+    assert re.fullmatch(re.escape(f"temp dir: '{s.cfg}") + r"/\\xff\\x1b/\.bf2_install_\w{6}'\n", r.out), r
     # Read in 96 KiB chunks: characters of 2, 3 and 4 bytes and escaped ones straddle their ends.
     for data, field in ((('a"é\\€\n😀\x01' * 400000).encode(), 'stdout'), (os.urandom(3 << 20), 'stdout_base64')):
         open(f'{tmp_path}/in', 'wb').write(data)

@@ -179,9 +179,14 @@ unlock() {
 	[ -n "$KEEPER" ] || return 0
 	# The lock goes before its keeper: a keeper dead while its lock stands
 	# would let a contender break a lock that is about to go anyway.
-	# Quietly: the keeper may write into the lock as it goes, and what it
-	# leaves, a lock without an owner, the next contender breaks.
-	[ "$(lock_owner)" = "$KEEPER" ] && rm -rf "$LOCKDIR" 2>/dev/null
+	# The keeper may write into the lock while rm empties it, so rm goes
+	# again until the name is free (quietly: its complaint is no step's);
+	# meanwhile the name never is, so nobody else's lock can be there.
+	if [ "$(lock_owner)" = "$KEEPER" ]; then
+		for _ in 1 2 3; do
+			rm -rf "$LOCKDIR" 2>/dev/null && break
+		done
+	fi
 	kill "$KEEPER" 2>/dev/null
 	KEEPER=
 }
