@@ -80,7 +80,7 @@ def test_memory_running_out_is_an_undefined_error_with_status_255(fake_tools):
                          env={'BF2_PASSWD': fake_tools.account.password,
                               'ASAN_OPTIONS': 'max_allocation_size_mb=1'})
     if not asan:
-        assert fx.wait_until(lambda: fx.sh('pgrep -f /usr/local/bin/uname', check=False).returncode == 0)
+        assert fx.wait_until(lambda: fx.sh(f'pgrep -u {fake_tools.login} -f /usr/local/bin/uname', check=False).returncode == 0)
         size = next(int(line.split()[1]) for line in open(f'/proc/{p.pid}/status') if line.startswith('VmSize'))
         resource.prlimit(p.pid, resource.RLIMIT_AS, (((size + 512) << 10),) * 2)
     out, err = p.communicate(timeout=60)
