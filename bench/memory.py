@@ -67,12 +67,12 @@ def fetch_peaks(base, password, remote, size, max_size):
     local disk while it ran (sampled every 10 ms) or after."""
     fx.sh(f'rm -f {remote} && truncate -s {size} {remote}')
     with tempfile.TemporaryDirectory() as local:
-        peak, done = [0], threading.Event()
+        most, done = [0], threading.Event()
 
         def sample():
             while not done.wait(0.01):
                 try:
-                    peak[0] = max(peak[0], disk_bytes(local))
+                    most[0] = max(most[0], disk_bytes(local))
                 except FileNotFoundError:  # the temporary file renamed meanwhile
                     pass
         sampler = threading.Thread(target=sample)
@@ -81,7 +81,7 @@ def fetch_peaks(base, password, remote, size, max_size):
                                        *([f'--max-size={max_size}'] if max_size else [])], password)
         done.set()
         sampler.join()
-        return status, kib, max(peak[0], disk_bytes(local))
+        return status, kib, max(most[0], disk_bytes(local))
 
 
 def main():
