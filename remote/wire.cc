@@ -15,8 +15,8 @@ constexpr size_t kept_bytes = 64;
 
 int wire_errno()
 {
-    // No signal handler is installed, but an EINTR must never read as a
-    // broken connection.
+    // The bound's alarm handler may interrupt a call: an EINTR must never
+    // read as a broken connection.
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
         return -EAGAIN;
     if (wire.error == 0)
