@@ -86,12 +86,7 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
     // the option library reports one.
     auto max_output = parsing["max-output"];
     parsing.end();
-    long long cap = 64 << 20;
-    if (max_output.found) {
-        cap = zelto::opt::whole_number(max_output.entry->second.value, 1LL << 62);
-        if (cap == 0)
-            throw zelto::opt::TOParsing::TBadLOpt(max_output.entry);
-    }
+    const long long cap = zelto::opt::number_or(max_output, 1LL << 62, 64 << 20);
     // The caller's text reaches the remote shell on its standard input,
     // ahead of the input, and runs there as a command line of its own would:
     // no command line shows it, and no text of it can end the wrapper early.

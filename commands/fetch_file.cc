@@ -131,10 +131,7 @@ bool fetch_file(zelto::opt::TOParsing parsing)
     // the option library reports one.
     auto given = parsing["max-size"];
     parsing.end();
-    const long long max_size =
-        given.found ? zelto::opt::whole_number(given.entry->second.value, kMaxMaxSize) : kDefaultMaxSize;
-    if (max_size == 0)
-        throw zelto::opt::TOParsing::TBadLOpt(given.entry);
+    const long long max_size = zelto::opt::number_or(given, kMaxMaxSize, kDefaultMaxSize);
     chk_abs_path(from);
     chk_abs_path(to);
     const std::string dir = local_dir(to);

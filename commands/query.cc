@@ -95,12 +95,7 @@ TQueryReply ask(int fd, const addrinfo* to, uint32_t session, const std::vector<
 
 bool query(TOParsing parsing)
 {
-    int port = default_port;
-    if (auto given = parsing["port"]; given.found) {
-        port = zelto::opt::whole_number(given.entry->second.value, 65535);
-        if (port == 0)
-            throw TOParsing::TBadLOpt(given.entry);
-    }
+    const int port = static_cast<int>(zelto::opt::number_or(parsing["port"], 65535, default_port));
     parsing.end();
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;

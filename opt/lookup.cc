@@ -43,4 +43,14 @@ long long whole_number(const std::string& text, long long max)
     return value;
 }
 
+long long number_or(const TOParsing::TLOptPr& given, long long max, long long fallback)
+{
+    if (!given.found)
+        return fallback;
+    const long long value = whole_number(given.entry->second.value, max);
+    if (value == 0)
+        throw TOParsing::TBadLOpt(given.entry);
+    return value;
+}
+
 }  // namespace zelto::opt

@@ -27,4 +27,9 @@ bool flag(TOParsing& parsing, const std::string& name);
 // command line.
 long long whole_number(const std::string& text, long long max);
 
+// The value of an optional numeric option as given looked up (parsing[name]):
+// fallback when absent, else whole_number's, a bad value thrown as the
+// option library reports one.
+long long number_or(const TOParsing::TLOptPr& given, long long max, long long fallback);
+
 }  // namespace zelto::opt
