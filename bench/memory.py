@@ -38,8 +38,7 @@ def temp_bytes(pid):
 def peak(args, password):
     """Runs bf2ctl with its output thrown away; its status, peak RSS (KiB)
     and the peak bytes of its temporary files, watched every 10 ms."""
-    p = subprocess.Popen([fx.BF2CTL, *args], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                         stderr=subprocess.DEVNULL, env={'BF2_PASSWD': password})
+    p = fx.start(args, password, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     disk, done = [0], threading.Event()
 
     def watch():

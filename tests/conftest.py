@@ -1,3 +1,4 @@
+import fcntl
 import os
 import secrets
 import shutil
@@ -63,6 +64,39 @@ def packages():
     yield (server := fx.PackageServer(fx.address(6), root))
     server.stop()
     shutil.rmtree(root)
+
+
+@pytest.fixture
+def server(host, request):
+    """server(flags) makes an fx.Server of the test account's, with the stand-in given flags."""
+    made = []
+    yield lambda flags='': made.append(fx.Server(host, request.node.name[5:25] + str(len(made)),
+                                                 len(made), flags)) or made[-1]
+    for s in made:
+        s.cleanup()
+
+
+REMOVE_CANDIDATES = r'''
+names() { getent "$1" | sed -n 's/^\(bf2\|bf\|battlefield2\?\|bf2_[0-9]\{4\}\):.*/\1/p'; }
+for name in $(names passwd); do
+    uid=$(id -u "$name") || exit
+    [ "$uid" != 0 ] || { echo "refusing to remove $name: uid 0" >&2; exit 1; }
+    pkill -KILL -U "$uid"; userdel -f -r "$name" >/dev/null 2>&1
+done
+for group in $(names group); do groupdel "$group" || exit; done
+rm -rf /home/bf2 /home/bf /home/battlefield /home/battlefield2
+test -z "$(names passwd)$(names group)"
+'''
+
+
+@pytest.fixture
+def free_names():
+    """None of the names create-user tries is taken, for one test of all workers at a time."""
+    with open('/tmp/bf2-create-user-test.lock', 'w') as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        fx.sh(REMOVE_CANDIDATES)
+        yield
+        fx.sh(REMOVE_CANDIDATES)
 
 
 @pytest.hookimpl(hookwrapper=True)

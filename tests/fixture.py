@@ -1,15 +1,18 @@
 """Real hosts for the end-to-end tests, the demo and the benchmarks.  Every
 process it starts ends with the process that started it, however that ends."""
+import contextlib
 import ctypes
 import functools
 import http.server
 import json
 import os
+import re
 import resource
 import select
 import shlex
 import signal
 import socket
+import stat
 import struct
 import subprocess
 import sys
@@ -70,21 +73,64 @@ def file_size_limit(size):
                     resource.setrlimit(resource.RLIMIT_FSIZE, (size,) * 2))
 
 
-def run(args, password=PASSWORD, timeout=120, input=None, env={}, preexec_fn=None, via=()):
-    """bf2ctl; password None leaves BF2_PASSWD unset.  A hung run fails with its stack."""
+def cmdline(pid):
+    try:
+        return open(f'/proc/{pid}/cmdline', errors='replace').read()
+    except OSError:
+        return ''
+
+
+def read_pid(path):
+    try:
+        return int(open(path).read())
+    except (OSError, ValueError):
+        return -1
+
+
+def processes_with(text):
+    return [pid for pid in os.listdir('/proc') if pid.isdigit() and text in cmdline(pid)]
+
+
+def setpriv(user):
+    """The command that runs its arguments as user (a name or a uid) and the group of that number or name."""
+    return ['setpriv', f'--reuid={user}', f'--regid={user}', '--clear-groups']
+
+
+def as_user(user, argv, cwd=None):
+    """argv as user, once it runs."""
+    p = subprocess.Popen(setpriv(user) + argv, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+    assert wait_until(lambda: cmdline(p.pid).startswith(argv[0] + '\0')), argv
+    return p
+
+
+def sleeper(user, *args, exe='/usr/bin/python3', cwd=None):
+    """A process of user running exe (python) for 30 s, args on its command line."""
+    return as_user(user, [exe, '-c', 'import time; time.sleep(30)', *args], cwd)
+
+
+def start(args, password=PASSWORD, env={}, via=(), **popen):
+    """bf2ctl in the background, run by via (a command and its arguments) if given; its input empty,
+    its outputs pipes unless popen says otherwise.  password None leaves BF2_PASSWD unset."""
     env = {k: v for k, v in os.environ.items() if k != 'BF2_PASSWD'} | env
     if password is not None:
         env['BF2_PASSWD'] = password
-    p = subprocess.Popen([*via, BF2CTL, *args], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                         stderr=subprocess.PIPE, preexec_fn=preexec_fn)
+    return subprocess.Popen([*via, BF2CTL, *args], env=env, **{
+        'stdin': subprocess.DEVNULL, 'stdout': subprocess.PIPE, 'stderr': subprocess.PIPE, **popen})
+
+
+def finish(p, timeout=120):
+    """A started bf2ctl's result.  A hung run fails with its stack."""
     try:
-        out, err = p.communicate(input, timeout)
+        out, err = p.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
         stack = sh(f'gdb -p {p.pid} -batch -ex "thread apply all bt"', check=False).stdout
         p.kill(), p.wait()
-        raise AssertionError(f'bf2ctl {args} still ran after {timeout} s:\n{stack}')
-    return Result(out.decode(errors='surrogateescape'), err.decode(errors='surrogateescape'),
-                  p.returncode)
+        raise AssertionError(f'{p.args} still ran after {timeout} s:\n{stack}')
+    return Result(*(b if b is None else b.decode(errors='surrogateescape') for b in (out, err)), p.returncode)
+
+
+def run(args, password=PASSWORD, timeout=120, **kw):
+    return finish(start(args, password, **kw), timeout)
 
 
 def run_json(args, password=PASSWORD, **kw):
@@ -277,12 +323,17 @@ class Host:
         self.address = address or sshd.listen
         self.login, self.home = account.name, account.home
 
-    def run(self, *args, **kw):
-        return run([f'--address={self.address}', f'--login={self.login}', *args], self.account.password, **kw)
+    def args(self, args):
+        return [f'--address={self.address}', f'--login={self.login}', *args]
+
+    def start(self, *args, password=None, **kw):
+        return start(self.args(args), password or self.account.password, **kw)
+
+    def run(self, *args, password=None, timeout=120, **kw):
+        return finish(self.start(*args, password=password, **kw), timeout)
 
     def json(self, *args, password=None, **kw):
-        return run_json([f'--address={self.address}', f'--login={self.login}', *args],
-                        password or self.account.password, **kw)
+        return run_json(self.args(args), password or self.account.password, **kw)
 
     def mkdir(self, path):  # a fresh one of the account's
         sh(f'rm -rf {q(path)} && mkdir -p {q(path)} && chown -R {self.login}: {q(path)}')
@@ -354,3 +405,269 @@ def install_standin(srv_dir, owner, flags=''):
     with open(f'{srv_dir}/start.sh', 'w') as f:
         f.write(f'#!/bin/sh\nexec /usr/bin/python3 "${{0%/*}}/standin.py" {flags} "$@"\n')
     sh(f'chmod 755 {q(srv_dir)}/start.sh' + (f' && chown -R {owner}: {q(srv_dir)}' if owner else ''))
+
+
+OK = ('', '', 0)
+
+
+class Server:
+    """Server and configuration directories named with a blank and a quote; ports per worker and slot."""
+
+    def __init__(self, host, name, slot, flags=''):
+        self.host = host
+        self.srv, self.cfg = f"{host.home}/srv {name}'s", f"{host.home}/cfg {name}'s"
+        self.port = 10000 + 100 * net() + 10 * slot
+        self.bound = f'bound {self.port} {self.port + 1}\n'
+        host.mkdir(self.cfg)
+        host.mkdir(self.cfg + '/settings')
+        sh(f'rm -rf {q(self.srv)}')
+        install_standin(self.srv, host.login, flags)
+
+    def options(self, **changes):
+        """Every option in table order; changes replace values (None drops one)."""
+        p = self.port
+        opts = {'srv-dir': self.srv, 'cfg-dir': self.cfg, 'name': "My 'best' server",
+                'max-players': '16', 'server-internet': True, 'srv-bandwidth': '100',
+                'cl-bandwidth': '200', 'ip': '127.0.0.1', 'port': str(p), 'spy-lan-port': str(p + 2),
+                'spy-port': str(p + 1), 'game-time': '30', 'score-lim': '250', 'round-num': '3',
+                'punk-buster': True, 'srv-passwd': 'se cret', 'remote-admin-passwd': 'admin pw',
+                'rcon-username': 'rcon user', 'rcon-password': 'rcon pw', 'rcon-port': str(p + 3)}
+        opts.update({k.replace('_', '-'): v for k, v in changes.items()})
+        return ['--start'] + [f'--{k}' if v is True else f'--{k}={v}'
+                              for k, v in opts.items() if v is not None]
+
+    def start(self, **changes):
+        return self.host.run(*self.options(**changes))
+
+    def stop(self, **kw):
+        return self.host.run('--stop', f'--cfg-dir={self.cfg}', **kw)
+
+    def log(self):
+        return open(f'{self.cfg}/standin.log').read() if os.path.exists(f'{self.cfg}/standin.log') else ''
+
+    def log_head(self):
+        return (f'args +statusMonitor 1 +config {self.cfg}/settings/serversettings.con '
+                f'+mapList {self.cfg}/settings/maplist.con\n{self.bound}')
+
+    def running(self):
+        """Pid files naming processes stop recognises, a console pipe, ports bound."""
+        c = self.cfg
+        return (cmdline(read_pid(f'{c}/start.pid')) == f'/bin/sh\0{c}/start.sh\0'
+                and f'\0{c}/settings/serversettings.con\0' in cmdline(read_pid(f'{c}/server.pid'))
+                and stat.S_ISFIFO(os.lstat(f'{c}/server-stdin').st_mode) and self.log().endswith(self.bound))
+
+    def stopped(self, files=('settings', 'srderr.log', 'standin.log', 'start.sh', 'stop.sh')):
+        """No process, no run file; the records of how runs ended and their kept logs aside."""
+        kept = re.compile(r'server\.crash|srderr\.log\.[1-5]')
+        return not processes_with(self.cfg + '/') and sorted(
+            f for f in os.listdir(self.cfg) if not kept.fullmatch(f)) == sorted(files)
+
+    def settings(self):
+        return open(f'{self.cfg}/settings/serversettings.con').read()
+
+    def status(self):
+        return self.host.run('--status', f'--cfg-dir={self.cfg}')
+
+    def put(self, name, text):
+        with open(f'{self.cfg}/{name}', 'w', encoding='latin-1') as f:
+            f.write(str(text))
+        sh(f'chown {self.host.login} {q(self.cfg)}/{name}')
+
+    def cleanup(self):
+        for pid in processes_with(self.cfg):
+            os.kill(int(pid), 9)
+        sh(f'rm -rf {q(self.srv)} {q(self.cfg)}')
+
+
+def install(host, url, dir, *more, env={}):
+    """Starts an install (url None: from the environment); the temporary directory it printed inside dir."""
+    r = host.run('--install', *([f'--url={url}'] if url else []), f'--dir={dir}', *more, env=env)
+    m = re.fullmatch(r"temp dir: '(.*)'\n", r.out, re.S)
+    assert m and (r.err, r.status) == ('', 0), r
+    assert re.fullmatch(re.escape(dir) + r'/\.bf2_install_\w{6}', m[1], re.S), r
+    return m[1]
+
+
+def final_state(temp):
+    """Once the script ends: the files in temp, then the status files' and install log's NAME:LINE."""
+    ended = ('install_ok.ret', 'download_err.ret', 'verify_err.ret', 'extract_err.ret', 'install_err.ret')
+    assert wait_until(lambda: any(os.path.getsize(f'{temp}/{f}') for f in ended
+                                  if os.path.exists(f'{temp}/{f}')), 60, 0.1)
+    return sh(f"cd {q(temp)} && ls -A | LC_ALL=C sort; grep -s '' *.ret install.log", check=False).stdout.splitlines()
+
+
+def working_in(host, dir):
+    """A process of the account whose working directory is dir."""
+    p = as_user(host.login, ['sh', '-c', f'cd {q(dir)} && exec sleep 60'])
+    assert wait_until(lambda: os.readlink(f'/proc/{p.pid}/cwd') == dir), dir
+    return p
+
+
+LIB = f'{TESTS}/../commands/sh/lib.sh'
+BUSY = 'Configuration directory busy: another start or stop of it still runs after 40 s'
+
+
+def plant_lock(cfg, account, owner):
+    """A lock as a run leaves it; owner None: killed before it named its keeper."""
+    os.mkdir(lock := f'{cfg}/.bf2ctl.lock')
+    owner is None or sh(f'echo {owner} >{q(lock)}/owner')
+    sh(f'chown -R {account.name}: {q(lock)}')
+
+
+def hold_lock(host, cfg):
+    """A process of the account holding cfg's lock, as a start or stop that does not end."""
+    p = as_user(host.login, ['/bin/sh', '-c', f'. {q(LIB)}; CFGDIR=$1; lock; sleep 100', 'sh', cfg])
+    assert wait_until(lambda: os.path.exists(f'{cfg}/.bf2ctl.lock/owner'))
+    return p
+
+
+def query(port, json=False):  # the address's own port is SSH's, not the query's
+    return (run_json if json else run)(['--address=127.0.0.1:22', '--query', f'--port={port}'], None)
+
+
+@contextlib.contextmanager
+def responder(packets=None):
+    """A UDP port on 127.0.0.1 that answers each query with packets(its session id), or never."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(('127.0.0.1', 0))
+
+    def serve():
+        with contextlib.suppress(OSError):
+            while packets:
+                request, peer = s.recvfrom(2048)
+                for p in packets(request[3:7]):
+                    s.sendto(p, peer)
+    threading.Thread(target=serve, daemon=True).start()
+    yield s.getsockname()[1]
+    s.close()
+
+
+def fingerprint(path):
+    return sh(f'ssh-keygen -lf {path}').stdout.split()[1]
+
+
+def public_key(path):
+    return ' '.join(open(path).read().split()[:2])
+
+
+HI = 'hi\n\n0\n'
+NO_PASSWORD_METHOD = ('. The server does not support password authentication method. You should ask '
+                      'your game hosting account provider to enable password authentication method.\n')
+PRINTED = re.compile(r'login: "([^"\n]*)"\npassword: "([0-9A-Za-z]{10})"\n')
+
+
+def created(r):
+    """create-user's login and password, once it printed them."""
+    assert (m := PRINTED.fullmatch(r.out)) and (r.err, r.status) == ('', 0), r
+    return m[1], m[2]
+
+
+# The command line as the control panel sees it.  Nothing listens at HOST's
+# address, so a connection attempt would show as "Failed to connect".
+HOST = [f'--address={address(4, PORT)}', '--login=nobody']
+START = ['--start', '--srv-dir=/s', '--cfg-dir=/c', '--name=n', '--max-players=1',
+         '--srv-bandwidth=1', '--cl-bandwidth=1', '--ip=1.2.3.4', '--port=1', '--spy-lan-port=2',
+         '--spy-port=3', '--game-time=1', '--score-lim=1', '--round-num=1', '--srv-passwd',
+         '--remote-admin-passwd=a', '--rcon-username=u', '--rcon-password=p', '--rcon-port=4']
+ABS = 'Directry/file must be set absolute pathname'
+
+
+def without(args, name, value=None):
+    """args without --name, then with --name=value unless value is None."""
+    return [a for a in args if a.split('=')[0] != '--' + name] + (
+        [f'--{name}={value}'] if value is not None else [])
+
+
+def start_chain():
+    """One more start option missing or empty at each step, from the table's end: the earliest is reported."""
+    args, rows = START, []
+    for i, name in enumerate(['rcon-port', 'rcon-password', 'rcon-username', 'remote-admin-passwd',
+                              'srv-passwd', 'round-num', 'spy-port', 'port', 'ip', 'max-players',
+                              'name', 'cfg-dir', 'srv-dir']):
+        args = without(args, name, None if i % 2 == 0 else '')
+        rows.append((HOST + args, 'pw', f"{'Incorrect' if i % 2 else 'Requires'} long option '--{name}'"))
+    return rows
+
+
+# Each run fails with its line before it connects.
+USAGE_ERRORS = [
+    ([], None, "Requires long option '--address'"),
+    (['--login=x'], 'pw', "Requires long option '--address'"),
+    (['--address=h'], 'pw', "Requires long option '--login'"),
+    (['--address=', '--login=x'], 'pw', "Incorrect long option '--address'"),
+    (['--address=h', '--login'], 'pw', "Incorrect long option '--login'"),
+    (['--address=[::1', '--login=x', '--help'], 'pw', "Incorrect address '[::1': no closing bracket"),
+    (['--address=h:x'], 'pw', "Incorrect address 'h:x': the port must be a number from 1 to 65535"),
+    (HOST + ['--check-host'], None, 'Password is not set'),
+    *[(HOST + args, 'pw', line) for args, line in [
+        (['--strat'], "Unknown option '--strat'"),
+        (['--exec=1'], "Unknown option '--exec'"),  # a command given a value is no command
+        (['-v'], "Unknown option '-v'"),
+        # Only the first command in table order runs; it rejects the others.
+        (['--stop', '--check-host'], "Unknown option '--stop'"),
+        (['--check-host', '--help'], "Unknown option '--help'"),
+        (['--check-host', '--exec', '--cmd=true'], "Unknown option '--check-host'"),
+        (['--exec'], "Requires long option '--cmd'"),
+        (['--exec', '--cmd='], "Incorrect long option '--cmd'"),
+        (['--exec', '--cmd=true', '--input='], "Unknown option '--input'"),
+        (['--exec', '--cmd=true', '--cmd-file=/c'], "Conflicting long options '--cmd' and '--cmd-file'"),
+        (['--exec', '--cmd-file=', '--input=i', '--input-file=/i'],
+         "Conflicting long options '--input' and '--input-file'"),
+        (['--exec', '--cmd-file='], "Incorrect long option '--cmd-file'"),
+        (['--exec', '--cmd-file=/nowhere'], 'Unable to read /nowhere: No such file or directory'),
+        (['--exec', '--cmd=true', '--input-file=/'], 'Unable to read /: Is a directory'),
+        (['--exec', '--cmd-file=/proc/self/cmdline'], 'Command file holds a NUL byte'),
+        (['--copy-file', '--to=/x'], "Requires long option '--from'"),
+        (['--copy-file', '--from=/x'], "Requires long option '--to'"),
+        (['--install', '--dir=relative'], "Requires long option '--url'"),
+        (['--install', '--url=u'], "Requires long option '--dir'"),
+        (['--install', '--url=', '--dir=/tmp'], "Incorrect long option '--url'"),
+        (['--install', '--url=u', '--dir=/tmp', '--bogus'], "Unknown option '--bogus'"),
+        (['--install', '--url=u\nv', '--dir=/t\rx'], 'URL holds a line break'),
+        (['--install', '--url=u', '--dir=/t\rx'], 'Install directory holds a line break'),
+        (['--check-install'], "Requires long option '--dir'"),
+        (['--install-status', '--dir=t'], ABS),
+        (['--stop'], "Requires long option '--cfg-dir'"),
+        (['--stop', '--cfg-dir=c'], ABS),
+        (['--status', '--cfg-dir=c'], ABS),
+        (['--console', '--cfg-dir=/c'], "Requires long option '--line'"),
+        (['--console', '--cfg-dir=/c', '--line=a\nb'], 'Console line holds a line break'),
+        *[(['--log', '--cfg-dir=/c', f'--lines={n}'], "Incorrect long option '--lines'")
+          for n in ('0', '10001', 'x', '-1', '')],
+        *[(['--exec', '--cmd=true', f'--max-output{v}'], "Incorrect long option '--max-output'")
+          for v in ('', '=', '=0', '=-1', '=+1', '=1k', f'={2**62 + 1}', f'={2**64 + 10}')],  # 10 if it wrapped
+        (['--log', '--cfg-dir=/c', '--previous=6'], "Incorrect long option '--previous'"),
+        *[(['--fetch-file', '--from=/r', '--to=/l', f'--max-size{n}'], "Incorrect long option '--max-size'")
+          for n in ('', '=', '=0', f'={(1 << 62) + 1}', '=' + '9' * 20, '=1k', '=-1')],
+        (without(START, 'punk-buster', '1'), "Unknown option '--punk-buster'"),  # a flag with a value
+        (without(START, 'colour', 'red'), "Unknown option '--colour'"),
+        (without(START, 'srv-dir', 'd'), ABS),
+        (without(START, 'cfg-dir', 'd'), ABS),
+        (without(START, 'max-players', '1\r'),
+         "Set option 'sv.maxPlayers' failed in /c/settings/serversettings.con: value holds a line break"),
+        # A value must not end itself in the settings file and begin another setting.
+        *[(without(START, o, v), f"Setting 'sv.{key}' {why}") for o, v, key, why in [
+            ('name', 'x" sv.password "', 'serverName', 'holds a double quote'),
+            ('srv-passwd', '"', 'password', 'holds a double quote'),
+            *[(o, v, key, 'must be a whole number') for o, v, key in [
+                ('max-players', '16 sv.internet 1', 'maxPlayers'), ('game-time', '1.5', 'timeLimit'),
+                ('srv-bandwidth', '-1', 'bandwidthChoke'), ('cl-bandwidth', '+1', 'maxConnectionType'),
+                ('score-lim', '2147483648', 'scoreLimit'), ('round-num', ' 1', 'roundsPerMap')]],
+            *[('ip', v, 'serverIP', 'holds a blank or quote') for v in ('1 2', '1\t2', "1'", '"1')]]],
+        # Settings in table order, before the ports.
+        (without(without(START, 'name', 'a"'), 'max-players', 'x'),
+         "Setting 'sv.serverName' holds a double quote"),
+        (without(without(START, 'port', 'x'), 'round-num', 'x'),
+         "Setting 'sv.roundsPerMap' must be a whole number"),
+        *[(without(START, 'spy-lan-port', p), f"Port '{p}' is not a number from 0 to 65535")
+          for p in ('65536', '+80', ' 80', '80x', '-0')],
+        *[([command, '--extra'], "Unknown option '--extra'")
+          for command in ('--check-host', '--check-on-root', '--create-user', '--fingerprint')],
+        *[([f'--{name}{v}', '--help'], f"Incorrect long option '--{name}'")
+          for name in ('connect-timeout', 'timeout')
+          for v in ('', '=', '=0', '=-5', '=+5', '=1.5', '=x', '=86401', '=' + '9' * 20)],
+        *[([f'--host-key={v}', '--help'], "Incorrect long option '--host-key'")
+          for v in ('', 'SHA256:' + 'A' * 42, 'SHA256:' + 'A' * 44, 'sha256:' + 'A' * 43,
+                    'SHA256:' + 'A' * 42 + '-')]]],
+    *start_chain(),
+]

@@ -4,14 +4,12 @@ import glob
 import os
 import resource
 import signal
-import subprocess
 import threading
 import time
 
 import pytest
 
 import fixture as fx
-from test_server import server  # noqa: F401 (a fixture)
 
 
 def processes(login):
@@ -89,18 +87,17 @@ def test_a_hostile_scp_ends_a_fetch_in_time_with_its_line(fake_tools, tmp_path, 
 def test_a_signal_ends_the_run_and_its_remote_work(host, tmp_path):
     remote = host.mkdir(f'{host.home}/interrupted')
     fx.sh(f'head -c 300000000 /dev/zero > {tmp_path}/big && echo old > {remote}/f')
-    before, line = processes(host.login), b'Interrupted by signal TERM\n'
+    before, line = processes(host.login), 'Interrupted by signal TERM\n'
     for args, started, printed in [
             (['--copy-file', f'--from={tmp_path}/big', f'--to={remote}/f'],
              lambda: glob.glob(f'{remote}/.bf2ctl-upload.*/file'), line),
             (['--exec', '--cmd=sleep 60'], lambda: 'sleep 60' in processes(host.login), line),
             (['--json', '--exec', '--cmd=sleep 61'], lambda: 'sleep 61' in processes(host.login),
-             b'{"ok":false,"error":"interrupted","message":"Interrupted by signal TERM"}\n')]:
-        run = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}', *args],
-                               env={'BF2_PASSWD': host.account.password}, stdout=subprocess.PIPE)
+             '{"ok":false,"error":"interrupted","message":"Interrupted by signal TERM"}\n')]:
+        run = host.start(*args)
         assert fx.wait_until(started, 30)
         run.send_signal(signal.SIGTERM)
-        assert (run.communicate(timeout=15)[0], run.returncode) == (printed, 1)
+        assert fx.finish(run, 15) == (printed, '', 1)
     assert os.listdir(remote) == ['f'] and open(f'{remote}/f').read() == 'old\n'
     assert fx.wait_until(lambda: processes(host.login) <= before, 5), processes(host.login)
 
@@ -128,11 +125,6 @@ def test_no_program_of_the_accounts_path_runs_in_a_run(server, host):
     assert not os.path.exists(f'{evil}/ran'), open(f'{evil}/ran').read()
 
 
-def exec_run(host, *args):
-    return subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}', '--exec', *args],
-                            env={'BF2_PASSWD': host.account.password}, stdout=subprocess.PIPE)
-
-
 @pytest.mark.parametrize('json, printed', [
     (['--json'], b'{"ok":true,"status":0,"stdout":"","stderr":"' + b'e' * 1000000 + b'"}\n'),
     ([], b'e' * 1000000 + b'\n0\n')], ids=['json', 'text'])  # text: the error text and status
@@ -140,7 +132,7 @@ def test_a_result_once_begun_comes_whole_past_the_bound_and_a_signal(host, json,
     # The caller takes the first byte within the 3 s bound, a SIGTERM comes,
     # and it reads nothing more for 9 s: past the alarm of the bound (6 s)
     # and of the signal (8 s).
-    with exec_run(host, '--timeout=3', *json, "--cmd=head -c 1000000 /dev/zero | tr '\\000' e >&2") as run:
+    with host.start('--exec', '--timeout=3', *json, "--cmd=head -c 1000000 /dev/zero | tr '\\000' e >&2") as run:
         first = run.stdout.read(1)
         run.send_signal(signal.SIGTERM)
         time.sleep(9)
@@ -149,7 +141,7 @@ def test_a_result_once_begun_comes_whole_past_the_bound_and_a_signal(host, json,
 
 def test_a_caller_that_stops_reading_the_result_ends_the_run_in_30_s(host):
     # The pipe stays open and unread until the with ends.
-    with exec_run(host, '--json', "--cmd=head -c 1000000 /dev/zero | tr '\\000' e >&2") as run:
+    with host.start('--exec', '--json', "--cmd=head -c 1000000 /dev/zero | tr '\\000' e >&2") as run:
         began = time.monotonic()
         assert run.wait(40) == 1 and 30 <= time.monotonic() - began < 35
         out = run.stdout.read()  # what the pipe took, and nothing after it
@@ -158,7 +150,7 @@ def test_a_caller_that_stops_reading_the_result_ends_the_run_in_30_s(host):
 
 def test_a_caller_that_stops_reading_streamed_output_cannot_hold_the_run(host):
     # The pipe fills with output while the command runs; the bound's own line cannot go out.
-    with exec_run(host, '--timeout=3', '--cmd=head -c 1000000 /dev/zero; sleep 30') as run:
+    with host.start('--exec', '--timeout=3', '--cmd=head -c 1000000 /dev/zero; sleep 30') as run:
         assert run.wait(15) == 1
 
 

@@ -8,18 +8,12 @@ from concurrent.futures import ThreadPoolExecutor
 import pytest
 
 import fixture as fx
-from test_install import final_state, install
-from test_server import OK, Server, as_account, read_pid
-from test_shlib import plant_lock, sleeper
-from test_user import created, free_names  # noqa: F401 (a fixture)
-
-LIB = f'{fx.TESTS}/../commands/sh/lib.sh'
 ROOT = ("Not for root: log in as the game server's account\n", '', 1)
 
 
 @pytest.fixture
 def server(host, request):
-    s = Server(host, request.node.name[5:20], 9)
+    s = fx.Server(host, request.node.name[5:20], 9)
     s.put('../victim', 'precious\n')  # a file of the account's no run may write
     yield s
     s.cleanup()
@@ -58,7 +52,7 @@ def test_root_may_check_but_not_write_into_the_account(root, server, packages):
 
 def test_root_status_reports_the_accounts_server_and_no_process_of_roots(root, server):
     """The account links a run file to a file a process of root's names and puts its pid in the pid file."""
-    roots, status = sleeper('root', '/etc/passwd'), ['--status', f'--cfg-dir={server.cfg}']
+    roots, status = fx.sleeper('root', '/etc/passwd'), ['--status', f'--cfg-dir={server.cfg}']
     server.put('server.restarting', '')
     try:
         for pid_file, named in (('server.pid', 'settings/serversettings.con'), ('start.pid', 'start.sh')):
@@ -69,11 +63,11 @@ def test_root_status_reports_the_accounts_server_and_no_process_of_roots(root, s
     finally:
         roots.kill(), roots.wait()
     os.remove(f'{server.cfg}/server.restarting')
-    assert server.start(restart_on_crash=True) == OK and fx.wait_until(server.running), server.log()
-    assert root.run(*status).out.startswith(f'running\npid: {read_pid(f"{server.cfg}/server.pid")}\n')
-    fx.sh(f'kill -9 {read_pid(f"{server.cfg}/server.pid")}')
+    assert server.start(restart_on_crash=True) == fx.OK and fx.wait_until(server.running), server.log()
+    assert root.run(*status).out.startswith(f'running\npid: {fx.read_pid(f"{server.cfg}/server.pid")}\n')
+    fx.sh(f'kill -9 {fx.read_pid(f"{server.cfg}/server.pid")}')
     assert fx.wait_until(lambda: root.run(*status) == ('restarting\nrestarts: 0\n', '', 0), 5)
-    assert server.stop() == OK
+    assert server.stop() == fx.OK
 
 
 def test_a_process_name_cannot_turn_a_root_runs_watchdog_on_a_neighbour(root, host):
@@ -94,10 +88,10 @@ def test_a_process_name_cannot_turn_a_root_runs_watchdog_on_a_neighbour(root, ho
 
 
 def test_a_pipe_planted_the_moment_the_name_is_free_cannot_hold_stop(server, host):
-    planter = as_account(host, ['/usr/bin/python3', '-c', 'import os, sys\nwhile True:\n try: os.mkfifo('
-                                'sys.argv[1])\n except OSError: pass', f'{server.cfg}/stop.sh'])
+    planter = fx.as_user(host.login, ['/usr/bin/python3', '-c', 'import os, sys\nwhile True:\n try: os.mkfifo('
+                                      'sys.argv[1])\n except OSError: pass', f'{server.cfg}/stop.sh'])
     for _ in range(5):  # the run fails, with one line, or wins the race
-        assert server.stop(timeout=20) in (OK, (
+        assert server.stop(timeout=20) in (fx.OK, (
             f'Copy stop script failed: dd: failed to open "{server.cfg}/stop.sh": File exists\n', '', 1))
     planter.kill()
 
@@ -107,24 +101,21 @@ def test_two_starts_at_once_leave_one_server_and_every_line(server):
     for _ in range(2):
         server.put('settings/serversettings.con', lines)
         with ThreadPoolExecutor(2) as pool:
-            assert list(pool.map(lambda _: server.start(), range(2))) == [OK, OK]
+            assert list(pool.map(lambda _: server.start(), range(2))) == [fx.OK, fx.OK]
         assert fx.wait_until(server.running), server.log()
         assert server.settings().startswith(lines)
         assert server.log().count('bound') - server.log().count('exit') == 1
-        assert server.stop() == OK
+        assert server.stop() == fx.OK
         assert fx.wait_until(server.stopped, 5)
 
 
 def test_a_lock_is_taken_over_from_a_killed_run_and_waited_for_40_s_otherwise(server, host):
     # No owner yet (its run was killed at once), a live process that is no keeper.
-    for owner in (None, as_account(host, ['sleep', '100']).pid):
-        plant_lock(server.cfg, host.account, owner)
-        assert server.stop() == OK
-    holder = as_account(host, ['/bin/sh', '-c', f'. {fx.q(LIB)}; CFGDIR=$1; lock; sleep 100', 'sh',
-                               server.cfg])
-    assert fx.wait_until(lambda: os.path.exists(f'{server.cfg}/.bf2ctl.lock/owner'))
-    assert server.stop() == (
-        'Configuration directory busy: another start or stop of it still runs after 40 s\n', '', 1)
+    for owner in (None, fx.as_user(host.login, ['sleep', '100']).pid):
+        fx.plant_lock(server.cfg, host.account, owner)
+        assert server.stop() == fx.OK
+    holder = fx.hold_lock(host, server.cfg)
+    assert server.stop() == (fx.BUSY + '\n', '', 1)
     holder.kill()
 
 
@@ -138,11 +129,11 @@ def test_no_value_reaches_a_command_line(server):
     env = dict(zip(('BF2_SRV_PASSWD', 'BF2_REMOTE_ADMIN_PASSWD', 'BF2_RCON_PASSWORD'), passwords))
     with fx.CommandLines() as seen:
         assert server.host.run(*server.options(name=name, srv_passwd=None, remote_admin_passwd=None,
-                                               rcon_password=None), env=env) == OK
+                                               rcon_password=None), env=env) == fx.OK
         assert fx.wait_until(server.running), server.log()
-        assert server.host.run('--console', f'--cfg-dir={server.cfg}', env={'BF2_CONSOLE_LINE': passwords[3]}) == OK
+        assert server.host.run('--console', f'--cfg-dir={server.cfg}', env={'BF2_CONSOLE_LINE': passwords[3]}) == fx.OK
         assert fx.wait_until(lambda: server.log().endswith(f'console {passwords[3]}\n'), 5), server.log()
-        assert server.stop() == OK
+        assert server.stop() == fx.OK
     assert f'sv.password "{passwords[0]}"' in server.settings() and name in server.settings()
     lines = [line for line in seen.lines if not line.startswith(fx.BF2CTL + '\0')]
     # The watch saw the run's programs: the rewrite's awk and the game server.
@@ -152,7 +143,7 @@ def test_no_value_reaches_a_command_line(server):
     assert [line for line in seen.lines for p in passwords if p in line] == []
 
 
-def test_no_secret_reaches_a_command_line(root, host, packages, free_names, tmp_path):  # noqa: F811
+def test_no_secret_reaches_a_command_line(root, host, packages, free_names, tmp_path):
     """Nor does exec's command or input from files, an install URL's token from the environment,
     create-user's new password or a login password."""
     tenant = fx.Host(host.sshd, fx.Account(f'bf2s{fx.net()}', 'pw-' + secrets.token_hex(4)))
@@ -164,9 +155,9 @@ def test_no_secret_reaches_a_command_line(root, host, packages, free_names, tmp_
             assert tenant.run('--exec', f'--cmd-file={tmp_path}/cmd', f'--input-file={tmp_path}/input') == (
                 f'{cmd}\n{input}\n0\n', '', 0)
             url = packages.url(f'server.tar.gz?{token}')
-            assert 'install_ok.ret:0' in final_state(install(tenant, None, tenant.home, env={'BF2_INSTALL_URL': url}))
+            assert 'install_ok.ret:0' in fx.final_state(fx.install(tenant, None, tenant.home, env={'BF2_INSTALL_URL': url}))
             assert f'"GET /server.tar.gz?{token} HTTP/1.1" 200' in packages.requests
-            password = created(root.run('--create-user'))[1]
+            password = fx.created(root.run('--create-user'))[1]
     finally:
         tenant.account.remove()
     assert [line for line in seen.lines for s in (cmd, input, token, password, tenant.account.password,
@@ -176,10 +167,10 @@ def test_no_secret_reaches_a_command_line(root, host, packages, free_names, tmp_
 
 
 def test_the_password_cannot_be_read_out_of_the_process(host):
-    p = as_account(host, ['env', f'BF2_PASSWD={host.account.password}', fx.BF2CTL,
-                          f'--address={host.address}', f'--login={host.login}', '--exec', '--cmd=sleep 2'])
+    p = host.start('--exec', '--cmd=sleep 2', via=fx.setpriv(host.login))
     # Not dumpable: while it runs, its memory and environment belong to root,
     # not to the user who started it.
-    assert fx.wait_until(lambda: os.stat(f'/proc/{p.pid}/environ').st_uid == 0, 1.5)
+    assert fx.wait_until(lambda: fx.cmdline(p.pid).startswith(fx.BF2CTL + '\0')
+                         and os.stat(f'/proc/{p.pid}/environ').st_uid == 0, 1.5)
     assert p.wait() == 0
 

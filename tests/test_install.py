@@ -1,14 +1,11 @@
 """install and its checks: the script runs with the host's own wget, unzip, tar and sh."""
 import hashlib
 import os
-import re
-import subprocess
 import urllib.request
 
 import pytest
 
 import fixture as fx
-from test_server import as_account, server  # noqa: F401 (a fixture)
 
 INSTALLED = ['download.log', 'download_ok.ret', 'extract.log', 'extract_ok.ret',
              'install.log', 'install.sh', 'install_ok.ret',
@@ -23,25 +20,6 @@ def base(host, request):
     path = host.mkdir(f'{host.home}/{request.node.name[:40]}')
     yield path
     fx.sh(f'rm -rf {fx.q(path)}')
-
-
-def install(host, url, dir, *more, env={}):
-    """Starts an install (url None: from the environment); the temporary directory it printed inside dir."""
-    r = host.run('--install', *([f'--url={url}'] if url else []), f'--dir={dir}', *more, env=env)
-    m = re.fullmatch(r"temp dir: '(.*)'\n", r.out, re.S)
-    assert m and (r.err, r.status) == ('', 0), r
-    assert re.fullmatch(re.escape(dir) + r'/\.bf2_install_\w{6}', m[1], re.S), r
-    return m[1]
-
-
-def final_state(temp):
-    """Once the script ends: the files in temp, then the status files' and install log's NAME:LINE."""
-    ended = ('install_ok.ret', 'download_err.ret', 'verify_err.ret', 'extract_err.ret', 'install_err.ret')
-    assert fx.wait_until(lambda: any(os.path.getsize(f'{temp}/{f}') for f in ended
-                                     if os.path.exists(f'{temp}/{f}')), 60, 0.1)
-    r = fx.sh(f"cd {fx.q(temp)} && ls -A | LC_ALL=C sort; grep -s '' *.ret install.log",
-              check=False)
-    return r.stdout.splitlines()
 
 
 def tree(dir):
@@ -60,12 +38,12 @@ def test_each_archive_kind_installs_and_install_returns_at_once(host, fake_tools
     # No URL (it may hold a token) shows in a command line of the host but
     # bf2ctl's own, nor can others read the files that hold it.
     with fx.CommandLines() as seen:
-        temps = [install(login, packages.url(path), dir) for login, path, dir in kinds]
+        temps = [fx.install(login, packages.url(path), dir) for login, path, dir in kinds]
         assert fx.wait_until(lambda: 'server.tar.gz' in packages.held, 30)
         assert install_status(host, temps[1]) == ('downloading\nbytes: 0\n', '', 0)
         packages.released.add('server.tar.gz')
         for temp, (_, _, dir) in zip(temps, kinds):
-            assert final_state(temp) == INSTALLED
+            assert fx.final_state(temp) == INSTALLED
             assert install_status(host, temp) == ('ok\n', '', 0)
             assert tree(dir) == fx.INSTALLED_TREE + ['750'] * 4  # the Makeself header's command did not run
             assert host.run('--check-install', f'--dir={dir}/bf2') == ('ok\n', '', 0)
@@ -85,34 +63,34 @@ def test_each_archive_kind_installs_and_install_returns_at_once(host, fake_tools
     # as bf2.previous (the one before it goes); a failed update leaves bf2 as it was.
     d = kinds[1][2]
     fx.sh(f'echo mine > {d}/bf2/mods/bf2/custom.con && mkdir {d}/bf2.previous && chown -R {host.login} {d}')
-    assert final_state(install(host, packages.url('server.zip'), d)) == INSTALLED
+    assert fx.final_state(fx.install(host, packages.url('server.zip'), d)) == INSTALLED
     assert tree(d) == fx.INSTALLED_TREE + ['750'] * 4 and open(f'{d}/bf2.previous/mods/bf2/custom.con').read() == 'mine\n'
     fx.sh(f'echo mine > {d}/bf2/mine')
-    assert final_state(install(host, packages.url('nostatic.tar.gz'), d)) == FAILED_INSTALL
+    assert fx.final_state(fx.install(host, packages.url('nostatic.tar.gz'), d)) == FAILED_INSTALL
     assert open(f'{d}/bf2/mine').read() == 'mine\n' and os.path.exists(f'{d}/bf2.previous/mods/bf2/custom.con')
 
 
 def test_failures_stop_at_their_stage(host, packages, base):
-    t_unknown = install(host, packages.url('unknown.bin'), f'{base}/u')
-    t_missing = install(host, packages.url('no-such.tar.gz'), f'{base}/m')
-    t_option = install(host, '--version', f'{base}/o')
-    t_nostatic = install(host, packages.url('nostatic.tar.gz'), f'{base}/nostatic')
+    t_unknown = fx.install(host, packages.url('unknown.bin'), f'{base}/u')
+    t_missing = fx.install(host, packages.url('no-such.tar.gz'), f'{base}/m')
+    t_option = fx.install(host, '--version', f'{base}/o')
+    t_nostatic = fx.install(host, packages.url('nostatic.tar.gz'), f'{base}/nostatic')
 
-    assert final_state(t_unknown) == ['bf2_server', 'download.log', 'download_ok.ret',
+    assert fx.final_state(t_unknown) == ['bf2_server', 'download.log', 'download_ok.ret',
                                       'extract.log', 'extract_err.ret', 'install.sh',
                                       'download_ok.ret:0', 'extract_err.ret:-1']
     assert install_status(host, t_unknown) == (
         'failed\nstage: extract\nstatus: -1\nlog: Unknown archive type\n', '', 0)
     # wget's own status: a server error answer, a host it cannot resolve ("--version" is no option).
     for temp, status in ((t_missing, 8), (t_option, 4)):
-        assert final_state(temp) == ['bf2_server', 'download.log', 'download_err.ret',
+        assert fx.final_state(temp) == ['bf2_server', 'download.log', 'download_err.ret',
                                      'install.sh', f'download_err.ret:{status}']
     # Its directory gone, the script stops before it cleans up or downloads.
     os.rename(t_missing, f'{base}/gone')
     fx.sh(f'echo mine > {base}/keep.log')
     assert fx.sh(f'cd {base} && sh gone/install.sh', check=False).returncode == 1
     assert open(f'{base}/keep.log').read() == 'mine\n' and not os.path.exists(f'{base}/bf2_server')
-    assert final_state(t_nostatic) == FAILED_INSTALL  # the chmod names a file the package lacks
+    assert fx.final_state(t_nostatic) == FAILED_INSTALL  # the chmod names a file the package lacks
 
 
 def test_path_errors_come_once_connected_and_before_remote_work(host, base):
@@ -132,7 +110,7 @@ def test_the_script_runs_on_a_noexec_mount_or_the_install_fails(host, fake_tools
     fx.sh(f'mount -t tmpfs -o noexec,size=16m tmpfs {base} && chown {host.login} {base}')
     try:
         # It runs and reports what the mount then stops: the package's own fixinstall.sh.
-        assert final_state(install(host, url, base))[-3:] == [
+        assert fx.final_state(fx.install(host, url, base))[-3:] == [
             'download_ok.ret:0', 'extract_ok.ret:0', 'install_err.ret:126']
     finally:
         fx.sh(f'umount {base}')
@@ -173,12 +151,9 @@ def test_install_status_reads_the_status_files_and_the_running_script(host, base
     for name, text in {'install.sh': 'sleep 30\n', 'bf2_server': 'bytes', **files}.items():
         with open(f'{temp}/{name}', 'w', errors='surrogateescape') as f:
             f.write(text)
-    uid = host.login if running is True else running
-    script = subprocess.Popen(['setpriv', f'--reuid={uid}', f'--regid={uid}', '--clear-groups', 'sh',
-                               f'{temp}/install.sh'] if running else ['true'])
-    assert fx.wait_until(lambda: not running or open(f'/proc/{script.pid}/cmdline').read()[:3] == 'sh\0')
+    script = running and fx.as_user(host.login if running is True else running, ['sh', f'{temp}/install.sh'])
     assert install_status(host, temp) == (printed, '', 0)
-    script.kill()
+    script and script.kill()
 
 
 def test_none_under_a_running_server_and_the_digest_checked(host, packages, base):
@@ -187,25 +162,23 @@ def test_none_under_a_running_server_and_the_digest_checked(host, packages, base
     fx.make_tree(d)
     fx.sh(f'chown -R {host.login} {d}')
     # A game server working in the tree: refused before anything is downloaded.
-    game = as_account(host, ['sh', '-c', f'cd {fx.q(d)}/bf2/mods && exec sleep 30'])
-    assert fx.wait_until(lambda: os.readlink(f'/proc/{game.pid}/cwd').endswith('/mods'))
+    game = fx.working_in(host, f'{d}/bf2/mods')
     requests = len(packages.requests)
     assert again() == (f'Server running from {d}/bf2: stop it first\n', '', 1)
     game.kill()
     assert len(packages.requests) == requests
     # The digest, of any case, is checked before the package is unpacked.
     digest = hashlib.sha256(urllib.request.urlopen(url).read()).hexdigest()
-    bad = install(host, url, d, '--sha256=' + '0' * 64)
-    assert final_state(bad)[-2:] == ['download_ok.ret:0', 'verify_err.ret:1'] and 'bf2_server' in os.listdir(bad)
+    bad = fx.install(host, url, d, '--sha256=' + '0' * 64)
+    assert fx.final_state(bad)[-2:] == ['download_ok.ret:0', 'verify_err.ret:1'] and 'bf2_server' in os.listdir(bad)
     assert install_status(host, bad) == (f'failed\nstage: verify\nstatus: 1\nlog: expected sha256 {"0" * 64}\n'
                                          f'log: got sha256 {digest}\n', '', 0)
-    good = install(host, url, d, f'--sha256={digest.upper()}')
-    assert final_state(good) == sorted(INSTALLED[:7] + ['verify_ok.ret']) + INSTALLED[7:] + ['verify_ok.ret:0']
+    good = fx.install(host, url, d, f'--sha256={digest.upper()}')
+    assert fx.final_state(good) == sorted(INSTALLED[:7] + ['verify_ok.ret']) + INSTALLED[7:] + ['verify_ok.ret:0']
     assert again('--sha256=abc') == ("Incorrect long option '--sha256'\n", '', 1)
 
 
-def test_one_install_at_a_time_and_no_tree_moves_under_a_process_nor_starts(server, host, fake_tools,  # noqa: F811
-                                                                             packages, base):
+def test_one_install_at_a_time_and_no_tree_moves_under_a_process_nor_starts(server, host, fake_tools, packages, base):
     # Each directory's install held at its download.  What works in its tree when the swap comes (a
     # working directory, a program, an open file; in bf2 or in bf2.previous, which the swap removes)
     # fails it at that stage, nothing moved; another install, or a start from the tree, is refused while it runs,
@@ -222,14 +195,14 @@ def test_one_install_at_a_time_and_no_tree_moves_under_a_process_nor_starts(serv
         fx.sh(f'cp -a {fx.q(d)}/bf2 {fx.q(d)}/bf2.previous && cp /bin/sleep {fx.q(d)}/bf2.previous && '
               f'chown -R {host.login} {fx.q(d)}')
     fake_tools.tool('rm', 'case "$*" in *.bf2_install.lock*) sleep 2 ;; esac; exec /bin/rm "$@"')
-    temps = {how: install(fake_tools, packages.url('hold/' + hold), d) for how, d in dirs.items()}
+    temps = {how: fx.install(fake_tools, packages.url('hold/' + hold), d) for how, d in dirs.items()}
     assert fx.wait_until(lambda: hold in packages.held, 30)
     busy = (f'Install already running in {dirs["start"]}\n', '', 1)
     assert host.run('--install', '--url=u', f'--dir={dirs["start"]}') == busy
     assert server().start(srv_dir=f'{dirs["start"]}/bf2') == busy
     inodes = lambda d: [os.stat(f'{d}/{t}').st_ino for t in ('bf2', 'bf2.previous')]  # noqa: E731
     before = {how: inodes(d) for how, d in dirs.items()}
-    workers = {how: as_account(host, argv(f'{dirs[how]}/{t}')) for how, (t, argv) in work.items() if t}
+    workers = {how: fx.as_user(host.login, argv(f'{dirs[how]}/{t}')) for how, (t, argv) in work.items() if t}
     for how, w in workers.items():
         links = f'readlink /proc/{w.pid}/cwd /proc/{w.pid}/exe /proc/{w.pid}/fd/*'
         assert fx.wait_until(lambda: f'{dirs[how]}/{work[how][0]}/' in fx.sh(links, check=False).stdout)
@@ -237,9 +210,9 @@ def test_one_install_at_a_time_and_no_tree_moves_under_a_process_nor_starts(serv
     for how, (t, _) in work.items():
         if t:
             log = f'install.log:Server running from {dirs[how]}/{t}'
-            assert final_state(temps[how]) == FAILED_INSTALL + [log]
+            assert fx.final_state(temps[how]) == FAILED_INSTALL + [log]
             assert inodes(dirs[how]) == before[how]
-    assert final_state(temps['start']) == INSTALLED and not os.path.exists(f'{dirs["start"]}/.bf2_install.lock')
+    assert fx.final_state(temps['start']) == INSTALLED and not os.path.exists(f'{dirs["start"]}/.bf2_install.lock')
     assert inodes(dirs['start'])[1] == before['start'][0]
     assert install_status(host, temps['exe']) == (
         f'failed\nstage: install\nstatus: 1\nlog: Server running from {dirs["exe"]}/bf2.previous\n', '', 0)

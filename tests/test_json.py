@@ -8,17 +8,8 @@ from collections import namedtuple
 import pytest
 
 import fixture as fx
-import test_driver
-from test_hostile import LIB
-from test_install import final_state
-from test_network import NO_PASSWORD_METHOD, fingerprint
-from test_query import query, responder
-from test_server import as_account, server  # noqa: F401 (a fixture)
-from test_trust import public_key
-from test_user import free_names  # noqa: F401 (a fixture)
 
 Row = namedtuple('Row', 'key patterns code')
-NOHOST = test_driver.HOST  # nothing listens there
 VERSION = re.search(r'project\(bf2ctl VERSION (\S+)', open(f'{fx.TESTS}/../CMakeLists.txt').read())[1]
 
 
@@ -54,8 +45,8 @@ def odd(account):
                    ''.join(f'Match LocalPort {p}\n  {o}\n' for p, o in zip(ports, (
                        'ForceCommand echo broken >&2', 'MaxSessions 0', 'PasswordAuthentication no'))))
     fx.sh(f"ssh-keygen -q -t rsa -N '' -f {sshd.dir}/rsa")
-    open(f'{sshd.dir}/kh', 'w').write(f'@revoked * {public_key(f"{sshd.dir}/host_ecdsa.pub")}\n')
-    sshd.offered = fingerprint(f'{sshd.dir}/host_ecdsa.pub')
+    open(f'{sshd.dir}/kh', 'w').write(f'@revoked * {fx.public_key(f"{sshd.dir}/host_ecdsa.pub")}\n')
+    sshd.offered = fx.fingerprint(f'{sshd.dir}/host_ecdsa.pub')
     peers = [fx.Listener(a, 2225, b'HTTP/1.1 400 Bad Request\r\n\r\n'), fx.Listener(a, 2226, None)]
     yield {p: fx.Host(sshd, account, f'{a}:{p}') for p in range(2222, 2227)}
     for p in (sshd, *peers):
@@ -71,20 +62,17 @@ def rename_case(g):  # a file of root's in sticky /tmp: the account may not repl
 
 def busy_case(g):
     h = g('host')
-    cfg = h.mkdir(f'{h.home}/busy')
-    holder = as_account(h, ['/bin/sh', '-c', f'. {fx.q(LIB)}; CFGDIR=$1; lock; sleep 100', 'sh', cfg])
-    assert fx.wait_until(lambda: os.path.exists(f'{cfg}/.bf2ctl.lock/owner'))
+    holder = fx.hold_lock(h, cfg := h.mkdir(f'{h.home}/busy'))
     result = h.json('--stop', f'--cfg-dir={cfg}')
     holder.kill()
-    return result, 'Configuration directory busy: another start or stop of it still runs after 40 s'
+    return result, fx.BUSY
 
 
 def running_case(g):  # a process of the account working in the installed tree
     h = g('host')
     d = h.mkdir(f'{h.home}/inst')
     os.makedirs(f'{d}/bf2')
-    worker = as_account(h, ['sh', '-c', f'cd {fx.q(d)}/bf2 && exec sleep 30'])
-    assert fx.wait_until(lambda: os.readlink(f'/proc/{worker.pid}/cwd').endswith('/bf2'))
+    worker = fx.working_in(h, f'{d}/bf2')
     result = h.json('--install', '--url=u', f'--dir={d}')
     worker.kill()
     return result, f'Server running from {d}/bf2: stop it first'
@@ -95,10 +83,10 @@ def start_case(change, message):  # a start of a fresh server once change(s) ran
                       message.format(s=s, set=f'{s.cfg}/settings/serversettings.con'))[1:]
 
 
-def query_case(packets, message):  # --query of a responder(packets); {p} in message: its port
+def query_case(packets, message):  # --query of a fx.responder(packets); {p} in message: its port
     def case(g):
-        with responder(packets) as port:
-            return query(port, json=True), message.format(p=port)
+        with fx.responder(packets) as port:
+            return fx.query(port, json=True), message.format(p=port)
     return case
 
 
@@ -124,7 +112,7 @@ CASES = {
                           f'Host key mismatch: expected SHA256:{"A" * 43}, got {{h.sshd.offered}}'),
     'Host key revoked': (2222, ['--known-hosts={h.sshd.dir}/kh', '--fingerprint'],
                          'Host key revoked: {h.sshd.offered}'),
-    'Unable to connect to': (2224, ['--check-host'], 'Unable to connect to {h.address}' + NO_PASSWORD_METHOD[:-1]),
+    'Unable to connect to': (2224, ['--check-host'], 'Unable to connect to {h.address}' + fx.NO_PASSWORD_METHOD[:-1]),
     'Authentication failed': lambda g: (g('host').json('--check-host', password='wrong'), 'Authentication failed'),
     'Authentication failed: the server may': (2224, ['--identity={h.sshd.dir}/rsa', '--check-host'], (
         "Authentication failed: the server may refuse the RSA key's SHA-1 signature (ssh-rsa); use an ed25519 or "
@@ -163,7 +151,7 @@ CASES = {
     'Set option': start_case(lambda s: os.rmdir(f'{s.cfg}/settings'),
                              "Set option 'sv.serverName' failed in {set}: sh: 1: cannot create {set}: "
                              'Directory nonexistent'),
-    "Set option 'KEY' failed in FILE: value": None,  # test_driver's
+    "Set option 'KEY' failed in FILE: value": None,  # a usage error's
     'Test on exec': start_case(lambda s: {'srv_dir': s.srv + '/none'}, 'Test on exec server failed'),
     'Port P using': start_case(lambda s: {'port': fx.PORT}, f'Port {fx.PORT} using already other proces'),  # sshd's
     'Copy start script': start_case(lambda s: os.mkdir(f'{s.cfg}/start.sh'),
@@ -182,8 +170,8 @@ CASES = {
 
 
 def driver_case(row):
-    """The first line of test_driver's table that is one of row's: a run that fails before connecting."""
-    for args, password, line in test_driver.test_errors_come_before_any_connection.pytestmark[0].args[1]:
+    """The first of fixture.USAGE_ERRORS that is one of row's: a run that fails before connecting."""
+    for args, password, line in fx.USAGE_ERRORS:
         if any(p.fullmatch(line) for p in row.patterns):
             return lambda g: (fx.run_json(args, password), line)
 
@@ -199,7 +187,7 @@ def test_each_error_line_of_the_readme_comes_with_its_code(row, request):
     else:  # who, args, message
         h = g('odd')[case[0]] if isinstance(case[0], int) else g(case[0]) if case[0] else None
         args, message = [a.format(h=h) for a in case[1]], case[2].format(h=h)
-        obj, status = h.json(*args) if h else fx.run_json(NOHOST + args)
+        obj, status = h.json(*args) if h else fx.run_json(fx.HOST + args)
     assert (obj['error'], status) == (row.code, 1), obj
     assert message.fullmatch(obj['message']) if isinstance(message, re.Pattern) else obj['message'] == message
     assert any(p.fullmatch(obj['message']) for p in row.patterns), obj
@@ -210,7 +198,7 @@ def same(got, want):  # want: the value, of its type (True is no 1); a type; or 
             else type(got) is type(want) and got == want)
 
 
-def test_each_command_gives_its_fields(host, root, fake_tools, packages, server, free_names):  # noqa: F811
+def test_each_command_gives_its_fields(host, root, fake_tools, packages, server, free_names):
     s = server()
     fx.make_tree(f'{s.cfg}/t')
     fake_tools.tool('uname', "echo 'Linux pi aarch64'")
@@ -243,12 +231,12 @@ def test_each_command_gives_its_fields(host, root, fake_tools, packages, server,
         assert obj.keys() == {'ok', *fields}, (args, obj)
         assert all(same(obj[k], v) for k, v in {'ok': True, **fields}.items()), (args, obj)
         if 'temp_dir' in obj:
-            final_state(obj['temp_dir'])
+            fx.final_state(obj['temp_dir'])
             assert host.json('--install-status', f'--dir={obj["temp_dir"]}') == (
                 {'ok': True, 'state': 'failed', 'stage': 'extract', 'status': -1, 'log': ['Unknown archive type']}, 0)
 
 
-def test_text_that_is_not_utf8_comes_as_the_base64_of_its_bytes(host, server, tmp_path):  # noqa: F811
+def test_text_that_is_not_utf8_comes_as_the_base64_of_its_bytes(host, server, tmp_path):
     s = server()
     open(f'{s.cfg}/srderr.log', 'wb').write(b'x\xe9\n')
     assert host.json('--log', f'--cfg-dir={s.cfg}') == ({'ok': True, 'text_base64': 'eOkK'}, 0)  # b'x\xe9\n'
@@ -270,7 +258,7 @@ def test_help_and_version_need_no_host():
     for args in (['--help'], ['-h'], ['--address=h', '--help']):
         r = fx.run(args, None)
         assert r.out.startswith('Usage: ') and r[1:] == ('', 0), r
-    for args, password in (([], None), (NOHOST, 'pw')):
+    for args, password in (([], None), (fx.HOST, 'pw')):
         assert fx.run(args + ['--version'], password) == (f'bf2ctl {VERSION}\n', '', 0)
         assert fx.run_json(args + ['--version'], password) == ({'ok': True, 'version': VERSION}, 0)
-    assert fx.run(NOHOST + ['--json=1', '--check-host'], 'pw') == ("Unknown option '--json'\n", '', 1)
+    assert fx.run(fx.HOST + ['--json=1', '--check-host'], 'pw') == ("Unknown option '--json'\n", '', 1)

@@ -1,13 +1,9 @@
 """--query: the game server's own answer over UDP, with no login and no password."""
-import contextlib
-import socket
-import threading
 import time
 
 import pytest
 
 import fixture as fx
-from test_server import server  # noqa: F401 (a fixture)
 
 TEXT = ("hostname: My 'best' server\nmap: Strike at Karkand\ngame-type: gpm_cq\nplayers: 3\nmax-players: 16\n"
         'player: Zoë score: 12 ping: 35 team: 1\nplayer: bad\\x0aname\\xff score: -3 ping: 0 team: 2\n'
@@ -17,40 +13,19 @@ PLAYERS = [{'name': 'Zoë', 'score': 12, 'ping': 35, 'team': 1},
            {'name': '007', 'score': 7, 'ping': 120, 'team': 2}]
 
 
-def query(port, json=False):  # the address's own port is SSH's, not the query's
-    return (fx.run_json if json else fx.run)(['--address=127.0.0.1:22', '--query', f'--port={port}'], None)
-
-
-@contextlib.contextmanager
-def responder(packets=None):
-    """A UDP port on 127.0.0.1 that answers each query with packets(its session id), or never."""
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.bind(('127.0.0.1', 0))
-
-    def serve():
-        with contextlib.suppress(OSError):
-            while packets:
-                request, peer = s.recvfrom(2048)
-                for p in packets(request[3:7]):
-                    s.sendto(p, peer)
-    threading.Thread(target=serve, daemon=True).start()
-    yield s.getsockname()[1]
-    s.close()
-
-
 def test_a_reply_split_and_reordered_is_put_together(server):
     s = server('--query-split 40 --query-reorder')  # four packets, the last first
     assert s.start() == ('', '', 0) and fx.wait_until(s.running), s.log()
-    assert query(s.port + 1) == (TEXT, '', 0)
-    assert query(s.port + 1, json=True) == ({
+    assert fx.query(s.port + 1) == (TEXT, '', 0)
+    assert fx.query(s.port + 1, json=True) == ({
         'ok': True, 'hostname': "My 'best' server", 'map': 'Strike at Karkand', 'game_type': 'gpm_cq',
         'num_players': 3, 'max_players': 16, 'players': PLAYERS}, 0)
 
 
 def test_no_answer_ends_after_three_tries_of_a_second():
-    with responder() as port:
+    with fx.responder() as port:
         began = time.monotonic()
-        assert query(port) == (f'No answer to the query on UDP port {port} in 3 s\n', '', 1)
+        assert fx.query(port) == (f'No answer to the query on UDP port {port} in 3 s\n', '', 1)
         assert 3 <= time.monotonic() - began < 4.5
 
 
@@ -65,5 +40,5 @@ HEAD = b'splitnum\0'
     (lambda sid: [b'\0' + sid + HEAD + b'\x81\0\0'], 'missing packet 0'),
 ], ids=['truncated', 'oversized', 'session', 'duplicate', 'missing'])
 def test_a_hostile_reply_is_one_error_line(packets, line):
-    with responder(packets) as port:
-        assert query(port) == (f'Malformed query reply: {line}\n', '', 1)
+    with fx.responder(packets) as port:
+        assert fx.query(port) == (f'Malformed query reply: {line}\n', '', 1)

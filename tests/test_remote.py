@@ -5,19 +5,17 @@ import os
 import re
 import resource
 import signal
-import subprocess
 import time
 
 import pytest
 
 import fixture as fx
-from test_shlib import sleeper
 
 
 def test_each_session_failure_is_reported_on_its_real_cause(host):
     # Nothing listening and no password method are test_network's and test_driver's.
     def check_host(address, password=host.account.password):
-        return fx.run([f'--address={address}', f'--login={host.login}', '--check-host'], password)
+        return fx.Host(host.sshd, host.account, address).run('--check-host', password=password)
     listener = fx.Listener(fx.address(3), fx.PORT, b'HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n')
     assert check_host('no-such-host.invalid') == ('Failed to get network host entry\n', '', 1)
     assert check_host(fx.address(3, fx.PORT)) == ('Failure establishing SSH session\n', '', 1)
@@ -57,11 +55,9 @@ def test_exec_streams_output_of_any_size_in_bounded_memory(host):
     # The sanitizer build needs terabytes of address space: there the
     # allocator's cap stands in for the limit.
     asan = b'__asan_init' in open(fx.BF2CTL, 'rb').read()
-    p = subprocess.Popen(
-        [fx.BF2CTL, f'--address={host.address}', f'--login={host.login}', '--exec',
-         '--cmd=head -c 4G /dev/zero; echo err >&2'], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-        env={'BF2_PASSWD': host.account.password, 'ASAN_OPTIONS': 'max_allocation_size_mb=16'},
-        preexec_fn=None if asan else lambda: resource.setrlimit(resource.RLIMIT_AS, (256 << 20,) * 2))
+    p = host.start('--exec', '--cmd=head -c 4G /dev/zero; echo err >&2',
+                   env={'ASAN_OPTIONS': 'max_allocation_size_mb=16'},
+                   preexec_fn=None if asan else lambda: resource.setrlimit(resource.RLIMIT_AS, (256 << 20,) * 2))
     count, last = 0, b''
     while chunk := p.stdout.read(1 << 20):
         count, last = count + len(chunk), (last + chunk)[-16:]
@@ -75,10 +71,7 @@ def test_memory_running_out_is_an_undefined_error_with_status_255(fake_tools):
     # terabytes of it: there the allocator's cap stands in for the limit.
     fake_tools.tool('uname', 'sleep 1; head -c 10000000 /dev/zero')
     asan = b'__asan_init' in open(fx.BF2CTL, 'rb').read()
-    p = subprocess.Popen([fx.BF2CTL, f'--address={fake_tools.address}', f'--login={fake_tools.login}',
-                          '--check-host'], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                         env={'BF2_PASSWD': fake_tools.account.password,
-                              'ASAN_OPTIONS': 'max_allocation_size_mb=1'})
+    p = fake_tools.start('--check-host', env={'ASAN_OPTIONS': 'max_allocation_size_mb=1'})
     if not asan:
         assert fx.wait_until(lambda: fx.sh(f'pgrep -u {fake_tools.login} -f /usr/local/bin/uname', check=False).returncode == 0)
         size = next(int(line.split()[1]) for line in open(f'/proc/{p.pid}/status') if line.startswith('VmSize'))
@@ -183,17 +176,15 @@ def test_copy_file_sends_the_size_the_file_had_when_it_began(host, uploads, chan
     remote, local = uploads
     size = 300000000
     fx.sh(f'head -c {size} /dev/zero > {local}/src && echo old > {remote}/f')
-    p = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}', '--copy-file',
-                          f'--from={local}/src', f'--to={remote}/f'], env={'BF2_PASSWD': host.account.password},
-                         stdout=subprocess.PIPE, text=True)
+    p = host.start('--copy-file', f'--from={local}/src', f'--to={remote}/f')
     assert fx.wait_until(lambda: any(os.path.getsize(f) > 1000000 for f in glob.glob(f'{remote}/.bf2ctl-upload.*/file')))
     if change == 'shrinks':
         os.truncate(f'{local}/src', 1000)
-        assert (p.communicate(timeout=60)[0], p.returncode) == (f'Failed to read from the file {local}/src\n', 1)
+        assert fx.finish(p, 60) == (f'Failed to read from the file {local}/src\n', '', 1)
         assert open(f'{remote}/f').read() == 'old\n'
     else:
         open(f'{local}/src', 'ab').write(b'x' * 1000)
-        assert (p.communicate(timeout=60)[0], p.returncode) == ('', 0)
+        assert fx.finish(p, 60) == fx.OK
         assert os.path.getsize(f'{remote}/f') == size and open(f'{remote}/f', 'rb').read().count(b'x') == 0
 
 
@@ -259,10 +250,7 @@ def test_fetch_file_refuses_quickly_and_keeps_the_old_file(request, uploads, who
 def test_fetch_file_ended_midway_keeps_the_old_file(host, uploads, how, out, temps):
     remote, local = uploads
     fx.sh(f'head -c 300000000 /dev/zero > {remote}/big && echo old > {local}/got')
-    p = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}',
-                          '--fetch-file', f'--from={remote}/big', f'--to={local}/got',
-                          *['--timeout=4'][:how == 'stall']],
-                         env={'BF2_PASSWD': host.account.password}, stdout=subprocess.PIPE)
+    p = host.start('--fetch-file', f'--from={remote}/big', f'--to={local}/got', *['--timeout=4'][:how == 'stall'])
     temp = lambda: [os.path.getsize(f) for f in glob.glob(f'{local}/.got.bf2ctl-*')]  # noqa: E731
     assert fx.wait_until(lambda: any(n > 1000000 for n in temp()), 60)
     # A stalled sender: the remote scp stopped.
@@ -333,9 +321,7 @@ def test_copy_file_failures_leave_the_old_target(host, uploads):
 
     def upload(name):
         before = dirs()
-        p = subprocess.Popen([fx.BF2CTL, f'--address={host.address}', f'--login={host.login}',
-                              '--copy-file', f'--from={local}/big', f'--to={remote}/{name}'],
-                             env={'BF2_PASSWD': host.account.password}, stdout=subprocess.DEVNULL)
+        p = host.start('--copy-file', f'--from={local}/big', f'--to={remote}/{name}')
         assert fx.wait_until(lambda: any(os.path.getsize(f) > 1000000 for f in
                                          glob.glob(f'{remote}/.bf2ctl-upload.*/file') if f[:-5] not in before), 60)
         return p, (dirs() - before).pop()
@@ -352,7 +338,7 @@ def test_copy_file_failures_leave_the_old_target(host, uploads):
     copy_small = ['--copy-file', f'--from={local}/src', f'--to={remote}/h']
     assert host.run(*copy_small) == ('', '', 0) and dirs() == {leftover, live_dir}
     named = host.mkdir(f'{remote}/.bf2ctl-upload.xYz123')
-    neighbour = sleeper(65534, f'{named}/file')  # another account's process names it
+    neighbour = fx.sleeper(65534, f'{named}/file')  # another account's process names it
     for path in (leftover, f'{leftover}/file', live_dir, f'{live_dir}/file', named):
         os.utime(path, (time.time() - 660,) * 2)
     assert host.run(*copy_small) == ('', '', 0) and dirs() == {live_dir}

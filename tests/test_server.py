@@ -2,8 +2,6 @@
 import os
 import re
 import socket
-import stat
-import subprocess
 import time
 from concurrent.futures import ThreadPoolExecutor
 
@@ -14,24 +12,6 @@ import fixture as fx
 KEYS = ['serverName', 'maxPlayers', 'internet', 'bandwidthChoke', 'maxConnectionType', 'serverIP',
         'serverPort', 'gameSpyPort', 'timeLimit', 'scoreLimit', 'roundsPerMap', 'svPunkBuster',
         'password']
-
-
-def cmdline(pid):
-    try:
-        return open(f'/proc/{pid}/cmdline', errors='replace').read()
-    except OSError:
-        return ''
-
-
-def read_pid(path):
-    try:
-        return int(open(path).read())
-    except (OSError, ValueError):
-        return -1
-
-
-def processes_with(text):
-    return [pid for pid in os.listdir('/proc') if pid.isdigit() and text in cmdline(pid)]
 
 
 def hold_port(port, kind=socket.SOCK_DGRAM, host='0.0.0.0', family=socket.AF_INET):
@@ -45,91 +25,10 @@ def settings_file(*values):
     return ''.join(f'\nsv.{k} {v}\n' for k, v in zip(KEYS, values))
 
 
-class Server:
-    """Server and configuration directories named with a blank and a quote; ports per worker and slot."""
-
-    def __init__(self, host, name, slot, flags=''):
-        self.host = host
-        self.srv, self.cfg = f"{host.home}/srv {name}'s", f"{host.home}/cfg {name}'s"
-        self.port = 10000 + 100 * fx.net() + 10 * slot
-        self.bound = f'bound {self.port} {self.port + 1}\n'
-        host.mkdir(self.cfg)
-        host.mkdir(self.cfg + '/settings')
-        fx.sh(f'rm -rf {fx.q(self.srv)}')
-        fx.install_standin(self.srv, host.login, flags)
-
-    def options(self, **changes):
-        """Every option in table order; changes replace values (None drops one)."""
-        p = self.port
-        opts = {'srv-dir': self.srv, 'cfg-dir': self.cfg, 'name': "My 'best' server",
-                'max-players': '16', 'server-internet': True, 'srv-bandwidth': '100',
-                'cl-bandwidth': '200', 'ip': '127.0.0.1', 'port': str(p), 'spy-lan-port': str(p + 2),
-                'spy-port': str(p + 1), 'game-time': '30', 'score-lim': '250', 'round-num': '3',
-                'punk-buster': True, 'srv-passwd': 'se cret', 'remote-admin-passwd': 'admin pw',
-                'rcon-username': 'rcon user', 'rcon-password': 'rcon pw', 'rcon-port': str(p + 3)}
-        opts.update({k.replace('_', '-'): v for k, v in changes.items()})
-        return ['--start'] + [f'--{k}' if v is True else f'--{k}={v}'
-                              for k, v in opts.items() if v is not None]
-
-    def start(self, **changes):
-        return self.host.run(*self.options(**changes))
-
-    def stop(self, **kw):
-        return self.host.run('--stop', f'--cfg-dir={self.cfg}', **kw)
-
-    def log(self):
-        return open(f'{self.cfg}/standin.log').read() if os.path.exists(f'{self.cfg}/standin.log') else ''
-
-    def log_head(self):
-        return (f'args +statusMonitor 1 +config {self.cfg}/settings/serversettings.con '
-                f'+mapList {self.cfg}/settings/maplist.con\n{self.bound}')
-
-    def running(self):
-        """Pid files naming processes stop recognises, a console pipe, ports bound."""
-        c = self.cfg
-        return (cmdline(read_pid(f'{c}/start.pid')) == f'/bin/sh\0{c}/start.sh\0'
-                and f'\0{c}/settings/serversettings.con\0' in cmdline(read_pid(f'{c}/server.pid'))
-                and stat.S_ISFIFO(os.lstat(f'{c}/server-stdin').st_mode) and self.log().endswith(self.bound))
-
-    def stopped(self, files=('settings', 'srderr.log', 'standin.log', 'start.sh', 'stop.sh')):
-        """No process, no run file; the records of how runs ended and their kept logs aside."""
-        kept = re.compile(r'server\.crash|srderr\.log\.[1-5]')
-        return not processes_with(self.cfg + '/') and sorted(
-            f for f in os.listdir(self.cfg) if not kept.fullmatch(f)) == sorted(files)
-
-    def settings(self):
-        return open(f'{self.cfg}/settings/serversettings.con').read()
-
-    def status(self):
-        return self.host.run('--status', f'--cfg-dir={self.cfg}')
-
-    def put(self, name, text):
-        with open(f'{self.cfg}/{name}', 'w', encoding='latin-1') as f:
-            f.write(str(text))
-        fx.sh(f'chown {self.host.login} {fx.q(self.cfg)}/{name}')
-
-    def cleanup(self):
-        for pid in processes_with(self.cfg):
-            os.kill(int(pid), 9)
-        fx.sh(f'rm -rf {fx.q(self.srv)} {fx.q(self.cfg)}')
-
-
-@pytest.fixture
-def server(host, request):
-    made = []
-    yield lambda flags='': made.append(Server(host, request.node.name[5:25] + str(len(made)),
-                                              len(made), flags)) or made[-1]
-    for s in made:
-        s.cleanup()
-
-
-OK = ('', '', 0)
-
-
 def test_start_restart_stop(server):
     s = server()
     os.mkfifo(f'{s.cfg}/srderr.log')  # left there: the server's error output must not wait on it
-    assert s.start(spy_lan_port='00') == OK  # "00" is checked like any port
+    assert s.start(spy_lan_port='00') == fx.OK  # "00" is checked like any port
     assert fx.wait_until(s.running), s.log()
     assert s.settings() == settings_file('"My \'best\' server"', 16, 1, 100, 200, '127.0.0.1', s.port,
                                          s.port + 1, 30, 250, 3, 1, '"se cret"')
@@ -139,11 +38,11 @@ def test_start_restart_stop(server):
                                                                         'srderr.log')]
     assert modes() == [0o600, 0o644]
     os.chmod(f'{s.cfg}/settings/serversettings.con', 0o644)
-    first = read_pid(f'{s.cfg}/server.pid')
+    first = fx.read_pid(f'{s.cfg}/server.pid')
     r = s.host.run('--status', f'--cfg-dir={s.cfg}//')  # any spelling
     m = re.fullmatch(rf'running\npid: {first}\nuptime: ([0-9]+)\nmemory-kb: ([0-9]+)\n', r.out)
     assert m and r[1:] == ('', 0) and 2 <= int(m[1]) <= 30 and int(m[2]) > 1000, r
-    assert s.host.run('--console', f'--cfg-dir={s.cfg}', "--line=say 'hello' $HOME") == OK
+    assert s.host.run('--console', f'--cfg-dir={s.cfg}', "--line=say 'hello' $HOME") == fx.OK
     assert fx.wait_until(lambda: s.log().endswith("console say 'hello' $HOME\n"), 5), s.log()
     # No flags, an empty password, no remote admin and no rcon, whose port is held: a new server.
     with hold_port(s.port + 3):
@@ -151,12 +50,12 @@ def test_start_restart_stop(server):
                        cl_bandwidth=2, ip='10.0.0.1', spy_lan_port=0, game_time=5, score_lim=6,
                        round_num=7, punk_buster=None, srv_passwd=True, remote_admin_passwd=None,
                        rcon_username=None, rcon_password=None, rcon_port=None, no_remote_admin=True,
-                       no_rcon=True) == OK
-    assert fx.wait_until(lambda: s.running() and read_pid(f'{s.cfg}/server.pid') != first), s.log()
+                       no_rcon=True) == fx.OK
+    assert fx.wait_until(lambda: s.running() and fx.read_pid(f'{s.cfg}/server.pid') != first), s.log()
     assert s.settings() == settings_file('"Two"', 8, 0, 1, 2, '10.0.0.1', s.port, s.port + 1, 5, 6, 7, 0, '""')
     assert modes() == [0o600, 0o644]
     assert [open(f'{s.cfg}/srderr.log{k}').read() for k in ('', '.1')] == ['standin up\n'] * 2  # kept at the start
-    assert s.stop() == OK
+    assert s.stop() == fx.OK
     assert s.log() == s.log_head() + "console say 'hello' $HOME\n" + 'console quit\nexit quit\n' + \
         s.log_head() + 'console quit\nexit quit\n'
     assert s.status() == ('stopped\n', '', 0)
@@ -224,19 +123,10 @@ def test_settings_are_rewritten_in_place_or_appended_and_never_lost(server, fake
     assert os.stat(f'{s.cfg}/settings/serversettings.con.pre').st_mode & 0o777 == 0o600  # the backup left
 
 
-def as_account(host, argv):
-    """A process of the test account."""
-    uid, gid = int(fx.sh(f'id -u {host.login}').stdout), int(fx.sh(f'id -g {host.login}').stdout)
-    return subprocess.Popen(argv, preexec_fn=lambda: (os.setgid(gid), os.setuid(uid)),
-                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
-
-
 def deaf(host, word):
     """A process of the account, deaf to the terminate signal, with word in its command line."""
-    p = as_account(host, ['/usr/bin/python3', '-c', 'import signal, time; '
-                          'signal.signal(15, signal.SIG_IGN); time.sleep(120)', word])
-    assert fx.wait_until(lambda: word in cmdline(p.pid))
-    return p
+    return fx.as_user(host.login, ['/usr/bin/python3', '-c', 'import signal, time; '
+                                   'signal.signal(15, signal.SIG_IGN); time.sleep(120)', word])
 
 
 def test_stop_kills_what_the_pid_files_describe_and_nothing_else(server, host):
@@ -244,16 +134,16 @@ def test_stop_kills_what_the_pid_files_describe_and_nothing_else(server, host):
     # Planted: a pipe at a pid file is not waited on, a link not followed; both go.
     os.mkfifo(f'{s.cfg}/server.pid')
     os.symlink(f'{s.srv}/start.sh', f'{s.cfg}/start.pid')
-    assert s.stop() == OK
+    assert s.stop() == fx.OK
     assert s.stopped(('settings', 'stop.sh'))
 
     def stop_with(server_pid, start_pid):
         s.put('server.pid', server_pid)
         s.put('start.pid', start_pid)
-        assert s.stop() == OK
+        assert s.stop() == fx.OK
         assert s.stopped(('settings', 'stop.sh'))
     # Other processes of the account: one the terminate signal ends, one of a neighbouring directory.
-    stranger, neighbour = as_account(host, ['sleep', '60']), deaf(host, s.cfg + '2/start.sh')
+    stranger, neighbour = fx.as_user(host.login, ['sleep', '60']), deaf(host, s.cfg + '2/start.sh')
     stop_with(stranger.pid, neighbour.pid)
     assert stranger.poll() is None and neighbour.poll() is None
     stranger.kill(), neighbour.kill()
@@ -269,13 +159,12 @@ def test_stop_kills_what_the_pid_files_describe_and_nothing_else(server, host):
     # Another account's, handed the pid and given the file on purpose: not
     # the server, to status, console and stop alike.
     other = fx.Account(f'bf2o{fx.net()}')
-    p = as_account(fx.Host(host.sshd, other), ['/usr/bin/python3', '-c', 'import time; time.sleep(60)',
-                                               f'{s.cfg}/settings/serversettings.con'])
-    assert fx.wait_until(lambda: 'serversettings' in cmdline(p.pid))
+    p = fx.as_user(other.name, ['/usr/bin/python3', '-c', 'import time; time.sleep(60)',
+                                f'{s.cfg}/settings/serversettings.con'])
     s.put('server.pid', p.pid)
     assert s.status() == ('stopped\n', '', 0)
     assert host.run('--console', f'--cfg-dir={s.cfg}', '--line=x') == ('Server is not running\n', '', 1)
-    assert s.stop() == OK and p.poll() is None
+    assert s.stop() == fx.OK and p.poll() is None
     other.remove()
 
 
@@ -287,13 +176,12 @@ def test_stop_kills_what_the_pid_files_describe_and_nothing_else(server, host):
 def test_a_start_killed_while_it_launches(server, fake_tools, tool, left):
     s = server()
     fake_tools.tool(tool, f'sleep 3; exec /bin/{tool} "$@"')
-    run = subprocess.Popen([fx.BF2CTL, f'--address={fake_tools.address}', f'--login={fake_tools.login}',
-                            *s.options()], env={'BF2_PASSWD': fx.PASSWORD})
-    assert fx.wait_until(lambda: [p for p in processes_with(f'/usr/local/bin/{tool}')
-                                  if f'{s.cfg}/start.sh' in cmdline(p)], 30)
+    run = fake_tools.start(*s.options())
+    assert fx.wait_until(lambda: [p for p in fx.processes_with(f'/usr/local/bin/{tool}')
+                                  if f'{s.cfg}/start.sh' in fx.cmdline(p)], 30)
     run.kill(), run.wait()
     assert tool == 'chmod' or fx.wait_until(s.running), s.log()
-    assert s.stop() == OK
+    assert s.stop() == fx.OK
     assert fx.wait_until(lambda: s.stopped(left), 5)
 
 
@@ -322,8 +210,8 @@ def test_a_server_that_cannot_start_fails_the_start_with_its_reason(server, fake
 
 def test_refused_starts_leave_the_running_server_alone_and_one_deaf_to_quit_is_killed(server):
     s = server('--ignore-quit')
-    assert s.start() == OK
-    pid, settings = read_pid(f'{s.cfg}/server.pid'), s.settings()
+    assert s.start() == fx.OK
+    pid, settings = fx.read_pid(f'{s.cfg}/server.pid'), s.settings()
     file = f'{s.cfg}/settings/serversettings.con'
     assert s.start(round_num='3\n4') == (
         f"Set option 'sv.roundsPerMap' failed in {file}: value holds a line break\n", '', 1)
@@ -339,9 +227,9 @@ def test_refused_starts_leave_the_running_server_alone_and_one_deaf_to_quit_is_k
         assert s.host.json(*s.options(cfg_dir=cfg)) == (inside, 1), cfg
     assert os.listdir(f'{s.srv}/cfg') == [] and not os.path.exists(f'{s.srv}/new')
     os.remove(f'{s.host.home}/same')
-    assert s.running() and read_pid(f'{s.cfg}/server.pid') == pid and s.settings() == settings
+    assert s.running() and fx.read_pid(f'{s.cfg}/server.pid') == pid and s.settings() == settings
     assert 'standin.py' in open(f'{s.srv}/start.sh').read()
-    assert s.host.run('--stop', f'--cfg-dir={s.cfg}/') == OK  # another spelling of it
+    assert s.host.run('--stop', f'--cfg-dir={s.cfg}/') == fx.OK  # another spelling of it
     assert fx.wait_until(s.stopped, 5)
     assert s.log().endswith(s.log_head() + 'console quit\nignored quit\nconsole \nexit signal 15\n')
 
@@ -369,7 +257,7 @@ def test_status_console_and_log_go_by_the_run_files_alone(server, host):
     deafened.kill()
     # The end of the server's error output, read only from a regular file.
     log = ['--log', f'--cfg-dir={s.cfg}']
-    assert host.run(*log) == OK  # nothing yet
+    assert host.run(*log) == fx.OK  # nothing yet
     with open(f'{s.cfg}/srderr.log', 'wb') as f:
         f.write(b''.join(b'line %d \xff\n' % i for i in range(60)) + b'no end')
     tail = ''.join(f'line {i} \udcff\n' for i in range(11, 60)) + 'no end'
@@ -390,19 +278,19 @@ def test_status_tells_a_crash_from_a_stop_and_starts_keep_five_logs(server):
     crash = r'crashed\n{}\nended: (\d+)\nlast-error: standin up\n'
     for k, (signal, end) in enumerate([('KILL', 'signal: KILL'), ('TERM', 'exit: 0'), (None, None),
                                        (None, None), (None, None), ('KILL', 'signal: KILL')], 1):
-        assert s.start() == OK
+        assert s.start() == fx.OK
         assert fx.wait_until(s.running), s.log()
         open(f'{s.cfg}/srderr.log', 'a').write(f'run {k}\nstandin up\n')
         if signal:  # the stand-in ends with status 0 on TERM
-            fx.sh(f'kill -{signal} {read_pid(f"{s.cfg}/server.pid")}')
+            fx.sh(f'kill -{signal} {fx.read_pid(f"{s.cfg}/server.pid")}')
             assert fx.wait_until(lambda: status().out.startswith('crashed')), status()
             m = re.fullmatch(crash.format(end), status().out)
             assert m and abs(int(m[1]) - time.time()) < 10, status()
     assert s.host.json('--status', f'--cfg-dir={s.cfg}') == (
         {'ok': True, 'state': 'crashed', 'signal': 'KILL', 'ended_at': int(m[1]), 'last_error': 'standin up'}, 0)
     # The record stays until a stop; a stop is no crash.
-    assert s.stop() == OK and status() == ('stopped\n', '', 0)
-    assert s.start() == OK and s.stop() == OK and status() == ('stopped\n', '', 0)
+    assert s.stop() == fx.OK and status() == ('stopped\n', '', 0)
+    assert s.start() == fx.OK and s.stop() == fx.OK and status() == ('stopped\n', '', 0)
     # Seven starts: the five runs before the last one keep their logs, the newest as .1.
     logs = [s.host.run('--log', f'--cfg-dir={s.cfg}', f'--previous={k}', '--lines=2').out for k in range(1, 6)]
     assert logs == [f'run {k}\nstandin up\n' for k in (6, 5, 4, 3, 2)]
@@ -412,8 +300,8 @@ def test_status_tells_a_crash_from_a_stop_and_starts_keep_five_logs(server):
 def test_restart_on_crash_gives_up_after_three_and_never_follows_a_stop(server):
     s, dying = server(), server("--die 'no licence'")
     status = lambda x=s: x.host.run('--status', f'--cfg-dir={x.cfg}').out  # noqa: E731
-    pid = lambda: read_pid(f'{s.cfg}/server.pid')  # noqa: E731
-    assert s.start(restart_on_crash=True) == OK and fx.wait_until(s.running)
+    pid = lambda: fx.read_pid(f'{s.cfg}/server.pid')  # noqa: E731
+    assert s.start(restart_on_crash=True) == fx.OK and fx.wait_until(s.running)
     assert re.fullmatch(r'running\n(.+\n){3}restarts: 0\n', status())
     for n in (1, 2, 3):
         old = pid()
@@ -424,10 +312,10 @@ def test_restart_on_crash_gives_up_after_three_and_never_follows_a_stop(server):
             assert status().endswith(f'restarts: {n}\n')
     assert fx.wait_until(lambda: re.fullmatch(
         r'crashed\nsignal: KILL\nended: \d+\nlast-error: standin up\nrestarts: 2\ngave-up: yes\n', status()), 5)
-    assert s.start(restart_on_crash=True) == OK and fx.wait_until(s.running)
+    assert s.start(restart_on_crash=True) == fx.OK and fx.wait_until(s.running)
     fx.sh(f'kill -9 {pid()}')
     assert fx.wait_until(lambda: status().startswith('restarting'), 5)
-    assert s.stop() == OK and s.stopped()  # no mark of the run is left
+    assert s.stop() == fx.OK and s.stopped()  # no mark of the run is left
     # Dying during its own start fails the start, as without the flag.
     assert dying.start(restart_on_crash=True) == ('Start server failed: no licence\n', '', 1)
     time.sleep(12)  # past the pause
@@ -439,13 +327,13 @@ def test_a_crashed_server_waits_for_an_install_into_its_directory(server, host):
     s = server()
     srv, lock, temp = f'{s.srv}/bf2', f'{s.srv}/.bf2_install.lock', f'{s.srv}/.bf2_install_hand'
     fx.install_standin(srv, host.login)
-    assert s.start(srv_dir=srv, restart_on_crash=True) == OK and fx.wait_until(s.running)
+    assert s.start(srv_dir=srv, restart_on_crash=True) == fx.OK and fx.wait_until(s.running)
     # The lock of an install into the server's directory, as --install leaves it.
     os.mkdir(temp), os.mkdir(lock)
     open(f'{temp}/install.sh', 'w').write('sleep 60\n')
-    script = as_account(host, ['sh', f'{temp}/install.sh'])
+    script = fx.as_user(host.login, ['sh', f'{temp}/install.sh'])
     fx.sh(f'echo {fx.q(temp)} >{fx.q(lock)}/temp && echo {script.pid} >{fx.q(lock)}/pid')
-    fx.sh(f'kill -9 {read_pid(f"{s.cfg}/server.pid")}')
+    fx.sh(f'kill -9 {fx.read_pid(f"{s.cfg}/server.pid")}')
     time.sleep(15)  # past the pause
     assert s.status() == ('restarting\nrestarts: 0\n', '', 0)
     script.kill(), script.wait()
@@ -454,13 +342,13 @@ def test_a_crashed_server_waits_for_an_install_into_its_directory(server, host):
 
 def test_starts_and_a_stop_racing_a_restart_leave_one_server_or_none(server):
     s = server()
-    assert s.start(restart_on_crash=True) == OK and fx.wait_until(s.running)
-    fx.sh(f'kill -9 {read_pid(f"{s.cfg}/server.pid")}')
+    assert s.start(restart_on_crash=True) == fx.OK and fx.wait_until(s.running)
+    fx.sh(f'kill -9 {fx.read_pid(f"{s.cfg}/server.pid")}')
     assert fx.wait_until(lambda: os.path.exists(f'{s.cfg}/server.restarting'), 5)
     time.sleep(9)  # the restart falls due among the runs
     with ThreadPoolExecutor(3) as pool:
         runs = [pool.submit(s.start, restart_on_crash=True) for _ in range(2)] + [pool.submit(s.stop)]
         assert all(r.result()[2] in (0, 1) for r in runs)
     time.sleep(12)  # past any pause still to come
-    games = [p for p in processes_with(f'{s.cfg}/settings/serversettings.con') if 'standin.py' in cmdline(p)]
+    games = [p for p in fx.processes_with(f'{s.cfg}/settings/serversettings.con') if 'standin.py' in fx.cmdline(p)]
     assert len(games) <= 1 and (s.running() or not games), games

@@ -29,7 +29,7 @@ def dash(account):
     """dash -c PRELUDE + script CFGDIR LOG as the test account (or root), started."""
     def start(script, cfg, log='/dev/null', env=None, root=False):
         return subprocess.Popen(
-            ['setpriv', f'--reuid={account.name}', f'--regid={account.name}', '--init-groups'][root * 4:] +
+            fx.setpriv(account.name)[root * 4:] +
             ['dash', '-c', PRELUDE + script, 'dash', cfg, log],
             env={'PATH': '/usr/bin:/bin', **(env or {})}, stdin=subprocess.DEVNULL,
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
@@ -47,15 +47,8 @@ def dead_pid():
     return p.pid
 
 
-def plant_lock(cfg, account, owner):
-    """A lock as a run leaves it; owner None: killed before it named its keeper."""
-    os.mkdir(lock := f'{cfg}/.bf2ctl.lock')
-    owner is None or fx.sh(f'echo {owner} >{fx.q(lock)}/owner')
-    fx.sh(f'chown -R {account.name}: {fx.q(lock)}')
-
-
 @pytest.mark.parametrize('plant, rounds', [
-    pytest.param(lambda lock, account: plant_lock(os.path.dirname(lock), account, dead_pid()), 50,
+    pytest.param(lambda lock, account: fx.plant_lock(os.path.dirname(lock), account, dead_pid()), 50,
                  id="dead keeper's lock"),
     pytest.param(lambda lock, _: open(lock, 'w').close(), 5, id='file'),
     pytest.param(lambda lock, _: os.mkfifo(lock), 5, id='pipe'),
@@ -75,7 +68,7 @@ def test_contenders_never_hold_the_lock_together(dash, cfg, account, plant, roun
 
 
 def test_a_stale_lock_the_account_made_unremovable_is_taken(dash, cfg, account):
-    plant_lock(cfg, account, dead_pid())
+    fx.plant_lock(cfg, account, dead_pid())
     os.makedirs(f'{cfg}/.bf2ctl.lock/stuck/deep')
     fx.sh(f'chown -R {account.name}: {cfg}/.bf2ctl.lock && chmod 555 {cfg}/.bf2ctl.lock/stuck')
     began = time.monotonic()
@@ -110,14 +103,6 @@ def test_the_next_script_of_the_same_run_takes_the_lock_over(dash, cfg):
     assert dash('adopt', cfg, env=same).wait(5) == 1
 
 
-def sleeper(uid, *args, exe='/usr/bin/python3', cwd=None):
-    """A process of uid running exe (python), once it runs it."""
-    p = subprocess.Popen(['setpriv', f'--reuid={uid}', f'--regid={uid}', '--clear-groups', exe,
-                          '-c', 'import time; time.sleep(30)', *args], cwd=cwd)
-    assert fx.wait_until(lambda: open(f'/proc/{p.pid}/cmdline').read().startswith(exe + '\0'))
-    return p
-
-
 @pytest.mark.parametrize('spelling, uid, result', [
     ('{f}', 0, 0), ('{d}//settings.con', 0, 0), ('{d}/./settings.con', 0, 0),
     ('{d}/../{b}/settings.con', 0, 0), ('{link}/settings.con', 0, 0), ('{d}/other.con', 0, 1),
@@ -128,7 +113,7 @@ def test_a_process_is_ours_by_its_uid_and_any_spelling_of_its_file(dash, cfg, ac
     open(f, 'w').close()
     os.symlink(cfg, f'{cfg}/link')
     word = spelling.format(f=f, d=cfg, b=os.path.basename(cfg), link=f'{cfg}/link')
-    server = sleeper(uid or account.name, '+config', word)
+    server = fx.sleeper(uid or account.name, '+config', word)
     try:
         assert dash(f'ours {server.pid} "$1/settings.con"', cfg).wait(5) == result
     finally:
@@ -139,7 +124,7 @@ def test_a_linked_file_counts_by_its_text_alone_and_root_asks_for_the_directorys
     f = f'{cfg}/settings.con'
     open(f, 'w').close()
     os.symlink(f, f'{cfg}/linked.con')  # the account's link to a file a process of root's names
-    target, link, roots = ps = [sleeper(who, '+config', word) for who, word in
+    target, link, roots = ps = [fx.sleeper(who, '+config', word) for who, word in
                                 ((account.name, f), (account.name, f'{cfg}/linked.con'), ('root', f))]
     try:
         for p, named, root, result in ((target, 'linked.con', False, 1), (link, 'linked.con', False, 0),
@@ -151,7 +136,7 @@ def test_a_linked_file_counts_by_its_text_alone_and_root_asks_for_the_directorys
 
 def test_a_recorded_start_time_must_be_the_processes(dash, cfg, account):
     os.symlink('/usr/bin/python3', f'{cfg}/a) 1 (b')  # a name of blanks and parentheses
-    server = sleeper(account.name, f'{cfg}/f', exe=f'{cfg}/a) 1 (b')
+    server = fx.sleeper(account.name, f'{cfg}/f', exe=f'{cfg}/a) 1 (b')
     start = open(f'/proc/{server.pid}/stat').read().rsplit(') ', 1)[1].split()[19]
     try:
         for recorded, result in ((None, 0), (start, 0), (str(int(start) + 1), 1), ('', 1)):
@@ -177,7 +162,7 @@ def test_a_tree_is_in_use_by_a_process_of_the_account_working_in_it_and_no_other
     os.symlink(f'{cfg}/{tree}', f'{cfg}/link')
     found = []
     for name in (other, tree):
-        p = sleeper(account.name, cwd=f'{cfg}/{name}/sub')
+        p = fx.sleeper(account.name, cwd=f'{cfg}/{name}/sub')
         found += [dash('tree_in_use "$2"', cfg, d).wait(5) for d in (f'{cfg}/up/{tree}', f'{cfg}/link')]
         p.kill(), p.wait()
     assert found == [1, 1, 0, 1]

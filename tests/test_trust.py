@@ -10,16 +10,7 @@ import pytest
 
 import fixture as fx
 
-HI = 'hi\n\n0\n'
-P = pytest.param
-
-
-def fingerprint(path):
-    return fx.sh(f'ssh-keygen -lf {path}').stdout.split()[1]
-
-
-def public_key(path):
-    return ' '.join(open(path).read().split()[:2])
+HI, P = fx.HI, pytest.param
 
 
 @pytest.fixture
@@ -46,7 +37,7 @@ def test_a_new_host_is_recorded_hashed_once_where_openssh_finds_it(host, kh):
     text = open(kh).read()
     assert os.stat(kh).st_mode & 0o777 == 0o600
     assert text.startswith('|1|') and text.count('\n') == 1
-    assert text.endswith(public_key(f'{host.sshd.dir}/host_ecdsa.pub') + '\n')
+    assert text.endswith(fx.public_key(f'{host.sshd.dir}/host_ecdsa.pub') + '\n')
     assert hi(host, kh) == (HI, '', 0) and open(kh).read() == text
     assert f'[{host.sshd.host}]:{host.sshd.port}' in fx.sh(f'ssh-keygen -F "[{host.sshd.host}]:2222" -f {kh}').stdout
     assert openssh(host, kh, '-o', 'StrictHostKeyChecking=yes').stdout == 'hi\n'
@@ -64,15 +55,15 @@ def test_a_file_openssh_wrote_is_read_and_its_key_type_asked_for(host, kh, hashe
 
 def test_a_changed_or_revoked_key_stops_the_run_before_the_password(host, kh, tmp_path):
     d = host.sshd.dir
-    ecdsa, ed25519 = public_key(f'{d}/host_ecdsa.pub'), public_key(f'{d}/host_ed25519.pub')
+    ecdsa, ed25519 = fx.public_key(f'{d}/host_ecdsa.pub'), fx.public_key(f'{d}/host_ed25519.pub')
     name = f'[{host.sshd.host}]:2222'
     fx.sh(f'ssh-keygen -q -t ecdsa -N "" -f {tmp_path}/other && ssh-keygen -q -t rsa -N "" -f {tmp_path}/rsa')
-    other, rsa = public_key(f'{tmp_path}/other.pub'), public_key(f'{tmp_path}/rsa.pub')
-    offered = fingerprint(f'{d}/host_ecdsa.pub')
-    changed = f'Host key mismatch: expected {fingerprint(f"{tmp_path}/other.pub")}, got {offered}\n'
+    other, rsa = fx.public_key(f'{tmp_path}/other.pub'), fx.public_key(f'{tmp_path}/rsa.pub')
+    offered = fx.fingerprint(f'{d}/host_ecdsa.pub')
+    changed = f'Host key mismatch: expected {fx.fingerprint(f"{tmp_path}/other.pub")}, got {offered}\n'
     cases = [
         (f'{name} {rsa}\n{name} {other}\n', changed),  # the recorded key of the offered type
-        (f'{name} {rsa}\n', f'Host key mismatch: expected {fingerprint(f"{tmp_path}/rsa.pub")}, got {offered}\n'),
+        (f'{name} {rsa}\n', f'Host key mismatch: expected {fx.fingerprint(f"{tmp_path}/rsa.pub")}, got {offered}\n'),
         (f'{name} {ecdsa}\n@revoked * {ecdsa}\n', f'Host key revoked: {offered}\n'),
         (f'# comment\n\n@cert-authority {name} {other}\nnot a line\nelse,!{name},{name} {other}\n'
          f'else,[{host.sshd.host}]:22?? {ecdsa}', HI),
@@ -87,8 +78,8 @@ def test_a_changed_or_revoked_key_stops_the_run_before_the_password(host, kh, tm
 
 
 def test_the_pinned_key_and_the_file_must_both_hold(host, kh):
-    other = fingerprint(f'{host.sshd.dir}/host_ed25519.pub')
-    offered = fingerprint(f'{host.sshd.dir}/host_ecdsa.pub')
+    other = fx.fingerprint(f'{host.sshd.dir}/host_ed25519.pub')
+    offered = fx.fingerprint(f'{host.sshd.dir}/host_ecdsa.pub')
     assert hi(host, kh, f'--host-key={other}') == (f'Host key mismatch: expected {other}, got {offered}\n', '', 1)
     assert not os.path.exists(kh)
     assert hi(host, kh, f'--host-key={offered}') == (HI, '', 0)
@@ -160,8 +151,7 @@ REFUSED = 'Authentication failed\n'
 def test_key_logins(keyed, key, phrase, password, printed):
     host, d = keyed
     env = {'BF2_KEY_PASSPHRASE': phrase} if phrase else {}
-    result = fx.run([f'--address={host.address}', f'--login={host.login}', f'--identity={d}/{key}',
-                     '--exec', '--cmd=echo hi'], password, env=env)
+    result = fx.run(host.args([f'--identity={d}/{key}', '--exec', '--cmd=echo hi']), password, env=env)
     assert result == (printed.format(f'{d}/{key}'), '', 0 if printed == HI else 1)
 
 
@@ -171,8 +161,7 @@ def test_a_refused_key_leaves_the_password_to_try(host, keyed):
     assert host.run(f'--identity={stranger}', '--exec', '--cmd=echo hi') == (HI, '', 0)
     log = host.sshd.log()[seen:]
     assert -1 < log.find('Failed publickey for') < log.find('Accepted password for')
-    assert fx.run([f'--address={host.address}', f'--login={host.login}', f'--identity={stranger}',
-                   '--exec', '--cmd=echo hi'], None) == (REFUSED, '', 1)
+    assert fx.run(host.args([f'--identity={stranger}', '--exec', '--cmd=echo hi']), None) == (REFUSED, '', 1)
 
 
 def test_a_lock_held_for_ever_ends_with_the_connection_bound(host, kh):

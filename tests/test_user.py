@@ -1,5 +1,4 @@
 """create-user against real accounts of this machine, through a uid-0 login of the run's own."""
-import fcntl
 import os
 import re
 
@@ -7,54 +6,28 @@ import pytest
 
 import fixture as fx
 
-REMOVE_CANDIDATES = r'''
-names() { getent "$1" | sed -n 's/^\(bf2\|bf\|battlefield2\?\|bf2_[0-9]\{4\}\):.*/\1/p'; }
-for name in $(names passwd); do
-    uid=$(id -u "$name") || exit
-    [ "$uid" != 0 ] || { echo "refusing to remove $name: uid 0" >&2; exit 1; }
-    pkill -KILL -U "$uid"; userdel -f -r "$name" >/dev/null 2>&1
-done
-for group in $(names group); do groupdel "$group" || exit; done
-rm -rf /home/bf2 /home/bf /home/battlefield /home/battlefield2
-test -z "$(names passwd)$(names group)"
-'''
-PRINTED = re.compile(r'login: "([^"\n]*)"\npassword: "([0-9A-Za-z]{10})"\n')
 HASH = r'\$6\$[./0-9A-Za-z]{16}\$[./0-9A-Za-z]{86}'
 pytestmark = pytest.mark.usefixtures('free_names')
-
-
-@pytest.fixture
-def free_names():
-    with open('/tmp/bf2-create-user-test.lock', 'w') as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        fx.sh(REMOVE_CANDIDATES)
-        yield
-        fx.sh(REMOVE_CANDIDATES)
-
-
-def created(r):
-    assert (m := PRINTED.fullmatch(r.out)) and (r.err, r.status) == ('', 0), r
-    return m[1], m[2]
 
 
 def test_a_free_host_gives_a_working_bf2_account_in_one_session_with_no_hash_in_sight(root):
     sessions = root.sshd.sessions()
     with fx.CommandLines() as seen:
-        login, password = created(root.run('--create-user'))
+        login, password = fx.created(root.run('--create-user'))
     assert login == 'bf2' and root.sshd.sessions() == sessions + 1
     shown = fx.sh('getent passwd bf2 | cut -d: -f5,6; stat -c %F:%U:%a /home/bf2; getent shadow bf2').stdout
     assert (m := re.fullmatch(f"Zelto's BF2 module:/home/bf2\ndirectory:bf2:700\nbf2:({HASH}):.*\n", shown))
     assert any(c.startswith('useradd\0') for c in seen.lines)  # the watch saw the account made
     assert not [c for c in seen.lines if m[1] in c]
-    r = fx.run([f'--address={root.address}', f'--login={login}', '--exec', '--cmd=id -un; pwd'], password)
-    assert r == ('bf2\n/home/bf2\n\n0\n', '', 0)
+    assert fx.run([f'--address={root.address}', f'--login={login}', '--exec', '--cmd=id -un; pwd'], password) == (
+        'bf2\n/home/bf2\n\n0\n', '', 0)
 
 
 def test_taken_names_are_skipped_then_a_numbered_name_is_taken(root):
     # A dangling symlink at the home, a home left by a deleted account, a group without its user.
     fx.sh('ln -s /nowhere /home/bf2 && mkdir /home/bf && groupadd battlefield')
-    assert created(root.run('--create-user'))[0] == 'battlefield2'
-    login = created(root.run('--create-user'))[0]  # now a user takes the last fixed name
+    assert fx.created(root.run('--create-user'))[0] == 'battlefield2'
+    login = fx.created(root.run('--create-user'))[0]  # now a user takes the last fixed name
     assert re.fullmatch(r'bf2_[1-9][0-9]{3}', login)
     # Both accounts are there, each hash with a salt of its own.
     assert len(set(fx.sh(f'getent shadow battlefield2 {login} | cut -d$ -f3').stdout.split())) == 2
@@ -83,7 +56,7 @@ def test_freebsd_asks_groups_with_pw_and_gives_it_the_hash_on_standard_input(fak
     fake_tools.tool('uname', 'echo FreeBSD')  # pw logs its arguments and its input
     fake_tools.tool('pw', 'printf "%s\\n" "$@" >>pw.log; [ $1 != useradd ] || cat >>pw.log;'
                     ' [ "$*" != "groupshow bf" ]')
-    assert created(fake_tools.run('--create-user'))[0] == 'bf'
+    assert fx.created(fake_tools.run('--create-user'))[0] == 'bf'
     *calls, hash = open(log := f'{fake_tools.home}/pw.log').read().splitlines()
     os.remove(log)
     assert calls == ['groupshow', 'bf2', 'groupshow', 'bf', 'useradd', 'bf', '-c',
