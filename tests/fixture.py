@@ -99,7 +99,7 @@ def setpriv(user):
 def as_user(user, argv, cwd=None):
     """argv as user, once it runs."""
     p = subprocess.Popen(setpriv(user) + argv, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
-    assert wait_until(lambda: cmdline(p.pid).startswith(argv[0] + '\0')), argv
+    assert wait_until(lambda: not cmdline(p.pid).startswith('setpriv\0')), argv
     return p
 
 

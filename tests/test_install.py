@@ -186,8 +186,8 @@ def test_one_install_at_a_time_and_no_tree_moves_under_a_process_nor_starts(serv
     hold = 'server.zip?swap'
     work = {'cwd': ('bf2', lambda t: ['sh', '-c', f'cd {fx.q(t)}/mods && exec sleep 60']),
             'exe': ('bf2.previous', lambda t: [f'{t}/sleep', '60']),
-            'fd': ('bf2', lambda t: ['python3', '-c', 'import sys, time; f = open(sys.argv[1]); time.sleep(60)',
-                                     f'{t}/start.sh']),
+            'fd': ('bf2', lambda t: ['/usr/bin/python3', '-c', 'import sys, time; f = open(sys.argv[1]); '
+                                     'time.sleep(60)', f'{t}/start.sh']),
             'start': (None, None)}
     dirs = {how: f'{base}/{how} [1]' for how in work}
     for d in dirs.values():
