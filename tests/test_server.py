@@ -274,7 +274,6 @@ def test_status_console_and_log_go_by_the_run_files_alone(server, host):
 
 def test_status_tells_a_crash_from_a_stop_and_starts_keep_five_logs(server):
     s = server()
-    status = lambda: s.host.run('--status', f'--cfg-dir={s.cfg}')  # noqa: E731
     crash = r'crashed\n{}\nended: (\d+)\nlast-error: standin up\n'
     for k, (signal, end) in enumerate([('KILL', 'signal: KILL'), ('TERM', 'exit: 0'), (None, None),
                                        (None, None), (None, None), ('KILL', 'signal: KILL')], 1):
@@ -283,14 +282,14 @@ def test_status_tells_a_crash_from_a_stop_and_starts_keep_five_logs(server):
         open(f'{s.cfg}/srderr.log', 'a').write(f'run {k}\nstandin up\n')
         if signal:  # the stand-in ends with status 0 on TERM
             fx.sh(f'kill -{signal} {fx.read_pid(f"{s.cfg}/server.pid")}')
-            assert fx.wait_until(lambda: status().out.startswith('crashed')), status()
-            m = re.fullmatch(crash.format(end), status().out)
-            assert m and abs(int(m[1]) - time.time()) < 10, status()
+            assert fx.wait_until(lambda: s.status().out.startswith('crashed')), s.status()
+            m = re.fullmatch(crash.format(end), s.status().out)
+            assert m and abs(int(m[1]) - time.time()) < 10, s.status()
     assert s.host.json('--status', f'--cfg-dir={s.cfg}') == (
         {'ok': True, 'state': 'crashed', 'signal': 'KILL', 'ended_at': int(m[1]), 'last_error': 'standin up'}, 0)
     # The record stays until a stop; a stop is no crash.
-    assert s.stop() == fx.OK and status() == ('stopped\n', '', 0)
-    assert s.start() == fx.OK and s.stop() == fx.OK and status() == ('stopped\n', '', 0)
+    assert s.stop() == fx.OK and s.status() == ('stopped\n', '', 0)
+    assert s.start() == fx.OK and s.stop() == fx.OK and s.status() == ('stopped\n', '', 0)
     # Seven starts: the five runs before the last one keep their logs, the newest as .1.
     logs = [s.host.run('--log', f'--cfg-dir={s.cfg}', f'--previous={k}', '--lines=2').out for k in range(1, 6)]
     assert logs == [f'run {k}\nstandin up\n' for k in (6, 5, 4, 3, 2)]
