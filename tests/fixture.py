@@ -185,6 +185,7 @@ class Sshd:
                            ['/usr/sbin/sshd', '-D', '-f', f'{d}/sshd_config', '-E', f'{d}/sshd.log'])
         host, port = listen.rsplit(':', 1)
         self.host, self.port = host.strip('[]'), int(port)
+        self.offered = fingerprint(f'{d}/host_ecdsa.pub')  # libssh2 1.10 takes ECDSA over ed25519
         if not wait_until(self._banner, 10, 0.05):
             fail(f'sshd on {listen} shows no banner: {self.log()}')
         Sshd.live.append(self)

@@ -46,7 +46,6 @@ def odd(account):
                        'ForceCommand echo broken >&2', 'MaxSessions 0', 'PasswordAuthentication no'))))
     fx.sh(f"ssh-keygen -q -t rsa -N '' -f {sshd.dir}/rsa")
     open(f'{sshd.dir}/kh', 'w').write(f'@revoked * {fx.public_key(f"{sshd.dir}/host_ecdsa.pub")}\n')
-    sshd.offered = fx.fingerprint(f'{sshd.dir}/host_ecdsa.pub')
     peers = [fx.Listener(a, 2225, b'HTTP/1.1 400 Bad Request\r\n\r\n'), fx.Listener(a, 2226, None)]
     yield {p: fx.Host(sshd, account, f'{a}:{p}') for p in range(2222, 2227)}
     for p in (sshd, *peers):

@@ -29,8 +29,7 @@ def dash(account):
     """dash -c PRELUDE + script CFGDIR LOG as the test account (or root), started."""
     def start(script, cfg, log='/dev/null', env=None, root=False):
         return subprocess.Popen(
-            fx.setpriv(account.name)[root * 4:] +
-            ['dash', '-c', PRELUDE + script, 'dash', cfg, log],
+            fx.setpriv(account.name)[root * 4:] + ['dash', '-c', PRELUDE + script, 'dash', cfg, log],
             env={'PATH': '/usr/bin:/bin', **(env or {})}, stdin=subprocess.DEVNULL,
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     return start

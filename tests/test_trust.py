@@ -59,7 +59,7 @@ def test_a_changed_or_revoked_key_stops_the_run_before_the_password(host, kh, tm
     name = f'[{host.sshd.host}]:2222'
     fx.sh(f'ssh-keygen -q -t ecdsa -N "" -f {tmp_path}/other && ssh-keygen -q -t rsa -N "" -f {tmp_path}/rsa')
     other, rsa = fx.public_key(f'{tmp_path}/other.pub'), fx.public_key(f'{tmp_path}/rsa.pub')
-    offered = fx.fingerprint(f'{d}/host_ecdsa.pub')
+    offered = host.sshd.offered
     changed = f'Host key mismatch: expected {fx.fingerprint(f"{tmp_path}/other.pub")}, got {offered}\n'
     cases = [
         (f'{name} {rsa}\n{name} {other}\n', changed),  # the recorded key of the offered type
@@ -78,8 +78,7 @@ def test_a_changed_or_revoked_key_stops_the_run_before_the_password(host, kh, tm
 
 
 def test_the_pinned_key_and_the_file_must_both_hold(host, kh):
-    other = fx.fingerprint(f'{host.sshd.dir}/host_ed25519.pub')
-    offered = fx.fingerprint(f'{host.sshd.dir}/host_ecdsa.pub')
+    other, offered = fx.fingerprint(f'{host.sshd.dir}/host_ed25519.pub'), host.sshd.offered
     assert hi(host, kh, f'--host-key={other}') == (f'Host key mismatch: expected {other}, got {offered}\n', '', 1)
     assert not os.path.exists(kh)
     assert hi(host, kh, f'--host-key={offered}') == (HI, '', 0)
