@@ -1,5 +1,5 @@
-"""Real hosts for the end-to-end tests, the demo and the benchmarks.  Every
-process it starts ends with the process that started it, however that ends."""
+"""Real hosts for the end-to-end tests, the demo and the benchmarks, and the one way they start bf2ctl
+(start, finish, run).  Every server it starts ends with the process that started it, however that ends."""
 import contextlib
 import ctypes
 import functools
