@@ -105,5 +105,5 @@ def pytest_runtest_makereport(item, call):
     report = (yield).get_result()
     if report.failed:
         for sshd in fx.Sshd.live:
-            tail = '\n'.join(sshd.log().splitlines()[-25:])
+            tail = '\n'.join(sshd.log().splitlines()[-60:])
             report.sections.append((f'sshd log of {sshd.listen}', tail))

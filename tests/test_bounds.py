@@ -95,7 +95,7 @@ def test_a_signal_ends_the_run_and_its_remote_work(host, tmp_path):
             (['--json', '--exec', '--cmd=sleep 61'], lambda: 'sleep 61' in processes(host.login),
              '{"ok":false,"error":"interrupted","message":"Interrupted by signal TERM"}\n')]:
         run = host.start(*args)
-        assert fx.wait_until(started, 30)
+        assert fx.wait_until(started, 30), fx.finish(run, 15)  # how the run ended, or its stack
         run.send_signal(signal.SIGTERM)
         assert fx.finish(run, 15) == (printed, '', 1)
     assert os.listdir(remote) == ['f'] and open(f'{remote}/f').read() == 'old\n'
