@@ -27,118 +27,235 @@ const TSteps stop_steps = {
     {"stop", "Stop server failed", "", true},
 };
 
-constexpr TNeed may_be_empty = TNeed::may_be_empty;
-
 }  // namespace
 
 namespace programs {
 
-const TProgram host_kind{"host_kind", TRun::piped, {sh_host_kind}, {}, false, {}};
+const TProgram host_kind{
+    .name = "host_kind",
+    .run = TRun::piped,
+    .parts = {sh_host_kind},
+};
 
-const TProgram login_uid{"login_uid", TRun::piped, {sh_login_uid}, {}, false,
-                         {{"id", "Execute 'id' failed", "", true, TCode::remote, TBy::cxx}}};
+const TProgram login_uid{
+    .name = "login_uid",
+    .run = TRun::piped,
+    .parts = {sh_login_uid},
+    .steps = {{.step = "id", .text = "Execute 'id' failed", .with_err = true, .by = TBy::cxx}},
+};
 
 const TProgram check_install{
-    "check_install", TRun::piped, {sh_check_install}, {{"DIR"}}, false,
-    {{"check-install", "BF2 files check failed", "", true, TCode::remote, TBy::cxx}}};
+    .name = "check_install",
+    .run = TRun::piped,
+    .parts = {sh_check_install},
+    .vars = {{"DIR"}},
+    .steps = {{.step = "check-install",
+               .text = "BF2 files check failed",
+               .with_err = true,
+               .by = TBy::cxx}},
+};
 
 const TProgram create_user{
-    "create_user", TRun::piped, {sh_create_user}, {{"NUMBERS"}, {"HASH"}}, false,
-    {
-        {"system", "Unknown system: ", "", false},
-        {"full", "No free user name: bf2, bf, battlefield, battlefield2 and ",
-         " tried names bf2_NNNN are taken", false},
-        {"useradd", "Create system user '", "' failed", true},
-        {"chmod", "Make home of system user '", "' private failed", true, TCode::remote, TBy::computed},
-        {"chpasswd", "Set password of system user '", "' failed", true, TCode::remote, TBy::computed},
-    }};
+    .name = "create_user",
+    .run = TRun::piped,
+    .parts = {sh_create_user},
+    .vars = {{"NUMBERS"}, {"HASH"}},
+    .steps =
+        {
+            {"system", "Unknown system: "},
+            {"full", "No free user name: bf2, bf, battlefield, battlefield2 and ",
+             " tried names bf2_NNNN are taken"},
+            {"useradd", "Create system user '", "' failed", true},
+            {.step = "chmod",
+             .text = "Make home of system user '",
+             .after = "' private failed",
+             .with_err = true,
+             .by = TBy::computed},
+            {.step = "chpasswd",
+             .text = "Set password of system user '",
+             .after = "' failed",
+             .with_err = true,
+             .by = TBy::computed},
+        },
+};
 
-const TProgram status{"status", TRun::piped, {sh_running, sh_status}, {{"CFGDIR"}}, false, {}};
+const TProgram status{
+    .name = "status",
+    .run = TRun::piped,
+    .parts = {sh_running, sh_status},
+    .vars = {{"CFGDIR"}},
+};
 
 const TProgram console{
-    "console", TRun::piped, {sh_running, sh_console}, {{"CFGDIR"}, {"LINE", may_be_empty}}, true,
-    {
-        {"stopped", "Server is not running", "", false, TCode::not_running},
-        {"no-pipe", "Server has no console pipe: {CFGDIR}/server-stdin", "", false, TCode::not_running},
-        {"unread", "Server does not read its console: {CFGDIR}/server-stdin", "", false,
-         TCode::not_running},
-    }};
+    .name = "console",
+    .run = TRun::piped,
+    .parts = {sh_running, sh_console},
+    .vars = {{"CFGDIR"}, {"LINE", TNeed::may_be_empty}},
+    .refuse_root = true,
+    .steps =
+        {
+            {"stopped", "Server is not running", "", false, TCode::not_running},
+            {"no-pipe", "Server has no console pipe: {CFGDIR}/server-stdin", "", false,
+             TCode::not_running},
+            {"unread", "Server does not read its console: {CFGDIR}/server-stdin", "", false,
+             TCode::not_running},
+        },
+};
 
-const TProgram log{"log", TRun::piped, {sh_log}, {{"LOG"}, {"LINES"}}, true,
-                   {{"not-file", "Not a regular file: {LOG}", "", false}}};
+const TProgram log{
+    .name = "log",
+    .run = TRun::piped,
+    .parts = {sh_log},
+    .vars = {{"LOG"}, {"LINES"}},
+    .refuse_root = true,
+    .steps = {{"not-file", "Not a regular file: {LOG}"}},
+};
 
 const TProgram install_state{
-    "install_state", TRun::piped, {sh_install_state}, {{"T"}}, true,
-    {{"no-install", "Not an install directory (no install.sh): {T}", "", false}}};
+    .name = "install_state",
+    .run = TRun::piped,
+    .parts = {sh_install_state},
+    .vars = {{"T"}},
+    .refuse_root = true,
+    .steps = {{"no-install", "Not an install directory (no install.sh): {T}"}},
+};
 
 const TProgram launch_install{
-    "launch_install", TRun::piped, {sh_launch_install}, {{"DIR"}, {"SCRIPT"}}, true,
-    {
-        {"running", "Server running from {DIR}/bf2: stop it first", "", false, TCode::busy},
-        {"busy", "Install already running in {DIR}", "", false, TCode::busy},
-        {"mktemp", "Make temporary directory in '{DIR}' failed", "", true, TCode::remote, TBy::computed},
-        {"copy", "Copy install script failed", "", true, TCode::remote, TBy::computed},
-        {"start", "Run install script failed", "", true, TCode::remote, TBy::computed},
-    }};
+    .name = "launch_install",
+    .run = TRun::piped,
+    .parts = {sh_launch_install},
+    .vars = {{"DIR"}, {"SCRIPT"}},
+    .refuse_root = true,
+    .steps =
+        {
+            {"running", "Server running from {DIR}/bf2: stop it first", "", false, TCode::busy},
+            {"busy", "Install already running in {DIR}", "", false, TCode::busy},
+            {.step = "mktemp",
+             .text = "Make temporary directory in '{DIR}' failed",
+             .with_err = true,
+             .by = TBy::computed},
+            {.step = "copy",
+             .text = "Copy install script failed",
+             .with_err = true,
+             .by = TBy::computed},
+            {.step = "start",
+             .text = "Run install script failed",
+             .with_err = true,
+             .by = TBy::computed},
+        },
+};
 
-const TProgram install_script{"install_script", TRun::stored, {sh_install_script},
-                              {{"DIR", TNeed::from_writer}, {"URL"}, {"SHA256", may_be_empty}},
-                              false, {}};
+const TProgram install_script{
+    .name = "install_script",
+    .run = TRun::stored,
+    .parts = {sh_install_script},
+    .vars = {{"DIR", TNeed::from_writer}, {"URL"}, {"SHA256", TNeed::may_be_empty}},
+};
 
 const TProgram prepare_start{
-    "prepare_start", TRun::piped, {sh_settings, sh_ports, sh_run_stop, sh_prepare_start},
-    {{"SRVDIR"}, {"CFGDIR"}, {"OPTIONS"}, {"PORTS"}, {"START_SCRIPT"}, {"STOP_SCRIPT"}}, true,
-    joined({stop_steps,
-            {
-                {"same-dir", "Configuration directory must not be the server directory", "", false},
-                {"same-dir inside", "Configuration directory must not be inside the server directory",
-                 "", false},
-                {"installing", "Install already running in ", "", false, TCode::busy},
-                {"set", "Set option '", "' failed in {CFGDIR}/settings/serversettings.con", true},
-                {"test", "Test on exec server failed", "", false},
-                {"port", "Port ", " using already other proces", false},
-                {"copy-start", "Copy start script failed", "", true},
-            }})};
+    .name = "prepare_start",
+    .run = TRun::piped,
+    .parts = {sh_settings, sh_ports, sh_run_stop, sh_prepare_start},
+    .vars = {{"SRVDIR"}, {"CFGDIR"}, {"OPTIONS"}, {"PORTS"}, {"START_SCRIPT"}, {"STOP_SCRIPT"}},
+    .refuse_root = true,
+    .steps = joined({
+        stop_steps,
+        {
+            {"same-dir", "Configuration directory must not be the server directory"},
+            {"same-dir inside", "Configuration directory must not be inside the server directory"},
+            {"installing", "Install already running in ", "", false, TCode::busy},
+            {"set", "Set option '", "' failed in {CFGDIR}/settings/serversettings.con", true},
+            {"test", "Test on exec server failed"},
+            {"port", "Port ", " using already other proces"},
+            {"copy-start", "Copy start script failed", "", true},
+        },
+    }),
+};
 
-const TProgram start_script{"start_script", TRun::stored, {sh_start_script},
-                            {{"SRVDIR"}, {"CFGDIR"}, {"RESTART_ON_CRASH", may_be_empty}}, false, {}};
+const TProgram start_script{
+    .name = "start_script",
+    .run = TRun::stored,
+    .parts = {sh_start_script},
+    .vars = {{"SRVDIR"}, {"CFGDIR"}, {"RESTART_ON_CRASH", TNeed::may_be_empty}},
+};
 
 const TProgram launch_start{
-    "launch_start", TRun::terminal, {sh_launch_start}, {{"CFGDIR"}}, false,
-    {{"launch", "Start server failed", "", true, TCode::remote, TBy::cxx}}};
+    .name = "launch_start",
+    .run = TRun::terminal,
+    .parts = {sh_launch_start},
+    .vars = {{"CFGDIR"}},
+    .steps = {{.step = "launch", .text = "Start server failed", .with_err = true, .by = TBy::cxx}},
+};
 
-const TProgram stop{"stop", TRun::piped, {sh_run_stop, sh_stop}, {{"CFGDIR"}, {"STOP_SCRIPT"}}, true,
-                    stop_steps};
+const TProgram stop{
+    .name = "stop",
+    .run = TRun::piped,
+    .parts = {sh_run_stop, sh_stop},
+    .vars = {{"CFGDIR"}, {"STOP_SCRIPT"}},
+    .refuse_root = true,
+    .steps = stop_steps,
+};
 
-const TProgram stop_script{"stop_script", TRun::stored, {sh_stop_script}, {{"CFGDIR"}}, false, {}};
+const TProgram stop_script{
+    .name = "stop_script",
+    .run = TRun::stored,
+    .parts = {sh_stop_script},
+    .vars = {{"CFGDIR"}},
+};
 
-// scp's row takes the words of what it cut short ({cut}): the upload's
-// channel before scp took the file, its content after.
-const TProgram upload{"upload", TRun::reader, {sh_upload}, {{"TO"}}, true,
-                      {
-                          {"target", "Unable to open the scp channel", "", true},
-                          {"scp", "{cut}", "", true},
-                          {"rename", "Failed to copy content", "", true},
-                      }};
+// scp's row takes the words of what it cut short ({cut}): the channel
+// before scp took the file, the content after.
+const TProgram upload{
+    .name = "upload",
+    .run = TRun::reader,
+    .parts = {sh_upload},
+    .vars = {{"TO"}},
+    .refuse_root = true,
+    .steps =
+        {
+            {"target", "Unable to open the scp channel", "", true},
+            {"scp", "{cut}", "", true},
+            {"rename", "Failed to copy content", "", true},
+        },
+};
 
 const TProgram fetch_file{
-    "fetch_file", TRun::reader, {sh_fetch_file}, {{"FROM"}}, true,
-    {
-        {"missing", "No such remote file: {FROM}", "", false},
-        {"not-file", "Not a regular remote file: {FROM}", "", false},
-        {"unreadable", "Unable to open the remote file {FROM}", "", true},
-        {"scp", "{cut}", "", true},
-        {"size", "Remote file {FROM} is larger than {max} bytes", "", false, TCode::remote, TBy::cxx},
-    }};
+    .name = "fetch_file",
+    .run = TRun::reader,
+    .parts = {sh_fetch_file},
+    .vars = {{"FROM"}},
+    .refuse_root = true,
+    .steps =
+        {
+            {"missing", "No such remote file: {FROM}"},
+            {"not-file", "Not a regular remote file: {FROM}"},
+            {"unreadable", "Unable to open the remote file {FROM}", "", true},
+            {"scp", "{cut}", "", true},
+            {.step = "size",
+             .text = "Remote file {FROM} is larger than {max} bytes",
+             .by = TBy::cxx},
+        },
+};
 
-const TProgram read_command{"read_command", TRun::command, {sh_read_command}, {{"bf2ctl_command"}},
-                            false, {}};
+// Run as sh -c with the pid of the run's shell as $1.
+const TProgram watchdog{
+    .name = "watchdog",
+    .run = TRun::command,
+    .parts = {sh_watch},
+};
+
+const TProgram read_command{
+    .name = "read_command",
+    .run = TRun::command,
+    .parts = {sh_read_command},
+    .vars = {{"bf2ctl_command"}},
+};
 
 const std::vector<const TProgram*> all = {
-    &host_kind,      &login_uid,     &check_install, &create_user,  &status,
-    &console,        &log,           &install_state, &launch_install, &install_script,
-    &prepare_start,  &start_script,  &launch_start,  &stop,         &stop_script,
-    &upload,         &fetch_file,    &read_command,
+    &host_kind,     &login_uid,    &check_install, &create_user,    &status,
+    &console,       &log,          &install_state, &launch_install, &install_script,
+    &prepare_start, &start_script, &launch_start,  &stop,           &stop_script,
+    &upload,        &fetch_file,   &watchdog,      &read_command,
 };
 
 const std::vector<std::string> outside = {"session", "query"};
@@ -189,7 +306,7 @@ std::string filled(const TProgram& program, std::string text, const TValues& val
 // started that is still its descendant, should the run's connection go.
 std::string watched(const std::string& command)
 {
-    return "/bin/sh -c " + shell_str(code_of(sh_watch)) +
+    return "/bin/sh -c " + shell_str(program_text(programs::watchdog, {})) +
            " bf2ctl-watchdog $$ </dev/null >/dev/null 2>&1 &\n" + command;
 }
 
@@ -215,8 +332,8 @@ const TStep* row_of(const TProgram& program, const std::string& step)
 {
     const std::string name = row.step.substr(0, row.step.find(' '));
     throw TUError(row.code,
-                  filled(program, row.text, values) + argument + filled(program, row.after, values) +
-                      (row.with_err ? ": " + err : ""),
+                  filled(program, row.text, values) + argument +
+                      filled(program, row.after, values) + (row.with_err ? ": " + err : ""),
                   row.code == TCode::remote ? name : "");
 }
 
@@ -260,8 +377,8 @@ std::string program_text(const TProgram& program, const TValues& values)
     const std::string shared = std::string(sh_ours) + sh_lib;
     if (program.run == TRun::stored)
         return shared + own;
-    return shared + "{\n" + (program.refuse_root ? "[ \"$(id -u)\" != 0 ] || fail root\n" : "") + own +
-           "\n}" + (program.run == TRun::reader ? "\n" : " </dev/null\n");
+    return shared + "{\n" + (program.refuse_root ? "[ \"$(id -u)\" != 0 ] || fail root\n" : "") +
+           own + "\n}" + (program.run == TRun::reader ? "\n" : " </dev/null\n");
 }
 
 TExecResult run_program_result(const TProgram& program, const TValues& values)
@@ -289,10 +406,7 @@ TCommandLine program_command(const TProgram& program, const TValues& values)
     return reading(program_text(program, values), true);
 }
 
-TCommandLine caller_command(const std::string& command)
-{
-    return reading(command, false);
-}
+TCommandLine caller_command(const std::string& command) { return reading(command, false); }
 
 void throw_step_failure(const TProgram& program, TExecResult& r, const TValues& values)
 {
@@ -309,9 +423,11 @@ void throw_step_failure(const TProgram& program, TExecResult& r, const TValues& 
     if (const TStep* row = row_of(program, step))
         throw_row(program, *row, "", values, r.err);
     if (const TStep* row = row_of(program, name))
-        throw_row(program, *row, blank == std::string::npos ? "" : step.substr(blank + 1), values, r.err);
-    throw TUError(TCode::remote, "Remote script failed with status " + std::to_string(r.status) + ": " +
-                  (r.err.empty() ? step : r.err),
+        throw_row(program, *row, blank == std::string::npos ? "" : step.substr(blank + 1), values,
+                  r.err);
+    throw TUError(TCode::remote,
+                  "Remote script failed with status " + std::to_string(r.status) + ": " +
+                      (r.err.empty() ? step : r.err),
                   name.empty() ? "script" : name);
 }
 

@@ -52,7 +52,7 @@ enum class TBy {
 struct TStep {
     std::string step;
     std::string text;
-    std::string after;
+    std::string after{};
     bool with_err = false;
     TCode code = TCode::remote;
     TBy by = TBy::sh;
@@ -61,7 +61,8 @@ struct TStep {
 enum class TRun {
     piped,     // the text on the standard input of "/bin/sh -s"
     terminal,  // the text as the command line, under a pseudo-terminal
-    reader,    // the text read off standard input by read_command.sh; the rest of the input is its own
+    reader,    // the text read off standard input by read_command.sh; the rest of the input is its
+               // own
     stored,    // the text as a value of the program that writes it to the host, to run later
     command,   // a command line of its own, comments dropped, in the account's login shell
 };
@@ -71,18 +72,18 @@ struct TProgram {
     TRun run;
     // Joined in this order after the shared functions (ours.sh, then
     // lib.sh), which every program but a command has.
-    std::vector<const char*> parts;
-    std::vector<TVar> vars;
+    std::vector<const char*> parts{};
+    std::vector<TVar> vars{};
     // A root login is refused before the parts run: the account's own files
     // are not root's to write or print.
     bool refuse_root = false;
-    std::vector<TStep> steps;
+    std::vector<TStep> steps{};
 };
 
 namespace programs {
 extern const TProgram host_kind, login_uid, check_install, create_user, status, console, log,
     install_state, launch_install, install_script, prepare_start, start_script, launch_start, stop,
-    stop_script, upload, fetch_file, read_command;
+    stop_script, upload, fetch_file, watchdog, read_command;
 extern const std::vector<const TProgram*> all;
 // Steps that belong to no program: the SSH layer's for any channel, the
 // game query's.
@@ -122,9 +123,10 @@ TCommandLine caller_command(const std::string& command);
 // Throws the TUError of the failed program's step (r.status is not 0):
 // the row that claims it, "Not for root: ..." for a refused root login, or
 // "Remote script failed with status N: ..." for a step no row claims.
-[[noreturn]] void throw_step_failure(const TProgram& program, TExecResult& r, const TValues& values);
+[[noreturn]] void throw_step_failure(const TProgram& program, TExecResult& r,
+                                     const TValues& values);
 
 // Throws the TUError of a step bf2ctl raises, by its row; err is the
 // complaint a with_err row appends.
-[[noreturn]] void throw_step(const TProgram& program, const std::string& step, const TValues& values,
-                             const std::string& err = "");
+[[noreturn]] void throw_step(const TProgram& program, const std::string& step,
+                             const TValues& values, const std::string& err = "");
