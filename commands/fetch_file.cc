@@ -145,7 +145,8 @@ bool fetch_file(zelto::opt::TOParsing parsing)
         fetch.line, fetch.input,
         [&](long long size) {
             if (size > max_size)
-                throw_step(programs::fetch_file, "size", {{"FROM", from}, {"max", std::to_string(max_size)}});
+                throw_step(programs::fetch_file, "size",
+                           {{"FROM", from}, {"max", std::to_string(max_size)}});
             file.emplace(dir, to.substr(to.rfind('/') + 1), to);
         },
         [&](const char* data, size_t size) { file->write_all(data, size); });
@@ -156,7 +157,8 @@ bool fetch_file(zelto::opt::TOParsing parsing)
     // An scp that ended without a word never began; one that ended badly
     // after the whole file still failed it.
     if (download.run.status == 0)
-        throw_step(programs::fetch_file, "scp", {{"cut", "Unable to open the scp channel"}}, download.run.out);
+        throw_step(programs::fetch_file, "scp", {{"cut", "Unable to open the scp channel"}},
+                   download.run.out);
     const std::string cut = download.whole ? "Failed to copy content" : "Unable to open the scp channel";
     throw_step_failure(programs::fetch_file, download.run, {{"FROM", from}, {"cut", cut}});
 }

@@ -45,8 +45,10 @@ bool install(zelto::opt::TOParsing parsing)
     init_ssh_session();
     chk_abs_path(dir);
 
-    const std::string script = program_text(programs::install_script, {{"URL", url}, {"SHA256", sha256}});
-    const std::string temp_dir = run_program(programs::launch_install, {{"DIR", dir}, {"SCRIPT", script}});
+    const std::string script =
+        program_text(programs::install_script, {{"URL", url}, {"SHA256", sha256}});
+    const std::string temp_dir =
+        run_program(programs::launch_install, {{"DIR", dir}, {"SCRIPT", script}});
     result_field("temp_dir", temp_dir);
     print("temp dir: '" + printable_line(temp_dir) + "'\n");
     return true;

@@ -129,9 +129,10 @@ bool start(TOParsing parsing)
         port_list += p + " ";
 
     init_ssh_session();
-    const std::string start_script = program_text(
-        programs::start_script,
-        {{"SRVDIR", srv_dir}, {"CFGDIR", cfg_dir}, {"RESTART_ON_CRASH", restart_on_crash ? "yes" : ""}});
+    const std::string start_script =
+        program_text(programs::start_script, {{"SRVDIR", srv_dir},
+                                              {"CFGDIR", cfg_dir},
+                                              {"RESTART_ON_CRASH", restart_on_crash ? "yes" : ""}});
     run_program(programs::prepare_start,
                 {{"SRVDIR", srv_dir},
                  {"CFGDIR", cfg_dir},

@@ -11,7 +11,8 @@ bool stop(zelto::opt::TOParsing parsing)
     parsing.end();
     chk_abs_path(cfg_dir);
     init_ssh_session();
-    run_program(programs::stop, {{"CFGDIR", cfg_dir},
-                                 {"STOP_SCRIPT", program_text(programs::stop_script, {{"CFGDIR", cfg_dir}})}});
+    run_program(programs::stop,
+                {{"CFGDIR", cfg_dir},
+                 {"STOP_SCRIPT", program_text(programs::stop_script, {{"CFGDIR", cfg_dir}})}});
     return true;
 }
