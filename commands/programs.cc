@@ -288,16 +288,18 @@ std::string code_of(const std::string& text)
     return code;
 }
 
-// text with each {NAME} replaced by its value.
+// text with each {NAME} replaced by its value; a value's own braces stay
+// as they are.
 std::string filled(const TProgram& program, std::string text, const TValues& values)
 {
-    for (size_t open; (open = text.find('{')) != std::string::npos;) {
+    for (size_t open = 0; (open = text.find('{', open)) != std::string::npos;) {
         const size_t close = text.find('}', open);
         const std::string name = text.substr(open + 1, close - open - 1);
         const auto value = values.find(name);
         if (close == std::string::npos || value == values.end())
             internal(program, "has no value for {" + name + "} in a message");
         text.replace(open, close - open + 1, value->second);
+        open += value->second.size();
     }
     return text;
 }

@@ -170,7 +170,7 @@ TEST(StepFailure, TheRowOfTheLineOrItsFirstWordGivesTheErrorLine)
         {start, "x\nport 80\n", "", TCode::remote, "Port 80 using already other proces", "port"},
         {start, "installing /a b\n", "", TCode::busy, "Install already running in /a b", ""},
         {start, "set sv.x\n", "no room", TCode::remote,
-         "Set option 'sv.x' failed in /c/settings/serversettings.con: no room", "set"},
+         "Set option 'sv.x' failed in /{c}/settings/serversettings.con: no room", "set"},
         {start, "root\n", "", TCode::root_refused,
          "Not for root: log in as the game server's account", ""},
         {start, "x\nlost\n", "", TCode::remote, "Remote script failed with status 1: lost", "lost"},
@@ -180,7 +180,8 @@ TEST(StepFailure, TheRowOfTheLineOrItsFirstWordGivesTheErrorLine)
     for (const auto& c : cases) {
         TExecResult r{1, c.out, c.err};
         try {
-            throw_step_failure(c.program, r, {{"CFGDIR", "/c"}, {"cut", "Failed to copy content"}});
+            throw_step_failure(c.program, r,
+                               {{"CFGDIR", "/{c}"}, {"cut", "Failed to copy content"}});
         } catch (const TUError& e) {
             EXPECT_EQ(std::make_tuple(e.code, e.message, e.step),
                       std::make_tuple(c.code, c.message, c.step));
