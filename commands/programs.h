@@ -61,10 +61,9 @@ struct TStep {
 enum class TRun {
     piped,     // the text on the standard input of "/bin/sh -s"
     terminal,  // the text as the command line, under a pseudo-terminal
-    reader,    // the text read off standard input by read_command.sh; the rest of the input is its
-               // own
+    reader,    // the text read off standard input by read_command.sh, then the rest is its input
     stored,    // the text as a value of the program that writes it to the host, to run later
-    command,   // a command line of its own, comments dropped, in the account's login shell
+    command,   // a command line of its own, without the shared functions or comment lines
 };
 
 struct TProgram {
@@ -90,12 +89,13 @@ extern const std::vector<const TProgram*> all;
 extern const std::vector<std::string> outside;
 }  // namespace programs
 
-// The program's text: the shared functions, the values, the guards, then
-// the parts; a piped, terminal or reader program runs as one group, read
-// whole before it runs, after the root refusal.  A stored program's first
-// line ("#!/bin/sh") and the values only the host knows are its writer's.
-// A declared variable without a value, or a value no variable takes,
-// throws an internal TUError naming it.
+// The program's text: the shared functions, then the values, their guards
+// and the parts.  A piped, terminal or reader program runs the latter as
+// one group, read whole before it runs, after the root refusal, and with
+// no input unless it is a reader.  A stored program's first line
+// ("#!/bin/sh") and the values only the host knows are its writer's.  A
+// declared variable without a value, or a value no variable takes, throws
+// an internal TUError naming it.
 std::string program_text(const TProgram& program, const TValues& values);
 
 // Runs a piped or terminal program under the run's watchdog (sh/watch.sh),
