@@ -1,7 +1,7 @@
 #include "commands/exec.h"
 
 #include "commands/output.h"
-#include "commands/remote_script.h"
+#include "commands/programs.h"
 #include "opt/lookup.h"
 #include "remote/bound.h"
 #include "remote/error.h"
@@ -93,8 +93,8 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
     const std::string text = from_file ? file_text(command) : command;
     if (text.find('\0') != std::string::npos)
         throw TUError(TCode::local_file, "Command file holds a NUL byte");
-    const std::string head = reader_input(text);
-    TInput in = input_file.empty() ? TInput(head + input) : TInput(head, input_file);
+    const TCommandLine reader = caller_command(text);
+    TInput in = input_file.empty() ? TInput(reader.input + input) : TInput(reader.input, input_file);
     // The output goes out as it arrives; the error text, printed after it,
     // waits in a file, so that neither is held in memory whatever its size.
     // With --json both wait, as the object comes whole or not at all.
@@ -116,7 +116,7 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
     std::string signal;
     try {
         signal = ssh_exec_streams(
-            watched(command_reader(text.size())), in, false,
+            reader.line, in, false,
             [&](const char* p, size_t n) { out.add(p, n); },
             [&](const char* p, size_t n) { err.add(p, n); });
         status = out.finish(!signal.empty(), false);

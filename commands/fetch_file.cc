@@ -1,8 +1,7 @@
 #include "commands/fetch_file.h"
 
 #include "commands/checks.h"
-#include "commands/remote_script.h"
-#include "commands/sh_scripts.h"
+#include "commands/programs.h"
 #include "opt/lookup.h"
 #include "remote/bound.h"
 #include "remote/download.h"
@@ -140,15 +139,14 @@ bool fetch_file(zelto::opt::TOParsing parsing)
     // One channel: sh/fetch_file.sh checks the file and hands it to scp.
     // The new file is made once the size is known and allowed.  As root, a
     // symlink the account planted would hand over any file of the host.
-    const std::string script = script_text(sh_var("FROM", from) + sh_fetch_file, true, true);
+    const TCommandLine fetch = program_command(programs::fetch_file, {{"FROM", from}});
     std::optional<TTempFile> file;
     TDownload download = scp_download(
-        script_reader(script), reader_input(script),
+        fetch.line, fetch.input,
         [&](long long size) {
             if (size > max_size)
-                throw TUError(TCode::remote,
-                              "Remote file " + from + " is larger than " + std::to_string(max_size) + " bytes",
-                              "size");
+                throw_step(programs::fetch_file, "size",
+                           {{"FROM", from}, {"max", std::to_string(max_size)}});
             file.emplace(dir, to.substr(to.rfind('/') + 1), to);
         },
         [&](const char* data, size_t size) { file->write_all(data, size); });
@@ -159,10 +157,8 @@ bool fetch_file(zelto::opt::TOParsing parsing)
     // An scp that ended without a word never began; one that ended badly
     // after the whole file still failed it.
     if (download.run.status == 0)
-        throw TUError(TCode::remote, "Unable to open the scp channel: " + download.run.out, "scp");
+        throw_step(programs::fetch_file, "scp", {{"cut", "Unable to open the scp channel"}},
+                   download.run.out);
     const std::string cut = download.whole ? "Failed to copy content" : "Unable to open the scp channel";
-    throw_step_failure(download.run, {{"missing", "No such remote file: " + from, "", false},
-                                      {"not-file", "Not a regular remote file: " + from, "", false},
-                                      {"unreadable", "Unable to open the remote file " + from, "", true},
-                                      {"scp", cut, "", true}});
+    throw_step_failure(programs::fetch_file, download.run, {{"FROM", from}, {"cut", cut}});
 }

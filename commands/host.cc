@@ -2,8 +2,7 @@
 
 #include "commands/output.h"
 #include "commands/printable.h"
-#include "commands/remote_script.h"
-#include "commands/sh_scripts.h"
+#include "commands/programs.h"
 #include "remote/error.h"
 #include "opt/lookup.h"
 #include "remote/exec.h"
@@ -22,7 +21,7 @@ bool check_host(zelto::opt::TOParsing parsing)
 {
     parsing.end();
     init_ssh_session();
-    TExecResult r = ssh_exec("/bin/sh -s", script_text(sh_host_kind, false), false);
+    TExecResult r = run_program_result(programs::host_kind, {});
     bool x86 = contains(r.out, "i586") || contains(r.out, "i686") || contains(r.out, "x86_64");
     const bool suitable = r.status == 0 && contains(r.out, "Linux") && x86;
     const std::string uname = r.out.ends_with('\n') ? r.out.substr(0, r.out.size() - 1) : r.out;
@@ -38,9 +37,9 @@ bool check_on_root(zelto::opt::TOParsing parsing)
 {
     parsing.end();
     init_ssh_session();
-    TExecResult r = ssh_exec("/bin/sh -s", script_text(sh_login_uid, false), false);
+    TExecResult r = run_program_result(programs::login_uid, {});
     if (r.status != 0)
-        throw TUError(TCode::remote, "Execute 'id' failed: " + r.err, "id");
+        throw_step(programs::login_uid, "id", {}, r.err);
     const bool root = r.out == "0\n" || r.out == "0";
     result_flag("root", root);
     print(root ? "root\n" : "not root\n");

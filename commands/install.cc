@@ -3,8 +3,7 @@
 #include "commands/checks.h"
 #include "commands/output.h"
 #include "commands/printable.h"
-#include "commands/remote_script.h"
-#include "commands/sh_scripts.h"
+#include "commands/programs.h"
 #include "opt/lookup.h"
 #include "remote/error.h"
 #include "remote/exec.h"
@@ -16,9 +15,9 @@
 bool check_bf2_dir(const std::string& dir)
 {
     chk_abs_path(dir);
-    TExecResult r = ssh_exec("/bin/sh -s", script_text(sh_var("DIR", dir) + sh_check_install, false), false);
+    TExecResult r = run_program_result(programs::check_install, {{"DIR", dir}});
     if (r.status != 0)
-        throw TUError(TCode::remote, "BF2 files check failed: " + r.err, "check-install");
+        throw_step(programs::check_install, "check-install", {}, r.err);
     return r.out == "ok\n" || r.out == "ok";
 }
 
@@ -46,17 +45,10 @@ bool install(zelto::opt::TOParsing parsing)
     init_ssh_session();
     chk_abs_path(dir);
 
-    const std::string temp_dir = run_script(
-        sh_var("DIR", dir) + sh_var("HEAD", "#!/bin/sh\n\nURL=" + shell_str(url) + "\nSHA256=" + (sha256.empty() ? std::string() : sha256) + "\nDIR=") +
-            sh_var("BODY", std::string(sh_lib) + sh_ours + sh_install_script) + sh_launch_install,
-        true,
-        {
-            {"running", "Server running from " + dir + "/bf2: stop it first", "", false, TCode::busy},
-            {"busy", "Install already running in " + dir, "", false, TCode::busy},
-            {"mktemp", "Make temporary directory in '" + dir + "' failed", "", true},
-            {"copy", "Copy install script failed", "", true},
-            {"start", "Run install script failed", "", true},
-        });
+    const std::string script =
+        program_text(programs::install_script, {{"URL", url}, {"SHA256", sha256}});
+    const std::string temp_dir =
+        run_program(programs::launch_install, {{"DIR", dir}, {"SCRIPT", script}});
     result_field("temp_dir", temp_dir);
     print("temp dir: '" + printable_line(temp_dir) + "'\n");
     return true;
@@ -70,9 +62,7 @@ bool install_status(zelto::opt::TOParsing parsing)
     init_ssh_session();
     // As root, a log the account made a symlink would print any file of the host.
     // The status and log lines are the account's text.
-    const std::string state = run_script(
-        sh_var("T", dir) + sh_install_state, true,
-        {{"no-install", "Not an install directory (no install.sh): " + dir, "", false}});
+    const std::string state = run_program(programs::install_state, {{"T", dir}});
     print(printable(state));
     result_report(state, {{"bytes", "bytes"}, {"total", "total_bytes"}, {"stage", "stage", TKind::text}, {"status", "status"}},
                   "log");

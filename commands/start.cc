@@ -1,9 +1,7 @@
 #include "commands/start.h"
 
 #include "commands/checks.h"
-#include "commands/remote_script.h"
-#include "commands/sh_scripts.h"
-#include "commands/stop.h"
+#include "commands/programs.h"
 #include "opt/lookup.h"
 #include "remote/error.h"
 #include "remote/exec.h"
@@ -32,28 +30,18 @@ std::string quoted(const std::string& value)
 // ending in "\r\n", and the error text stays empty.
 void launch(const std::string& cfg_dir)
 {
-    TExecResult r = ssh_exec(script_text(sh_var("CFGDIR", cfg_dir) + sh_launch_start, false), "",
-                             true, kErrCap);
+    TExecResult r = run_program_result(programs::launch_start, {{"CFGDIR", cfg_dir}});
     if (r.status != 0) {
         std::string reason = r.err;
         if (reason.empty()) {
             reason = r.out.substr(0, kErrCap);
             std::erase(reason, '\r');
         }
-        throw TUError(TCode::remote, "Start server failed: " + reason, "launch");
+        throw_step(programs::launch_start, "launch", {}, reason);
     }
 }
 
 }  // namespace
-
-std::string get_start_script(const std::string& srv_dir, const std::string& cfg_dir,
-                             bool restart_on_crash)
-{
-    // The shared functions too: a restart takes the configuration's lock.
-    return "#!/bin/sh\nSRVDIR=" + shell_str(srv_dir) + "\nCFGDIR=" + shell_str(cfg_dir) +
-           "\nRESTART_ON_CRASH=" + (restart_on_crash ? "yes" : "") + "\n" + sh_ours + sh_lib +
-           sh_start_script;
-}
 
 bool start(TOParsing parsing)
 {
@@ -140,23 +128,18 @@ bool start(TOParsing parsing)
     for (const std::string& p : ports)
         port_list += p + " ";
 
-    TFailures failures = stop_failures;
-    failures.insert(failures.end(), {
-        {"same-dir", "Configuration directory must not be the server directory", "", false},
-        {"same-dir inside", "Configuration directory must not be inside the server directory", "", false},
-        {"installing", "Install already running in ", "", false, TCode::busy},
-        {"set", "Set option '", "' failed in " + settings_file, true},
-        {"test", "Test on exec server failed", "", false},
-        {"port", "Port ", " using already other proces", false},
-        {"copy-start", "Copy start script failed", "", true},
-    });
-
     init_ssh_session();
-    run_script(sh_var("SRVDIR", srv_dir) + sh_var("CFGDIR", cfg_dir) + sh_var("OPTIONS", options) +
-                   sh_var("PORTS", port_list) +
-                   sh_var("START_SCRIPT", get_start_script(srv_dir, cfg_dir, restart_on_crash)) + stop_steps(cfg_dir) +
-                   sh_settings + sh_ports + sh_prepare_start,
-               true, failures);
+    const std::string start_script =
+        program_text(programs::start_script, {{"SRVDIR", srv_dir},
+                                              {"CFGDIR", cfg_dir},
+                                              {"RESTART_ON_CRASH", restart_on_crash ? "yes" : ""}});
+    run_program(programs::prepare_start,
+                {{"SRVDIR", srv_dir},
+                 {"CFGDIR", cfg_dir},
+                 {"OPTIONS", options},
+                 {"PORTS", port_list},
+                 {"START_SCRIPT", start_script},
+                 {"STOP_SCRIPT", program_text(programs::stop_script, {{"CFGDIR", cfg_dir}})}});
     launch(cfg_dir);
     return true;
 }

@@ -8,12 +8,4 @@
 
 #include "opt/parsing.h"
 
-#include <string>
-
 bool start(zelto::opt::TOParsing parsing);
-
-// The start script for the game server in srv_dir with the settings of
-// cfg_dir.  Run files in cfg_dir: start.pid, server.pid, the console pipe
-// server-stdin, and the server's error log srderr.log.
-std::string get_start_script(const std::string& srv_dir, const std::string& cfg_dir,
-                             bool restart_on_crash = false);

@@ -3,8 +3,7 @@
 #include "commands/checks.h"
 #include "commands/output.h"
 #include "commands/printable.h"
-#include "commands/remote_script.h"
-#include "commands/sh_scripts.h"
+#include "commands/programs.h"
 #include "opt/lookup.h"
 #include "remote/error.h"
 #include "remote/session.h"
@@ -17,7 +16,7 @@ bool status(TOParsing parsing)
     parsing.end();
     chk_abs_path(cfg_dir);
     init_ssh_session();
-    const std::string state = run_script(sh_var("CFGDIR", cfg_dir) + sh_running + sh_status, false, {});
+    const std::string state = run_program(programs::status, {{"CFGDIR", cfg_dir}});
     print(printable(state));
     result_report(state, {{"pid", "pid"},
                           {"uptime", "uptime_s"},
@@ -43,14 +42,7 @@ bool console(TOParsing parsing)
     if (holds_line_break(line))
         throw TUError(TCode::usage, "Console line holds a line break");
     init_ssh_session();
-    run_script(sh_var("CFGDIR", cfg_dir) + sh_var("LINE", line) + sh_running + sh_console, true,
-               {
-                   {"stopped", "Server is not running", "", false, TCode::not_running},
-                   {"no-pipe", "Server has no console pipe: " + cfg_dir + "/server-stdin", "", false,
-                    TCode::not_running},
-                   {"unread", "Server does not read its console: " + cfg_dir + "/server-stdin", "",
-                    false, TCode::not_running},
-               });
+    run_program(programs::console, {{"CFGDIR", cfg_dir}, {"LINE", line}});
     return true;
 }
 
@@ -76,8 +68,7 @@ bool show_log(TOParsing parsing)
     init_ssh_session();
     const std::string log = cfg_dir + "/srderr.log" + (previous.empty() ? "" : "." + previous);
     // As root, a log the account made a symlink would print any file of the host.
-    const std::string text = run_script(sh_var("LOG", log) + sh_var("LINES", lines) + sh_log, true,
-                                        {{"not-file", "Not a regular file: " + log, "", false}});
+    const std::string text = run_program(programs::log, {{"LOG", log}, {"LINES", lines}});
     result_field("text", text);
     print(text);
     return true;

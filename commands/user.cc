@@ -3,8 +3,7 @@
 #include "commands/output.h"
 #include "remote/error.h"
 #include "remote/session.h"
-#include "commands/remote_script.h"
-#include "commands/sh_scripts.h"
+#include "commands/programs.h"
 
 #include <crypt.h>
 #include <sys/random.h>
@@ -112,16 +111,8 @@ bool create_user(zelto::opt::TOParsing parsing)
     const std::string password = random_password();
     const std::string hash = hash_password(password);
     init_ssh_session();
-    const std::string name = run_script(
-        sh_var("NUMBERS", name_numbers()) + sh_var("HASH", hash) + sh_create_user, false,
-        {
-            {"system", "Unknown system: ", "", false},
-            {"full", "No free user name: bf2, bf, battlefield, battlefield2 and ",
-             " tried names bf2_NNNN are taken", false},
-            {"useradd", "Create system user '", "' failed", true},
-            {"chmod", "Make home of system user '", "' private failed", true},
-            {"chpasswd", "Set password of system user '", "' failed", true},
-        });
+    const std::string name =
+        run_program(programs::create_user, {{"NUMBERS", name_numbers()}, {"HASH", hash}});
     result_field("login", name);
     result_field("password", password);
     print("login: \"" + name + "\"\n");

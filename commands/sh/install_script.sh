@@ -1,7 +1,7 @@
 # shellcheck shell=sh
-# The install script, written to a temporary directory after the lines that
-# set URL, SHA256 (or nothing) and DIR (that directory) and the shared
-# functions, and run there detached: it downloads the server package,
+# The install script, written to a temporary directory after the line that
+# sets DIR (that directory), the shared functions and the lines that set URL
+# and SHA256 (or nothing), and run there detached: it downloads the server package,
 # checks its digest when given, unpacks whichever kind it is (and removes
 # the package) and runs its fixinstall.sh, leaving STAGE_ok.ret or
 # STAGE_err.ret (the stage's status) and STAGE.log for download, verify,

@@ -1,7 +1,7 @@
 # shellcheck shell=sh
 # Makes a temporary directory in $DIR, writes the install script there
-# ($HEAD, the directory quoted, $BODY) and starts it detached; prints the
-# directory.  quote VALUE prints VALUE as one single-quoted sh word.  The
+# (its first line, the line that sets DIR to that directory, then $SCRIPT)
+# and starts it detached; prints the directory.  quote VALUE prints VALUE as one single-quoted sh word.  The
 # script runs through sh, so a directory mounted noexec cannot stop it, with
 # the hang-up ignored as under nohup.  It counts as started once it has left
 # a trace, its download log (opened by its first command after the cd,
@@ -37,7 +37,7 @@ T=$(mktemp -d "$DIR/.bf2_install_XXXXXX") || release mktemp
 printf '%s\n' "$T" >"$LOCK/temp"
 # The script holds the URL, and a URL may hold a token: it is the
 # account's alone from its creation.
-{ printf '%s' "$HEAD"; quote "$T"; printf '\n%s' "$BODY"; } |
+{ printf '#!/bin/sh\nDIR='; quote "$T"; printf '\n%s' "$SCRIPT"; } |
 	(umask 077 && write_new "$T/install.sh") || release copy
 chmod 700 "$T/install.sh"
 # From a subshell that ends at once: no descendant for the watchdog.

@@ -197,13 +197,6 @@ fail() {
 	exit 1
 }
 
-# The run's watchdog (watch.sh), until the script ends.
-watch_run() {
-	sh -c "$WATCH" bf2ctl-watchdog $$ </dev/null >/dev/null 2>&1 &
-	WATCHDOG=$!
-	trap 'kill $WATCHDOG 2>/dev/null' EXIT
-}
-
 # phys DIR: DIR's physical path in PHYS (a line break at its end kept);
 # fails when DIR cannot be entered.
 phys() {

@@ -55,4 +55,4 @@ done
 # An error log that is not a regular file (a pipe left there) would hold
 # the server's start for ever.
 [ ! -e "$CFGDIR/srderr.log" ] || [ -f "$CFGDIR/srderr.log" ] || rm -f "$CFGDIR/srderr.log"
-printf '%s' "$START_SCRIPT" | write_new "$CFGDIR/start.sh" || fail copy-start
+printf '#!/bin/sh\n%s' "$START_SCRIPT" | write_new "$CFGDIR/start.sh" || fail copy-start

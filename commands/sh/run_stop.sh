@@ -4,7 +4,7 @@
 # written, not from the file, which the account could change in between.
 run_stop() {
 	lock || fail busy
-	printf '%s' "$STOP_SCRIPT" | write_new "$CFGDIR/stop.sh" || fail copy-stop
+	printf '#!/bin/sh\n%s' "$STOP_SCRIPT" | write_new "$CFGDIR/stop.sh" || fail copy-stop
 	chmod 750 "$CFGDIR/stop.sh"
 	(eval "$STOP_SCRIPT") || fail stop
 }

@@ -1,7 +1,7 @@
 # shellcheck shell=sh
 # The start script of a configuration, written to $CFGDIR/start.sh after
-# the lines that set SRVDIR, CFGDIR and RESTART_ON_CRASH and the shared
-# functions.
+# the shared functions and the lines that set SRVDIR, CFGDIR and
+# RESTART_ON_CRASH.
 # It runs the game server with its console on the pipe server-stdin, its
 # error output in srderr.log, its pid in server.pid and its start time in
 # server.start (written first: whoever reads the new pid finds its start

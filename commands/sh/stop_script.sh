@@ -1,6 +1,6 @@
 # shellcheck shell=sh
-# The stop script of a configuration, written to $CFGDIR/stop.sh after a
-# line that sets CFGDIR and the ours functions.  It asks the game server to
+# The stop script of a configuration, written to $CFGDIR/stop.sh after the
+# shared functions and a line that sets CFGDIR.  It asks the game server to
 # quit through its console pipe, then signals what is left of the server
 # and of its start script; it ends with status 1 and the reason on its
 # standard error when one of them outlives signal 9 (its run files stay).

@@ -63,3 +63,5 @@ replace_target() {
 	mv -f -T "$UPLOAD/file" "$TO" || { rm -rf "$UPLOAD"; fail rename; }
 	rmdir "$UPLOAD"
 }
+
+upload_file
