@@ -83,14 +83,8 @@ TIdentity read_identity(const std::string& path, bool have_passphrase)
     if (!fd)
         throw TUError(TCode::local_file, failed + std::strerror(errno));
     std::string text;
-    char buffer[8192];
     try {
-        while (text.size() <= kMaxKeyFile) {
-            const size_t n = read_some(fd.get(), buffer, sizeof buffer);
-            if (n == 0)
-                break;
-            text.append(buffer, n);
-        }
+        text = read_all(fd.get(), kMaxKeyFile);
     } catch (const TSysError& e) {
         throw TUError(TCode::local_file, failed + std::strerror(e.error));
     }

@@ -44,6 +44,19 @@ size_t pread_some(int fd, void* buffer, size_t size, off_t at)
     return retry_eintr("pread", [&] { return pread(fd, buffer, size, at); });
 }
 
+std::string read_all(int fd, size_t cap)
+{
+    std::string text;
+    char buffer[8192];
+    while (text.size() <= cap) {
+        const size_t n = read_some(fd, buffer, sizeof buffer);
+        if (n == 0)
+            break;
+        text.append(buffer, n);
+    }
+    return text;
+}
+
 void write_all(int fd, const void* data, size_t size)
 {
     const char* p = static_cast<const char*>(data);

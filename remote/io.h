@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -83,6 +84,9 @@ auto retry_eintr(const char* name, Call call)
 // What one read(2) or pread(2) gives: 0 at the end.
 size_t read_some(int fd, void* buffer, size_t size);
 size_t pread_some(int fd, void* buffer, size_t size, off_t at);
+
+// fd's bytes to its end, or as soon as more than cap came.
+std::string read_all(int fd, size_t cap = SIZE_MAX);
 
 // All of data, however many writes it takes.  A write that takes nothing
 // fails as a full disk (ENOSPC).
