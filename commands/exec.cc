@@ -6,6 +6,7 @@
 #include "remote/bound.h"
 #include "remote/error.h"
 #include "remote/exec.h"
+#include "remote/io.h"
 #include "remote/session.h"
 
 #include <algorithm>
@@ -29,24 +30,21 @@ public:
             throw TUError(TCode::local_file,
                           std::string("Unable to create a temporary file: ") + std::strerror(errno));
     }
-    ~TSpool() { std::fclose(file_); }
-    TSpool(const TSpool&) = delete;
-    TSpool& operator=(const TSpool&) = delete;
 
     void add(const char* p, size_t n)
     {
         const size_t room = static_cast<size_t>(std::min<long long>(cap_ - kept_, n));
-        if (std::fwrite(p, 1, room, file_) != room)
+        if (std::fwrite(p, 1, room, file_.get()) != room)
             throw TUError(TCode::local_file,
                           std::string("Unable to keep the ") + what_ + ": " + std::strerror(errno));
         kept_ += room;
         dropped_ += n - room;
     }
-    std::FILE* get() const { return file_; }
+    std::FILE* get() const { return file_.get(); }
     long long dropped() const { return dropped_; }
 
 private:
-    std::FILE* file_;
+    TFile file_;
     const char* what_;
     long long cap_, kept_ = 0, dropped_ = 0;
 };
@@ -116,7 +114,7 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
     std::string signal;
     try {
         signal = ssh_exec_streams(
-            reader.line, in, false,
+            open_channel(), reader.line, in, false,
             [&](const char* p, size_t n) { out.add(p, n); },
             [&](const char* p, size_t n) { err.add(p, n); });
         status = out.finish(!signal.empty(), false);

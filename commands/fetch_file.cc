@@ -6,6 +6,7 @@
 #include "remote/bound.h"
 #include "remote/download.h"
 #include "remote/error.h"
+#include "remote/io.h"
 #include "remote/session.h"
 
 #include <fcntl.h>
@@ -32,15 +33,13 @@ public:
     TTempFile(const std::string& dir, const std::string& name, std::string target)
         : target_(std::move(target)), path_(dir + "/." + name.substr(0, kNameRoom) + ".bf2ctl-XXXXXX")
     {
-        fd_ = mkstemp(path_.data());
-        if (fd_ < 0)
+        fd_.reset(mkstemp(path_.data()));
+        if (!fd_)
             fail();
         add_cleanup(path_);
     }
     ~TTempFile()
     {
-        if (fd_ >= 0)
-            close(fd_);
         if (!kept_)
             unlink(path_.c_str());
         drop_cleanup(path_);
@@ -48,24 +47,19 @@ public:
     TTempFile(const TTempFile&) = delete;
     TTempFile& operator=(const TTempFile&) = delete;
 
-    // Writes may be short (a signal, a full disk reported late): loop.
     void write_all(const char* data, size_t size)
     {
-        while (size > 0) {
-            ssize_t n = write(fd_, data, size);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                fail();
-            data += n;
-            size -= n;
-            written_ += n;
+        try {
+            ::write_all(fd_.get(), data, size);
+        } catch (const TSysError& e) {
+            fail(e.error);
         }
+        written_ += size;
         // The disk starts on what came so far while the rest arrives, so
         // that keep()'s fsync waits only for the last part: a 256 MiB
         // file's fsync took 0.13 s of a 1 s download, 3 ms with this.
         if (written_ - flushed_ >= kFlushStep) {
-            sync_file_range(fd_, flushed_, written_ - flushed_, SYNC_FILE_RANGE_WRITE);
+            sync_file_range(fd_.get(), flushed_, written_ - flushed_, SYNC_FILE_RANGE_WRITE);
             flushed_ = written_;
         }
     }
@@ -74,27 +68,21 @@ public:
     // whole new one, never a renamed but empty file.
     void keep(const std::string& dir)
     {
-        if (fsync(fd_) != 0 || close(fd_) != 0) {
-            fd_ = -1;
+        if (fsync(fd_.get()) != 0 || close(fd_.release()) != 0)
             fail();
-        }
-        fd_ = -1;
         if (rename(path_.c_str(), target_.c_str()) != 0)
             fail();
         kept_ = true;
         drop_cleanup(path_);
-        int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir_fd >= 0) {
-            fsync(dir_fd);
-            close(dir_fd);
-        }
+        if (const TFd dir_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir_fd)
+            fsync(dir_fd.get());
     }
 
 private:
-    [[noreturn]] void fail()
+    [[noreturn]] void fail(int error = errno)
     {
         throw TUError(TCode::local_file,
-                      "Failed to write into the local file " + target_ + ": " + std::strerror(errno));
+                      "Failed to write into the local file " + target_ + ": " + std::strerror(error));
     }
 
     static constexpr off_t kFlushStep = 8 << 20;
@@ -104,7 +92,7 @@ private:
 
     std::string target_;
     std::string path_;
-    int fd_ = -1;
+    TFd fd_;
     bool kept_ = false;
     off_t written_ = 0, flushed_ = 0;
 };
@@ -142,7 +130,7 @@ bool fetch_file(zelto::opt::TOParsing parsing)
     const TCommandLine fetch = program_command(programs::fetch_file, {{"FROM", from}});
     std::optional<TTempFile> file;
     TDownload download = scp_download(
-        fetch.line, fetch.input,
+        open_channel(), fetch.line, fetch.input,
         [&](long long size) {
             if (size > max_size)
                 throw_step(programs::fetch_file, "size",

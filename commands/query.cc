@@ -7,11 +7,11 @@
 #include "remote/bound.h"
 #include "remote/connection.h"
 #include "remote/error.h"
+#include "remote/io.h"
 
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -28,11 +28,6 @@ namespace {
 constexpr int default_port = 29900;  // the game's default sv.gameSpyPort
 constexpr int tries = 3;
 constexpr int try_ms = 1000;
-
-struct TFd {
-    int fd;
-    ~TFd() { close(fd); }
-};
 
 void print_info(const TQueryInfo& info)
 {
@@ -71,10 +66,9 @@ TQueryReply ask(int fd, const addrinfo* to, uint32_t session, const std::vector<
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
-        pollfd p{fd, POLLIN, 0};
-        const int ready = poll(&p, 1, run_wait_ms(static_cast<int>(left.count())));
+        const short ready = wait_fd(fd, POLLIN, run_wait_ms(static_cast<int>(left.count())));
         check_run();
-        if (ready <= 0)
+        if (!ready)
             continue;
         static char buffer[1 << 16];  // any datagram, so that an oversized one is seen whole
         sockaddr_storage from;
@@ -105,8 +99,8 @@ bool query(TOParsing parsing)
     if (getaddrinfo(ssh_host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
         throw TUError(TCode::resolve, "Failed to get network host entry");
     std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, freeaddrinfo);
-    const TFd sock{socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol)};
-    if (sock.fd < 0)
+    const TFd sock(socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol));
+    if (!sock)
         throw TUError(TCode::connect, std::string("Failed to send the query: ") + std::strerror(errno));
 
     std::mt19937 random(std::random_device{}());
@@ -115,7 +109,7 @@ bool query(TOParsing parsing)
     for (int i = 0; i < tries; ++i) {
         // Some servers ignore ids with the high bits of a byte set.
         sessions.push_back(random() & 0x0F0F0F0F);
-        TQueryReply reply = ask(sock.fd, found, sessions.back(), sessions);
+        TQueryReply reply = ask(sock.get(), found, sessions.back(), sessions);
         if (reply.complete()) {
             print_info(reply.info());
             return true;

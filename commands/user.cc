@@ -2,6 +2,7 @@
 
 #include "commands/output.h"
 #include "remote/error.h"
+#include "remote/io.h"
 #include "remote/session.h"
 #include "commands/programs.h"
 
@@ -22,13 +23,13 @@ namespace {
 uint32_t random_word()
 {
     uint32_t word;
-    for (;;) {
-        ssize_t n = getrandom(&word, sizeof word, 0);
-        if (n == static_cast<ssize_t>(sizeof word))
-            return word;
-        if (n < 0 && errno != EINTR)
-            throw TUError(TCode::internal, std::string("Failed to get random numbers: ") + std::strerror(errno));
+    try {
+        while (static_cast<size_t>(retry_eintr("getrandom", [&] { return getrandom(&word, sizeof word, 0); })) != sizeof word) {
+        }
+    } catch (const TSysError& e) {
+        e.reword(TCode::internal, "Failed to get random numbers");
     }
+    return word;
 }
 
 // 0..n-1, each equally likely: words from the incomplete top block are

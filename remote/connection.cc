@@ -2,7 +2,7 @@
 
 #include "remote/bound.h"
 
-#include <unistd.h>
+#include <poll.h>
 
 std::string ssh_address;
 std::string ssh_host;
@@ -15,35 +15,64 @@ std::string ssh_host_key;
 std::string ssh_known_hosts;
 TIdentity ssh_identity;
 const char* ssh_key_passphrase = nullptr;
-int ssh_sock = -1;
-LIBSSH2_SESSION* ssh_session = nullptr;
-LIBSSH2_CHANNEL* ssh_channel = nullptr;
+TConnection ssh_connection;
 
-void free_channel()
+void free_channel(LIBSSH2_CHANNEL* channel)
 {
-    // A run cut short does not wait for the remote command's end to close
-    // its channel, nor for a dead peer to take its disconnect.
-    if (run_cut_short() && ssh_session)
-        libssh2_session_set_timeout(ssh_session, 500);
-    if (ssh_channel) {
-        libssh2_channel_free(ssh_channel);
-        ssh_channel = nullptr;
-    }
+    if (run_cut_short())
+        ssh_connection.hurry();
+    libssh2_channel_free(channel);
+}
+
+void end_session(LIBSSH2_SESSION* session)
+{
+    if (run_cut_short())
+        libssh2_session_set_timeout(session, 500);
+    // Sent even when the handshake failed; libssh2 copes and the peer may
+    // still be listening.
+    libssh2_session_disconnect_ex(session, SSH_DISCONNECT_BY_APPLICATION, "Normal Shutdown", "");
+    libssh2_session_free(session);
+}
+
+void free_ssh_memory(void* memory)
+{
+    libssh2_free(ssh_connection.session.get(), memory);
+}
+
+void TConnection::close()
+{
+    session.reset();
+    sock.reset();
+}
+
+TLastError TConnection::last_error() const
+{
+    char* message = nullptr;
+    const int code = libssh2_session_last_error(session.get(), &message, nullptr, 0);
+    return {code, message ? message : ""};
+}
+
+void TConnection::hurry() const
+{
+    if (session)
+        libssh2_session_set_timeout(session.get(), 500);
+}
+
+void TConnection::wait(int timeout_ms) const
+{
+    // Inbound is always of interest: a window adjustment or the peer's close
+    // arrives that way even when libssh2 reports no direction.
+    short events = POLLIN;
+    if (libssh2_session_block_directions(session.get()) & LIBSSH2_SESSION_BLOCK_OUTBOUND)
+        events |= POLLOUT;
+    // Bounded all the same (a second unless told less): should libssh2 ever
+    // hold data without a sign on the socket, the caller asks it again soon.
+    // A slow command costs one wake-up a second.
+    wait_fd(sock.get(), events, run_wait_ms(timeout_ms));
+    check_run();
 }
 
 void close_connection()
 {
-    free_channel();
-    if (ssh_session) {
-        // Sent even when the handshake failed; libssh2 copes and the peer
-        // may still be listening.
-        libssh2_session_disconnect_ex(ssh_session, SSH_DISCONNECT_BY_APPLICATION,
-                                      "Normal Shutdown", "");
-        libssh2_session_free(ssh_session);
-        ssh_session = nullptr;
-    }
-    if (ssh_sock != -1) {
-        close(ssh_sock);
-        ssh_sock = -1;
-    }
+    ssh_connection.close();
 }

@@ -172,15 +172,15 @@ auto giving_up_at_once(Call call)
     try {
         return call();
     } catch (...) {
-        libssh2_session_set_timeout(ssh_session, 500);
+        ssh_connection.hurry();
         throw;
     }
 }
 
 }  // namespace
 
-TDownload scp_download(const std::string& command, const std::string& before, const TSizeSink& begin,
-                       const TChunkSink& sink)
+TDownload scp_download(TChannel channel, const std::string& command, const std::string& before,
+                       const TSizeSink& begin, const TChunkSink& sink)
 {
     // The source waits for a zero byte before it starts; it goes with the
     // command, at no cost of a round trip.
@@ -189,7 +189,7 @@ TDownload scp_download(const std::string& command, const std::string& before, co
     TReceiver receiver(input, begin, sink);
     TKeptText err(kErrCap, 0);
     const bool killed = !ssh_exec_streams(
-        command, input, false,
+        std::move(channel), command, input, false,
         [&](const char* p, size_t n) { giving_up_at_once([&] { receiver.take(p, n); }); },
         [&](const char* p, size_t n) { err.add(p, n); },
         [&] { return giving_up_at_once([&] { return receiver.wait_ms(); }); }).empty();

@@ -23,13 +23,14 @@ struct TDownload {
     bool whole = false;
 };
 
-// Requires an open session.  Runs command, which reads `before` off its
-// standard input and either fails a step of its own, its output then its
-// own (returned, whole false), or runs an scp source on the rest of its
-// input and on its output; passes exactly the announced size to sink.
+// Runs command on channel, which goes with the call.  The command reads
+// `before` off its standard input and either fails a step of its own, its
+// output then its own (returned, whole false), or runs an scp source on
+// the rest of its input and on its output; passes exactly the announced
+// size to sink.
 // Throws TUError: "Unable to open the scp channel: MESSAGE" (the source's
 // refusal), "Failed to copy content: MESSAGE" midway or for a malformed
 // record, "Timed out after 30 s" when no file is announced in that time,
 // the run's bound or interruption, and what the sinks throw.
-TDownload scp_download(const std::string& command, const std::string& before, const TSizeSink& begin,
-                       const TChunkSink& sink);
+TDownload scp_download(TChannel channel, const std::string& command, const std::string& before,
+                       const TSizeSink& begin, const TChunkSink& sink);

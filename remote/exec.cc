@@ -1,15 +1,9 @@
 #include "remote/exec.h"
 
 #include "remote/bound.h"
-#include "remote/connection.h"
 #include "remote/error.h"
-#include "remote/local_file.h"
-#include "remote/guards.h"
 #include "remote/session.h"
 #include "remote/wire.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -32,13 +26,10 @@ constexpr size_t kPacket = 32768;
 template <class Call>
 ssize_t finish_sending(Call call)
 {
-    for (;;) {
-        ssize_t rc = call();
-        if (rc != LIBSSH2_ERROR_EAGAIN ||
-            !(libssh2_session_block_directions(ssh_session) & LIBSSH2_SESSION_BLOCK_OUTBOUND))
-            return rc;
-        wait_socket(ssh_session, ssh_sock);
-    }
+    return ssh_connection.until_done(call, [] {
+        const int directions = libssh2_session_block_directions(ssh_connection.session.get());
+        return directions & LIBSSH2_SESSION_BLOCK_OUTBOUND ? 1000 : -1;
+    });
 }
 
 // A failed read or write ends its stream, but an allocation libssh2 could
@@ -56,7 +47,7 @@ void check_stream(long rc)
 // before touching the other deadlocks once the other fills the window.
 void pump(LIBSSH2_CHANNEL* channel, TInput& input, const TSink* sink[2], const TWaitCap& wait_cap)
 {
-    TNonBlocking nonblocking(ssh_session);
+    TNonBlocking nonblocking(ssh_connection.session.get());
     bool input_done = false, eof_sent = false;
     bool stream_done[2] = {false, false};
     char buffer[32768];
@@ -130,7 +121,7 @@ void pump(LIBSSH2_CHANNEL* channel, TInput& input, const TSink* sink[2], const T
         bool queued = libssh2_poll_channel_read(channel, 0) ||
                       libssh2_poll_channel_read(channel, 1) || libssh2_channel_eof(channel);
         if (!progress && !queued && (!stream_done[0] || !stream_done[1]))
-            wait_socket(ssh_session, ssh_sock, wait_cap ? std::min(wait_cap(), 1000) : 1000);
+            ssh_connection.wait(wait_cap ? std::min(wait_cap(), 1000) : 1000);
     }
 }
 
@@ -139,19 +130,14 @@ void pump(LIBSSH2_CHANNEL* channel, TInput& input, const TSink* sink[2], const T
 // the server has closed its side, which follows the end of both streams.
 std::string close_and_ask_signal(LIBSSH2_CHANNEL* channel)
 {
-    TNonBlocking nonblocking(ssh_session);
-    int rc;
-    while ((rc = finish_sending([&] { return libssh2_channel_close(channel); })) ==
-           LIBSSH2_ERROR_EAGAIN)
-        wait_socket(ssh_session, ssh_sock);
-    check_connection(rc);
+    TNonBlocking nonblocking(ssh_connection.session.get());
+    check_connection(ssh_connection.until_done([&] { return libssh2_channel_close(channel); }));
     char* signal = nullptr;
     size_t size = 0;
     libssh2_channel_get_exit_signal(channel, &signal, &size, nullptr, nullptr, nullptr, nullptr);
+    const TSshMemory owned(signal);
     // A server may name no signal at all; it still ended the shell.
-    const std::string name = signal ? (size ? std::string(signal, size) : "UNKNOWN") : "";
-    libssh2_free(ssh_session, signal);
-    return name;
+    return signal ? (size ? std::string(signal, size) : "UNKNOWN") : "";
 }
 
 bool ends_with_status_line(const std::string& out, bool pty)
@@ -170,21 +156,23 @@ bool ends_with_status_line(const std::string& out, bool pty)
 
 }  // namespace
 
-std::string ssh_exec_streams(const std::string& command, TInput& input, bool want_pty,
-                      const TSink& out, const TSink& err, const TWaitCap& wait_cap)
+TChannel open_channel()
 {
-    free_channel();
-    ssh_channel = libssh2_channel_open_ex(ssh_session, "session", 7,
-                                          LIBSSH2_CHANNEL_WINDOW_DEFAULT,
-                                          LIBSSH2_CHANNEL_PACKET_DEFAULT, nullptr, 0);
-    if (!ssh_channel) {
-        check_connection(libssh2_session_last_errno(ssh_session));
+    TChannel channel(libssh2_channel_open_ex(ssh_connection.session.get(), "session", 7,
+                                             LIBSSH2_CHANNEL_WINDOW_DEFAULT, LIBSSH2_CHANNEL_PACKET_DEFAULT,
+                                             nullptr, 0));
+    if (!channel) {
+        check_connection(ssh_connection.last_error().code);
         throw TUError(TCode::remote, "Unable to open a session", "session");
     }
-    TChannelGuard guard;
+    return channel;
+}
 
+std::string ssh_exec_streams(TChannel channel, const std::string& command, TInput& input, bool want_pty,
+                             const TSink& out, const TSink& err, const TWaitCap& wait_cap)
+{
     if (want_pty) {
-        int rc = libssh2_channel_request_pty_ex(ssh_channel, "linux", 5, nullptr, 0, 80, 24, 0, 0);
+        int rc = libssh2_channel_request_pty_ex(channel.get(), "linux", 5, nullptr, 0, 80, 24, 0, 0);
         check_connection(rc);
         if (rc != 0)
             throw TUError(TCode::remote, "Failed requesting pty", "session");
@@ -195,17 +183,17 @@ std::string ssh_exec_streams(const std::string& command, TInput& input, bool wan
     // last line first: a trailing comment or here-document would swallow
     // the closing parenthesis.
     std::string wrapped = "( " + command + "\n); echo \"\n$?\"";
-    int rc = libssh2_channel_process_startup(ssh_channel, "exec", 4, wrapped.c_str(),
+    int rc = libssh2_channel_process_startup(channel.get(), "exec", 4, wrapped.c_str(),
                                              std::strlen(wrapped.c_str()));
     check_connection(rc);
     if (rc != 0)
         throw TUError(TCode::remote, "Unable to request exec: " + wrapped, "session");
 
-    libssh2_channel_handle_extended_data2(ssh_channel, LIBSSH2_CHANNEL_EXTENDED_DATA_NORMAL);
+    libssh2_channel_handle_extended_data2(channel.get(), LIBSSH2_CHANNEL_EXTENDED_DATA_NORMAL);
 
     const TSink* sinks[2] = {&out, &err};
-    pump(ssh_channel, input, sinks, wait_cap);
-    return close_and_ask_signal(ssh_channel);
+    pump(channel.get(), input, sinks, wait_cap);
+    return close_and_ask_signal(channel.get());
 }
 
 TExecResult ssh_exec(std::string command, std::string input, bool want_pty, size_t out_cap)
@@ -213,7 +201,7 @@ TExecResult ssh_exec(std::string command, std::string input, bool want_pty, size
     TKeptText out(out_cap, 4096), err(kErrCap, 0);
     TInput in(std::move(input));
     const bool killed = !ssh_exec_streams(
-        command, in, want_pty, [&](const char* p, size_t n) { out.add(p, n); },
+        open_channel(), command, in, want_pty, [&](const char* p, size_t n) { out.add(p, n); },
         [&](const char* p, size_t n) { err.add(p, n); }).empty();
     TExecResult result{-1, std::move(out.text()), std::move(err.text())};
     result.status = wrapper_status(result.out, killed, want_pty);
@@ -226,31 +214,18 @@ TInput::TInput(std::string text, TSource source) : text_(std::move(text)), sourc
         read_chunk();
 }
 
-TInput::TInput(std::string text, std::string path) : text_(std::move(text))
+TInput::TInput(std::string text, std::string path) : text_(std::move(text)), fd_(open_to_read(path))
 {
-    fd_ = open_to_read(path);
-    if (fd_ < 0)
+    if (!fd_)
         throw TUError(TCode::local_file, "Unable to read " + path + ": " + std::strerror(errno));
-    source_ = [this, path](char* buffer, size_t room) -> size_t {
-        ssize_t n;
-        while ((n = read(fd_, buffer, room)) < 0 && errno == EINTR) {
+    source_ = [this, path](char* buffer, size_t room) {
+        try {
+            return read_some(fd_.get(), buffer, room);
+        } catch (const TSysError& e) {
+            e.reword(TCode::local_file, "Unable to read " + path);
         }
-        if (n < 0)
-            throw TUError(TCode::local_file, "Unable to read " + path + ": " + std::strerror(errno));
-        return n;
     };
-    try {
-        read_chunk();
-    } catch (...) {
-        close(fd_);  // no destructor runs for a constructor that throws
-        throw;
-    }
-}
-
-TInput::~TInput()
-{
-    if (fd_ >= 0)
-        close(fd_);
+    read_chunk();
 }
 
 void TInput::consumed(size_t n)

@@ -5,6 +5,8 @@
 // handed on as they arrive or kept only up to a cap.
 #pragma once
 
+#include "remote/connection.h"
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -38,7 +40,6 @@ public:
     // read fails at once, before the run connects.  A failed read throws
     // "Unable to read PATH: REASON".
     TInput(std::string text, std::string path);
-    ~TInput();
     TInput(const TInput&) = delete;
     TInput& operator=(const TInput&) = delete;
 
@@ -62,9 +63,13 @@ private:
     std::string text_;
     size_t sent_ = 0;
     TSource source_;
-    int fd_ = -1;
+    TFd fd_;
     bool open_ = false;
 };
+
+// A session channel on the open connection, for one command.  Throws
+// TUError "Unable to open a session" (step session), or the connection's loss.
+TChannel open_channel();
 
 // Requires an open session.  Throws TUError when the channel cannot be set
 // up or the connection fails; a failing remote command is reported through
@@ -77,11 +82,12 @@ TExecResult ssh_exec(std::string command, std::string input, bool want_pty,
 // last, in milliseconds.  Throws to end the run at a deadline of its own.
 using TWaitCap = std::function<int()>;
 
-// The same, handing standard output (status line and all) and standard
-// error to the sinks as they arrive; returns the name of the signal that
-// ended the remote shell, as the server reported it ("KILL"), or "".
-std::string ssh_exec_streams(const std::string& command, TInput& input, bool want_pty,
-                      const TSink& out, const TSink& err, const TWaitCap& wait_cap = nullptr);
+// The same on channel, which goes with the call, handing standard output
+// (status line and all) and standard error to the sinks as they arrive;
+// returns the name of the signal that ended the remote shell, as the server
+// reported it ("KILL"), or "".
+std::string ssh_exec_streams(TChannel channel, const std::string& command, TInput& input, bool want_pty,
+                             const TSink& out, const TSink& err, const TWaitCap& wait_cap = nullptr);
 
 // Keeps the first head bytes of a stream and its last tail bytes.
 class TKeptText {

@@ -1,12 +1,9 @@
 #include "remote/identity.h"
 
 #include "remote/error.h"
-#include "remote/local_file.h"
 #include "remote/fingerprint.h"
+#include "remote/io.h"
 #include "remote/known_hosts.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -82,18 +79,15 @@ TKeyFileInfo key_file_info(const std::string& text)
 TIdentity read_identity(const std::string& path, bool have_passphrase)
 {
     const std::string failed = "Unable to read the key " + path + ": ";
-    const int fd = open_to_read(path);
-    if (fd < 0)
+    const TFd fd = open_to_read(path);
+    if (!fd)
         throw TUError(TCode::local_file, failed + std::strerror(errno));
     std::string text;
-    char buffer[8192];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0 && text.size() <= kMaxKeyFile)
-        text.append(buffer, n);
-    const int error = errno;
-    close(fd);
-    if (n < 0)
-        throw TUError(TCode::local_file, failed + std::strerror(error));
+    try {
+        text = read_all(fd.get(), kMaxKeyFile);
+    } catch (const TSysError& e) {
+        throw TUError(TCode::local_file, failed + std::strerror(e.error));
+    }
     const TKeyFileInfo info = key_file_info(text);
     if (text.size() > kMaxKeyFile || !info.is_key)
         throw TUError(TCode::local_file, failed + "not a private key in OpenSSH's or PEM format");

@@ -1,7 +1,7 @@
 #include "remote/known_hosts.h"
 
 #include "remote/error.h"
-#include "remote/local_file.h"
+#include "remote/io.h"
 #include "remote/fingerprint.h"
 
 #include <fcntl.h>
@@ -108,39 +108,22 @@ std::string next_field(std::string_view& line)
     return field;
 }
 
-class TFd {
-public:
-    explicit TFd(int fd) : fd(fd) {}
-    ~TFd()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    const int fd;
-};
-
-[[noreturn]] void file_error(const char* what, const std::string& path)
+[[noreturn]] void file_error(const char* what, const std::string& path, int error = errno)
 {
-    throw TUError(TCode::local_file, std::string(what) + " the known hosts file " + path + ": " + std::strerror(errno));
+    throw TUError(TCode::local_file, std::string(what) + " the known hosts file " + path + ": " + std::strerror(error));
 }
 
 std::string read_all(int fd, const std::string& path)
 {
     std::string text;
     char buffer[8192];
-    for (off_t at = 0;;) {
-        const ssize_t n = pread(fd, buffer, sizeof buffer, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            file_error("Unable to read", path);
-        if (n == 0)
-            return text;
-        text.append(buffer, n);
-        at += n;
+    try {
+        while (const size_t n = pread_some(fd, buffer, sizeof buffer, text.size()))
+            text.append(buffer, n);
+    } catch (const TSysError& e) {
+        file_error("Unable to read", path, e.error);
     }
+    return text;
 }
 
 }  // namespace
@@ -237,22 +220,22 @@ void accept_host_check(const THostCheck& check, const TPublicKey& offered)
 
 std::string read_known_hosts(const std::string& path)
 {
-    TFd file(open_to_read(path));
-    if (file.fd < 0 && errno == ENOENT)
+    const TFd file(open_to_read(path));
+    if (!file && errno == ENOENT)
         return "";
-    if (file.fd < 0)
+    if (!file)
         file_error("Unable to read", path);
-    return read_all(file.fd, path);
+    return read_all(file.get(), path);
 }
 
 void record_known_host(const std::string& path, const std::string& name, const TPublicKey& key,
                        const std::function<int()>& lock_wait_ms)
 {
-    TFd file(open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
-    if (file.fd < 0)
+    const TFd file(open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+    if (!file)
         file_error("Unable to write", path);
     // Polled rather than blocking: the wait stays within the run's bounds.
-    while (flock(file.fd, LOCK_EX | LOCK_NB) != 0) {
+    while (flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR)
             file_error("Unable to lock", path);
         if (lock_wait_ms() == 0)
@@ -261,7 +244,7 @@ void record_known_host(const std::string& path, const std::string& name, const T
     }
     // Read again under the lock: a run started together may have recorded
     // the host meanwhile.
-    const std::string text = read_all(file.fd, path);
+    const std::string text = read_all(file.get(), path);
     const THostCheck check = check_known_host(host_entries(text, name), key);
     accept_host_check(check, key);
     if (check.verdict == THostCheck::known)
@@ -271,11 +254,12 @@ void record_known_host(const std::string& path, const std::string& name, const T
         throw TUError(TCode::local_file, "Unable to write the known hosts file " + path + ": no random salt");
     const std::string line = (text.empty() || text.back() == '\n' ? "" : "\n") +
                              hashed_host_line(name, key, salt);
-    // One write: a reader without the lock (OpenSSH) never sees half a line.
-    const ssize_t n = write(file.fd, line.data(), line.size());
-    if (n != static_cast<ssize_t>(line.size()) || fsync(file.fd) != 0) {
-        if (n >= 0 && n != static_cast<ssize_t>(line.size()))
-            errno = ENOSPC;
-        file_error("Unable to write", path);
+    // One write but on a full disk: a reader without the lock (OpenSSH)
+    // never sees half a line.
+    try {
+        write_all(file.get(), line.data(), line.size());
+        retry_eintr("fsync", [&] { return fsync(file.get()); });
+    } catch (const TSysError& e) {
+        file_error("Unable to write", path, e.error);
     }
 }

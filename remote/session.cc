@@ -4,7 +4,6 @@
 #include "remote/connection.h"
 #include "remote/fingerprint.h"
 #include "remote/error.h"
-#include "remote/guards.h"
 #include "remote/known_hosts.h"
 #include "remote/wire.h"
 
@@ -13,7 +12,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -22,7 +20,6 @@
 #include <memory>
 #include <random>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -59,24 +56,6 @@ private:
     TClock::time_point end_;
 };
 
-// A socket not yet handed over to the connection record.
-class TSocket {
-public:
-    explicit TSocket(int fd) : fd_(fd) {}
-    ~TSocket()
-    {
-        if (fd_ != -1)
-            close(fd_);
-    }
-    TSocket(const TSocket&) = delete;
-    TSocket& operator=(const TSocket&) = delete;
-    int fd() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
-
 // A peer that vanishes without a FIN or a reset is given up after about a
 // minute: keepalive probes start after 30 s of silence, every 10 s, and
 // three unanswered end it.  Probes are not sent while sent data waits for
@@ -95,36 +74,33 @@ void keep_alive(int fd)
 
 // Tries each address in turn until one accepts; all of them together get
 // no more than the deadline.
-int connect_tcp(const addrinfo* addresses, const TDeadline& deadline)
+TFd connect_tcp(const addrinfo* addresses, const TDeadline& deadline)
 {
     for (const addrinfo* a = addresses; a; a = a->ai_next) {
-        TSocket sock(socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
-                            a->ai_protocol));
-        if (sock.fd() < 0)
+        TFd sock(socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol));
+        if (!sock)
             continue;
-        if (connect(sock.fd(), a->ai_addr, a->ai_addrlen) != 0) {
+        if (connect(sock.get(), a->ai_addr, a->ai_addrlen) != 0) {
             if (errno != EINPROGRESS)
                 continue;
-            pollfd pfd{sock.fd(), POLLOUT, 0};
-            int ready;
-            do {
+            for (;;) {
                 check_run();
-                ready = poll(&pfd, 1, run_wait_ms(std::min(deadline.left_ms(), 1000)));
-            } while ((ready == 0 && deadline.left_ms() > 0) || (ready < 0 && errno == EINTR));
-            if (ready == 0)
-                deadline.expire(connect_failed);
+                if (wait_fd(sock.get(), POLLOUT, run_wait_ms(std::min(deadline.left_ms(), 1000))))
+                    break;
+                if (deadline.left_ms() == 0)
+                    deadline.expire(connect_failed);
+            }
             int error = 0;
             socklen_t size = sizeof error;
-            if (ready < 0 || getsockopt(sock.fd(), SOL_SOCKET, SO_ERROR, &error, &size) != 0 ||
-                error != 0)
+            if (getsockopt(sock.get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
                 continue;
         }
-        keep_alive(sock.fd());
+        keep_alive(sock.get());
         // libssh2 sends a step's packets one by one; Nagle would hold each
         // behind the peer's delayed acknowledgement (40 ms on Linux).
         const int on = 1;
-        setsockopt(sock.fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        return sock.release();
+        setsockopt(sock.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        return sock;
     }
     throw TUError(TCode::connect, connect_failed);
 }
@@ -134,27 +110,25 @@ int connect_tcp(const addrinfo* addresses, const TDeadline& deadline)
 template <class Call>
 int until_done(const TDeadline& deadline, const char* step, Call call)
 {
-    for (;;) {
-        int rc = call();
-        if (rc != LIBSSH2_ERROR_EAGAIN)
-            return rc;
-        int left = deadline.left_ms();
+    return ssh_connection.until_done(call, [&] {
+        const int left = deadline.left_ms();
         if (left == 0)
             deadline.expire(step);
-        wait_socket(ssh_session, ssh_sock, std::min(left, 1000));
-    }
+        return std::min(left, 1000);
+    });
 }
 
 // libssh2's host key algorithms with the recorded types first, as OpenSSH
 // orders them, so that a host with several keys shows the recorded one.
 void prefer_host_keys(const std::vector<std::string>& recorded)
 {
+    LIBSSH2_SESSION* session = ssh_connection.session.get();
     const char** algorithms = nullptr;
-    const int count = libssh2_session_supported_algs(ssh_session, LIBSSH2_METHOD_HOSTKEY, &algorithms);
+    const int count = libssh2_session_supported_algs(session, LIBSSH2_METHOD_HOSTKEY, &algorithms);
     if (count <= 0)
         return;
-    std::vector<std::string> supported(algorithms, algorithms + count);
-    libssh2_free(ssh_session, algorithms);
+    const TSshMemory owned(algorithms);
+    const std::vector<std::string> supported(algorithms, algorithms + count);
     std::string first, rest;
     for (const std::string& type : recorded)
         if (std::find(supported.begin(), supported.end(), type) != supported.end())
@@ -162,7 +136,7 @@ void prefer_host_keys(const std::vector<std::string>& recorded)
     for (const std::string& type : supported)
         if (std::find(recorded.begin(), recorded.end(), type) == recorded.end())
             rest += type + ",";
-    libssh2_session_method_pref(ssh_session, LIBSSH2_METHOD_HOSTKEY, (first + rest).c_str());
+    libssh2_session_method_pref(session, LIBSSH2_METHOD_HOSTKEY, (first + rest).c_str());
 }
 
 // Connects and completes the handshake, trying again while the server
@@ -181,21 +155,20 @@ void handshake(const TDeadline& deadline, const std::vector<std::string>& host_k
     std::minstd_rand random(std::random_device{}());
     for (int step_ms = 100;; step_ms = std::min(2 * step_ms, 2000)) {
         wire = TWire();
-        ssh_sock = connect_tcp(addresses.get(), deadline);
-        ssh_session = libssh2_session_init_ex(nullptr, nullptr, nullptr, nullptr);
-        if (!ssh_session)
+        ssh_connection.sock = connect_tcp(addresses.get(), deadline);
+        ssh_connection.session.reset(libssh2_session_init_ex(nullptr, nullptr, nullptr, nullptr));
+        LIBSSH2_SESSION* session = ssh_connection.session.get();
+        if (!session)
             throw TUError(TCode::not_ssh, handshake_failed);
-        libssh2_session_callback_set(ssh_session, LIBSSH2_CALLBACK_RECV,
-                                     reinterpret_cast<void*>(wire_recv));
-        libssh2_session_callback_set(ssh_session, LIBSSH2_CALLBACK_SEND,
-                                     reinterpret_cast<void*>(wire_send));
+        libssh2_session_callback_set(session, LIBSSH2_CALLBACK_RECV, reinterpret_cast<void*>(wire_recv));
+        libssh2_session_callback_set(session, LIBSSH2_CALLBACK_SEND, reinterpret_cast<void*>(wire_send));
         if (!host_key_types.empty())
             prefer_host_keys(host_key_types);
         int rc;
         {
-            TNonBlocking nonblocking(ssh_session);
+            TNonBlocking nonblocking(session);
             rc = until_done(deadline, handshake_failed,
-                            [] { return libssh2_session_handshake(ssh_session, ssh_sock); });
+                            [&] { return libssh2_session_handshake(session, ssh_connection.sock.get()); });
         }
         if (rc == 0)
             return;
@@ -206,7 +179,7 @@ void handshake(const TDeadline& deadline, const std::vector<std::string>& host_k
         const int pause_ms = step_ms / 2 + static_cast<int>(random() % (step_ms / 2 + 1));
         if (pause_ms >= deadline.left_ms())
             deadline.expire(handshake_failed);
-        close_connection();
+        ssh_connection.close();
         std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
     }
 }
@@ -215,13 +188,14 @@ TPublicKey offered_host_key()
 {
     size_t size = 0;
     int type = 0;
-    const char* key = libssh2_session_hostkey(ssh_session, &size, &type);
+    LIBSSH2_SESSION* session = ssh_connection.session.get();
+    const char* key = libssh2_session_hostkey(session, &size, &type);
     if (!key)
         throw TUError(TCode::not_ssh, handshake_failed);
     std::string blob(key, size);
     // The type is written into the known_hosts file: it must be the
     // negotiated algorithm's name, never text of the server's choosing.
-    const char* negotiated = libssh2_session_methods(ssh_session, LIBSSH2_METHOD_HOSTKEY);
+    const char* negotiated = libssh2_session_methods(session, LIBSSH2_METHOD_HOSTKEY);
     if (!negotiated || blob_type(blob) != negotiated)
         throw TUError(TCode::not_ssh, handshake_failed);
     return {blob_type(blob), blob};
@@ -262,12 +236,13 @@ void reach_host(const TDeadline& deadline)
 // in, as OpenSSH tries its methods in turn.
 void authenticate(const TDeadline& deadline)
 {
-    TNonBlocking nonblocking(ssh_session);
+    LIBSSH2_SESSION* session = ssh_connection.session.get();
+    TNonBlocking nonblocking(session);
     if (!ssh_identity.path.empty()) {
         const std::string& key = ssh_identity.text;
         const int rc = until_done(deadline, login_failed, [&] {
             return libssh2_userauth_publickey_frommemory(
-                ssh_session, ssh_login.data(), ssh_login.size(), nullptr, 0, key.data(),
+                session, ssh_login.data(), ssh_login.size(), nullptr, 0, key.data(),
                 key.size(), ssh_key_passphrase ? ssh_key_passphrase : "");
         });
         if (rc == 0)
@@ -280,8 +255,8 @@ void authenticate(const TDeadline& deadline)
                           ": wrong passphrase or a key libssh2 cannot use");
     }
     if (ssh_password) {
-        const int rc = until_done(deadline, login_failed, [] {
-            return libssh2_userauth_password_ex(ssh_session, ssh_login.data(), ssh_login.size(),
+        const int rc = until_done(deadline, login_failed, [&] {
+            return libssh2_userauth_password_ex(session, ssh_login.data(), ssh_login.size(),
                                                 ssh_password, std::strlen(ssh_password), nullptr);
         });
         if (rc == 0)
@@ -290,8 +265,8 @@ void authenticate(const TDeadline& deadline)
 
     const char* methods = nullptr;
     until_done(deadline, login_failed, [&] {
-        methods = libssh2_userauth_list(ssh_session, ssh_login.data(), ssh_login.size());
-        return methods ? 0 : libssh2_session_last_errno(ssh_session);
+        methods = libssh2_userauth_list(session, ssh_login.data(), ssh_login.size());
+        return methods ? 0 : ssh_connection.last_error().code;
     });
     if (ssh_identity.path.empty() && methods && !std::strstr(methods, "password"))
         throw TUError(TCode::auth, "Unable to connect to " + ssh_address +
@@ -324,7 +299,7 @@ void init_ssh_session()
 
 std::string host_key_fingerprint()
 {
-    const char* hash = libssh2_hostkey_hash(ssh_session, LIBSSH2_HOSTKEY_HASH_SHA256);
+    const char* hash = libssh2_hostkey_hash(ssh_connection.session.get(), LIBSSH2_HOSTKEY_HASH_SHA256);
     if (!hash)
         throw TUError(TCode::not_ssh, handshake_failed);
     return sha256_fingerprint(reinterpret_cast<const unsigned char*>(hash));
@@ -341,26 +316,7 @@ void check_connection(long rc)
     } else if (wire.closed) {
         cause = "closed by the server";
     } else {
-        char* message = nullptr;
-        libssh2_session_last_error(ssh_session, &message, nullptr, 0);
-        cause = message ? message : "";
+        cause = ssh_connection.last_error().message;
     }
     throw TUError(TCode::connection_lost, "Connection lost: " + cause);
-}
-
-void wait_socket(LIBSSH2_SESSION* session, int sock, int timeout_ms)
-{
-    int directions = libssh2_session_block_directions(session);
-    pollfd pfd{};
-    pfd.fd = sock;
-    // Inbound is always of interest: a window adjustment or the peer's
-    // close arrives that way even when libssh2 reports no direction.
-    pfd.events = POLLIN;
-    if (directions & LIBSSH2_SESSION_BLOCK_OUTBOUND)
-        pfd.events |= POLLOUT;
-    // Bounded all the same (a second unless told less): should libssh2 ever
-    // hold data without a sign on the socket, the caller asks it again soon.
-    // A slow command costs one wake-up a second.  A signal ends the wait.
-    poll(&pfd, 1, run_wait_ms(timeout_ms));
-    check_run();
 }

@@ -4,12 +4,10 @@
 // apart from a failed channel once the session is up.
 #pragma once
 
-#include <libssh2.h>
-
 #include <string>
 
-// Fills ssh_sock and ssh_session; throws TUError with the line to print.
-// Whatever it created before a failure stays recorded for main's teardown.
+// Opens ssh_connection; throws TUError with the line to print.
+// Whatever it made before a failure stays there for main's teardown.
 void init_ssh_session();
 
 // The same up to the end of the handshake and the host key check: no
@@ -22,7 +20,3 @@ std::string host_key_fingerprint();
 // Throws TUError "Connection lost: CAUSE" when rc, a libssh2 result, says
 // that the connection itself failed rather than one channel.
 void check_connection(long rc);
-
-// Blocks until the socket is ready in the direction libssh2 is waiting for,
-// or timeout_ms has passed: the caller then simply asks libssh2 again.
-void wait_socket(LIBSSH2_SESSION* session, int sock, int timeout_ms = 1000);

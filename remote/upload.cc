@@ -4,10 +4,8 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 
 TLocalFile::TLocalFile(std::string path_) : path(std::move(path_))
 {
@@ -18,19 +16,12 @@ TLocalFile::TLocalFile(std::string path_) : path(std::move(path_))
         throw TUError(TCode::local_file, "Not a regular file: " + path);
     // O_NONBLOCK: should a pipe have taken the file's place meanwhile, the
     // open does not wait for a writer, and the check below refuses it.
-    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd_ < 0)
+    fd_.reset(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd_)
         throw TUError(TCode::local_file, "Unable to open the file " + path);
-    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd_);
+    if (fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode))
         throw TUError(TCode::local_file, "Not a regular file: " + path);
-    }
     size_ = st.st_size;
-}
-
-TLocalFile::~TLocalFile()
-{
-    close(fd_);
 }
 
 TUpload scp_upload(const TLocalFile& file, const std::string& command, const std::string& before)
@@ -51,11 +42,13 @@ TUpload scp_upload(const TLocalFile& file, const std::string& command, const std
                          buffer[0] = '\0';
                          return 1;
                      }
-                     ssize_t n;
-                     while ((n = read(file.fd(), buffer, std::min<off_t>(left, room))) < 0 &&
-                            errno == EINTR) {
+                     size_t n = 0;
+                     try {
+                         n = read_some(file.fd(), buffer, std::min<off_t>(left, room));
+                     } catch (const TSysError&) {
+                         // Reported as a file that shrank: the announced size cannot be sent either way.
                      }
-                     if (n <= 0)
+                     if (n == 0)
                          throw TUError(TCode::local_file, "Failed to read from the file " + file.path);
                      left -= n;
                      return n;
@@ -88,7 +81,7 @@ TUpload scp_upload(const TLocalFile& file, const std::string& command, const std
         }
         out.add(data, size);
     };
-    const bool killed = !ssh_exec_streams(command, input, false, take, [&](const char* p, size_t n) {
+    const bool killed = !ssh_exec_streams(open_channel(), command, input, false, take, [&](const char* p, size_t n) {
         err.add(p, n);
     }).empty();
     upload.run = {-1, std::move(out.text()), std::move(err.text())};

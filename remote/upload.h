@@ -16,16 +16,13 @@ public:
     // regular file: PATH" for a directory, device or pipe (which would never
     // end, or end at once), "Unable to open the file PATH" when unreadable.
     explicit TLocalFile(std::string path);
-    ~TLocalFile();
-    TLocalFile(const TLocalFile&) = delete;
-    TLocalFile& operator=(const TLocalFile&) = delete;
 
     const std::string path;
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     off_t size() const { return size_; }
 
 private:
-    int fd_ = -1;
+    TFd fd_;
     off_t size_ = 0;
 };
 
