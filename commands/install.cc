@@ -2,7 +2,6 @@
 
 #include "commands/checks.h"
 #include "commands/output.h"
-#include "commands/printable.h"
 #include "commands/remote_script.h"
 #include "commands/sh_scripts.h"
 #include "opt/lookup.h"
@@ -57,8 +56,8 @@ bool install(zelto::opt::TOParsing parsing)
             {"copy", "Copy install script failed", "", true},
             {"start", "Run install script failed", "", true},
         });
-    result_field("temp_dir", temp_dir);
-    print("temp dir: '" + printable_line(temp_dir) + "'\n");
+    report(
+        TResult().field("temp_dir", temp_dir).text({"temp dir: '", TText::line(temp_dir), "'\n"}));
     return true;
 }
 
@@ -73,9 +72,14 @@ bool install_status(zelto::opt::TOParsing parsing)
     const std::string state = run_script(
         sh_var("T", dir) + sh_install_state, true,
         {{"no-install", "Not an install directory (no install.sh): " + dir, "", false}});
-    print(printable(state));
-    result_report(state, {{"bytes", "bytes"}, {"total", "total_bytes"}, {"stage", "stage", TKind::text}, {"status", "status"}},
-                  "log");
+    report(TResult()
+               .report_fields(state,
+                              {{"bytes", "bytes"},
+                               {"total", "total_bytes"},
+                               {"stage", "stage", TKind::text},
+                               {"status", "status"}},
+                              "log")
+               .text({TText::lines(state)}));
     return true;
 }
 
@@ -85,7 +89,8 @@ bool check_install(zelto::opt::TOParsing parsing)
     parsing.end();
     init_ssh_session();
     const bool installed = check_bf2_dir(dir);
-    result_flag("installed", installed);
-    print(installed ? "ok\n" : "failed\n");
+    report(TResult()
+               .flag("installed", installed)
+               .text({installed ? TText("ok\n") : TText("failed\n")}));
     return true;
 }

@@ -122,9 +122,10 @@ bool create_user(zelto::opt::TOParsing parsing)
             {"chmod", "Make home of system user '", "' private failed", true},
             {"chpasswd", "Set password of system user '", "' failed", true},
         });
-    result_field("login", name);
-    result_field("password", password);
-    print("login: \"" + name + "\"\n");
-    print("password: \"" + password + "\"\n");
+    report(TResult()
+               .field("login", name)
+               .field("password", password)
+               .text({"login: \"", TText::line(name), "\"\npassword: \"", TText::line(password),
+                      "\"\n"}));
     return true;
 }
