@@ -98,17 +98,11 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
     // With --json both wait, as the object comes whole or not at all.
     TSpool err("error text", cap), out_file("output", cap);
     init_ssh_session();
-    char last = '\n';
     TStatusTail out([&](const char* p, size_t n) {
-        if (n == 0)
-            return;
-        if (json_output) {
+        if (json_output())
             out_file.add(p, n);
-            return;
-        }
-        std::fwrite(p, 1, n, stdout);
-        std::fflush(stdout);
-        last = p[n - 1];
+        else
+            pass_on({p, n});
     });
     int status;
     std::string signal;
@@ -122,26 +116,17 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
         printing_begins();
     } catch (const TUError&) {
         out.finish(true, false);  // no status line comes: what was held back is output
-        if (last != '\n')
-            print("\n");  // the error line stands on a line of its own
         throw;
     }
-    if (json_output) {
-        nlohmann::ordered_json tail = nlohmann::ordered_json::object();
-        if (out_file.dropped())
-            tail["stdout_dropped"] = out_file.dropped();
-        if (err.dropped())
-            tail["stderr_dropped"] = err.dropped();
-        if (!signal.empty())
-            tail["signal"] = signal;
-        write_result({{"status", status}}, {{"stdout", out_file.get()}, {"stderr", err.get()}},
-                     tail);
-        return true;
-    }
-    std::rewind(err.get());
-    char buffer[32768];
-    while (size_t n = std::fread(buffer, 1, sizeof buffer, err.get()))
-        print({buffer, n});
-    print("\n" + std::to_string(status) + "\n");
+    TResult result;
+    result.number("status", status).file("stdout", out_file.get()).file("stderr", err.get());
+    if (out_file.dropped())
+        result.number("stdout_dropped", out_file.dropped());
+    if (err.dropped())
+        result.number("stderr_dropped", err.dropped());
+    if (!signal.empty())
+        result.field("signal", signal);
+    // Raw by design: the command's own error text; its output went out as it came.
+    report(result.text({TText::raw(err.get()), "\n", TText::number(status), "\n"}));
     return true;
 }

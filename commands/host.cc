@@ -1,7 +1,6 @@
 #include "commands/host.h"
 
 #include "commands/output.h"
-#include "commands/printable.h"
 #include "commands/programs.h"
 #include "remote/error.h"
 #include "opt/lookup.h"
@@ -25,11 +24,13 @@ bool check_host(zelto::opt::TOParsing parsing)
     bool x86 = contains(r.out, "i586") || contains(r.out, "i686") || contains(r.out, "x86_64");
     const bool suitable = r.status == 0 && contains(r.out, "Linux") && x86;
     const std::string uname = r.out.ends_with('\n') ? r.out.substr(0, r.out.size() - 1) : r.out;
-    result_flag("suitable", suitable);
-    result_field("uname", uname);
-    // The host's text may hold a line of its own ("suitable") or a
-    // terminal's control sequences.
-    print(suitable ? "suitable\n" : "unsuitable\nuname: " + printable_line(uname) + "\n");
+    TResult result;
+    result.flag("suitable", suitable).field("uname", uname);
+    if (suitable)
+        result.text({"suitable\n"});
+    else
+        result.text({"unsuitable\nuname: ", TText::line(uname), "\n"});
+    report(result);
     return true;
 }
 
@@ -41,8 +42,7 @@ bool check_on_root(zelto::opt::TOParsing parsing)
     if (r.status != 0)
         throw_step(programs::login_uid, "id", {}, r.err);
     const bool root = r.out == "0\n" || r.out == "0";
-    result_flag("root", root);
-    print(root ? "root\n" : "not root\n");
+    report(TResult().flag("root", root).text({root ? TText("root\n") : TText("not root\n")}));
     return true;
 }
 
@@ -51,7 +51,6 @@ bool fingerprint(zelto::opt::TOParsing parsing)
     parsing.end();
     init_ssh_handshake();
     const std::string key = host_key_fingerprint();
-    result_field("fingerprint", key);
-    print(key + "\n");
+    report(TResult().field("fingerprint", key).text({TText::line(key), "\n"}));
     return true;
 }

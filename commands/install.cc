@@ -2,7 +2,6 @@
 
 #include "commands/checks.h"
 #include "commands/output.h"
-#include "commands/printable.h"
 #include "commands/programs.h"
 #include "opt/lookup.h"
 #include "remote/error.h"
@@ -49,8 +48,8 @@ bool install(zelto::opt::TOParsing parsing)
         program_text(programs::install_script, {{"URL", url}, {"SHA256", sha256}});
     const std::string temp_dir =
         run_program(programs::launch_install, {{"DIR", dir}, {"SCRIPT", script}});
-    result_field("temp_dir", temp_dir);
-    print("temp dir: '" + printable_line(temp_dir) + "'\n");
+    report(
+        TResult().field("temp_dir", temp_dir).text({"temp dir: '", TText::line(temp_dir), "'\n"}));
     return true;
 }
 
@@ -63,9 +62,14 @@ bool install_status(zelto::opt::TOParsing parsing)
     // As root, a log the account made a symlink would print any file of the host.
     // The status and log lines are the account's text.
     const std::string state = run_program(programs::install_state, {{"T", dir}});
-    print(printable(state));
-    result_report(state, {{"bytes", "bytes"}, {"total", "total_bytes"}, {"stage", "stage", TKind::text}, {"status", "status"}},
-                  "log");
+    report(TResult()
+               .report_fields(state,
+                              {{"bytes", "bytes"},
+                               {"total", "total_bytes"},
+                               {"stage", "stage", TKind::text},
+                               {"status", "status"}},
+                              "log")
+               .text({TText::lines(state)}));
     return true;
 }
 
@@ -75,7 +79,8 @@ bool check_install(zelto::opt::TOParsing parsing)
     parsing.end();
     init_ssh_session();
     const bool installed = check_bf2_dir(dir);
-    result_flag("installed", installed);
-    print(installed ? "ok\n" : "failed\n");
+    report(TResult()
+               .flag("installed", installed)
+               .text({installed ? TText("ok\n") : TText("failed\n")}));
     return true;
 }

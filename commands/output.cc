@@ -5,26 +5,37 @@
 #include "remote/fingerprint.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <set>
 
-bool json_output = false;
-
 namespace {
 
-nlohmann::ordered_json result = {{"ok", true}};
-bool result_written = false;
+bool json = false;
+bool reported = false;
+// The last byte printed: an error line starts a line of its own.
+char last = '\n';
 
 constexpr size_t kChunk = 3 << 15;  // a multiple of 3: base64 chunks join
 
-// Every part of a long print goes through here: each counts as the
-// caller taking the print.
+// Every byte printed goes through here, flushed at once, so that what was
+// printed before a failure stays ahead of its error line.  Each part
+// counts as the caller taking the print.
 void put(std::string_view text)
 {
     std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    if (!text.empty())
+        last = text.back();
     printing_goes_on();
+}
+
+void put_file(std::FILE* file)
+{
+    std::rewind(file);
+    char buffer[32768];
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, file))
+        put({buffer, n});
 }
 
 // Read in chunks; a character cut by a chunk's end waits for the next.
@@ -35,98 +46,20 @@ bool file_is_utf8(std::FILE* file)
     size_t held = 0;
     while (const size_t n = std::fread(buffer + held, 1, kChunk, file)) {
         const size_t size = held + n;
-        // Back to the lead byte of the last character; it waits if it is
-        // not complete yet.
-        size_t lead = size;
-        while (lead > 0 && size - lead < 3 && (buffer[lead - 1] & 0xC0) == 0x80)
-            --lead;
-        size_t cut = size;
-        if (lead > 0) {
-            const unsigned char c = buffer[lead - 1];
-            const size_t length = c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-            if (lead - 1 + length > size)
-                cut = lead - 1;
-        }
-        if (!is_utf8({buffer, cut}))
+        const size_t valid = utf8_prefix({buffer, size});
+        // Up to three bytes may be a character the next chunk completes;
+        // if not, they fail with it.
+        held = size - valid;
+        if (held > 3)
             return false;
-        held = size - cut;
-        std::memmove(buffer, buffer + cut, held);
+        std::memmove(buffer, buffer + valid, held);
     }
     return held == 0;
 }
 
-void write_file_field(const std::string& name, std::FILE* file)
-{
-    const bool utf8 = file_is_utf8(file);
-    put("," + nlohmann::json(utf8 ? name : name + "_base64").dump() + ":\"");
-    // Escaping goes byte by byte, so chunks need not end on a character.
-    std::rewind(file);
-    char buffer[kChunk];
-    std::string text;
-    while (size_t n = std::fread(buffer, 1, sizeof buffer, file)) {
-        text.clear();
-        if (utf8)
-            append_json_text(text, {buffer, n});
-        else
-            text = base64(std::string(buffer, n));
-        put(text);
-    }
-    put("\"");
-}
-
-}  // namespace
-
-void print(std::string_view text)
-{
-    if (json_output)
-        return;
-    put(text);
-    std::fflush(stdout);
-}
-
-bool is_utf8(std::string_view text)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = p + text.size();
-    while (p < end) {
-        // Eight bytes of ASCII at a time: most text is.
-        std::uint64_t eight;
-        if (end - p >= 8 && (std::memcpy(&eight, p, 8), (eight & 0x8080808080808080) == 0)) {
-            p += 8;
-            continue;
-        }
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        // The second byte's range rules out overlong forms, surrogates and
-        // code points past U+10FFFF.
-        long size;
-        unsigned char low = 0x80, high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            size = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            size = 3;
-            low = c == 0xE0 ? 0xA0 : low;
-            high = c == 0xED ? 0x9F : high;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            size = 4;
-            low = c == 0xF0 ? 0x90 : low;
-            high = c == 0xF4 ? 0x8F : high;
-        } else {
-            return false;
-        }
-        if (end - p < size || p[1] < low || p[1] > high)
-            return false;
-        for (long i = 2; i < size; ++i)
-            if ((p[i] & 0xC0) != 0x80)
-                return false;
-        p += size;
-    }
-    return true;
-}
-
+// Appends text as it stands between the quotes of a JSON string, escaped
+// as nlohmann's dump escapes it.  Bytewise: text need not end on a
+// character.
 void append_json_text(std::string& out, std::string_view text)
 {
     static constexpr char hex[] = "0123456789abcdef";
@@ -151,32 +84,117 @@ void append_json_text(std::string& out, std::string_view text)
     out.append(text.substr(from));
 }
 
-void result_field(const std::string& name, const std::string& text)
+void write_file_field(const std::string& name, std::FILE* file)
+{
+    const bool utf8 = file_is_utf8(file);
+    put("," + nlohmann::json(utf8 ? name : name + "_base64").dump() + ":\"");
+    // Escaping goes byte by byte, so chunks need not end on a character.
+    std::rewind(file);
+    char buffer[kChunk];
+    std::string text;
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, file)) {
+        text.clear();
+        if (utf8)
+            append_json_text(text, {buffer, n});
+        else
+            text = base64(std::string(buffer, n));
+        put(text);
+    }
+    put("\"");
+}
+
+std::string error_line(const TUError& error)
+{
+    const std::string text = printable(one_line(error.message));
+    if (!json)
+        return text + "\n";
+    nlohmann::ordered_json object = {
+        {"ok", false}, {"error", code_name(error.code)}, {"message", text}};
+    if (error.code == TCode::remote)
+        object[is_utf8(error.step) ? "step" : "step_base64"] =
+            is_utf8(error.step) ? error.step : base64(error.step);
+    return object.dump() + "\n";
+}
+
+}  // namespace
+
+TText TText::line(std::string_view value)
+{
+    TText part;
+    part.made_ = printable_line(value);
+    return part;
+}
+
+TText TText::lines(std::string_view value)
+{
+    TText part;
+    part.made_ = printable(value);
+    return part;
+}
+
+TText TText::raw(std::string_view value)
+{
+    TText part;
+    part.made_ = std::string(value);
+    return part;
+}
+
+TText TText::raw(std::FILE* file)
+{
+    TText part;
+    part.file_ = file;
+    return part;
+}
+
+TText TText::number(long long value)
+{
+    TText part;
+    part.made_ = std::to_string(value);
+    return part;
+}
+
+TResult& TResult::text(std::initializer_list<TText> parts)
+{
+    text_.insert(text_.end(), parts);
+    return *this;
+}
+
+TResult& TResult::field(const std::string& name, const std::string& text)
 {
     if (is_utf8(text))
-        result[name] = text;
+        fields_[name] = text;
     else
-        result[name + "_base64"] = base64(text);
+        fields_[name + "_base64"] = base64(text);
+    return *this;
 }
 
-void result_field(const std::string& name, const std::vector<std::string>& lines)
+TResult& TResult::field(const std::string& name, const std::vector<std::string>& lines)
 {
-    bool utf8 = true;
-    for (const std::string& line : lines)
-        utf8 = utf8 && is_utf8(line);
-    nlohmann::ordered_json& array = result[utf8 ? name : name + "_base64"] = nlohmann::ordered_json::array();
+    const bool utf8 = std::all_of(lines.begin(), lines.end(), is_utf8);
+    nlohmann::ordered_json& array = fields_[utf8 ? name : name + "_base64"] =
+        nlohmann::ordered_json::array();
     for (const std::string& line : lines)
         array.push_back(utf8 ? line : base64(line));
+    return *this;
 }
 
-void result_number(const std::string& name, long long value)
+TResult& TResult::flag(const std::string& name, bool value)
 {
-    result[name] = value;
+    fields_[name] = value;
+    return *this;
 }
 
-void result_flag(const std::string& name, bool value)
+TResult& TResult::number(const std::string& name, long long value)
 {
-    result[name] = value;
+    fields_[name] = value;
+    return *this;
+}
+
+TResult& TResult::number(const std::string& name, const std::string& text)
+{
+    if (const std::optional<long long> value = whole_number_value(text))
+        fields_[name] = *value;
+    return *this;
 }
 
 std::optional<long long> whole_number_value(const std::string& text)
@@ -187,10 +205,10 @@ std::optional<long long> whole_number_value(const std::string& text)
     return std::stoll(text);
 }
 
-void result_objects(const std::string& name, const std::vector<TColumn>& keys,
-                    const std::vector<std::vector<std::string>>& rows)
+TResult& TResult::objects(const std::string& name, const std::vector<TColumn>& keys,
+                          const std::vector<std::vector<std::string>>& rows)
 {
-    nlohmann::ordered_json& array = result[name] = nlohmann::ordered_json::array();
+    nlohmann::ordered_json& array = fields_[name] = nlohmann::ordered_json::array();
     for (const std::vector<std::string>& row : rows) {
         nlohmann::ordered_json object = nlohmann::ordered_json::object();
         for (size_t i = 0; i < keys.size() && i < row.size(); ++i) {
@@ -206,10 +224,11 @@ void result_objects(const std::string& name, const std::vector<TColumn>& keys,
         }
         array.push_back(std::move(object));
     }
+    return *this;
 }
 
-void result_report(const std::string& report, const std::vector<TReportKey>& keys,
-                   const char* list_key)
+TResult& TResult::report_fields(const std::string& report, const std::vector<TReportKey>& keys,
+                                const char* list_key)
 {
     std::vector<std::string> list;
     std::set<std::string> seen;
@@ -219,7 +238,7 @@ void result_report(const std::string& report, const std::vector<TReportKey>& key
         const std::string line = report.substr(at, end - at);
         at = end + 1;
         if (first) {
-            result_field("state", line);
+            field("state", line);
             continue;
         }
         const size_t colon = line.find(": ");
@@ -232,49 +251,63 @@ void result_report(const std::string& report, const std::vector<TReportKey>& key
             if (key != k.key || !seen.insert(key).second)
                 continue;
             if (k.kind == TKind::text)
-                result_field(k.field, value);
-            else if (const std::optional<long long> number = whole_number_value(value))
-                result_number(k.field, *number);
+                field(k.field, value);
+            else
+                number(k.field, value);
         }
     }
     if (list_key && !list.empty())
-        result_field(list_key, list);
+        field(list_key, list);
+    return *this;
 }
 
-void write_result(const nlohmann::ordered_json& head,
-                  const std::vector<std::pair<std::string, std::FILE*>>& files,
-                  const nlohmann::ordered_json& tail)
+TResult& TResult::file(const std::string& name, std::FILE* file)
 {
-    nlohmann::ordered_json object = result;
-    object.update(head);
-    std::string text = object.dump();
-    text.pop_back();  // the closing brace: the files' fields follow
-    put(text);
-    for (const auto& [name, file] : files)
-        write_file_field(name, file);
-    text.clear();
-    for (const auto& [name, value] : tail.items())
-        text += "," + nlohmann::json(name).dump() + ":" + value.dump();
-    text += "}\n";
-    put(text);
-    std::fflush(stdout);
-    result_written = true;
+    fields_[name] = nullptr;
+    files_.emplace_back(name, file);
+    return *this;
 }
 
-std::string result_line()
+void start_output(bool as_json)
 {
-    return json_output && !result_written ? result.dump() + "\n" : "";
+    json = as_json;
+    set_line_maker(error_line);
 }
 
-std::string error_line(const TUError& error)
+bool json_output() { return json; }
+
+void report(const TResult& result)
 {
-    const std::string text = printable(one_line(error.message));
-    if (!json_output)
-        return text + "\n";
-    nlohmann::ordered_json object = {
-        {"ok", false}, {"error", code_name(error.code)}, {"message", text}};
-    if (error.code == TCode::remote)
-        object[is_utf8(error.step) ? "step" : "step_base64"] =
-            is_utf8(error.step) ? error.step : base64(error.step);
-    return object.dump() + "\n";
+    reported = true;
+    if (!json) {
+        for (const TText& part : result.text_)
+            if (part.file_)
+                put_file(part.file_);
+            else
+                put(part.made_ ? *part.made_ : part.own_);
+        return;
+    }
+    std::string text = R"({"ok":true)";
+    for (const auto& [name, value] : result.fields_.items()) {
+        const auto file = std::find_if(result.files_.begin(), result.files_.end(),
+                                       [&](const auto& f) { return f.first == name; });
+        if (file == result.files_.end()) {
+            text += "," + nlohmann::json(name).dump() + ":" + value.dump();
+            continue;
+        }
+        put(text);
+        text.clear();
+        write_file_field(name, file->second);
+    }
+    put(text + "}\n");
 }
+
+void pass_on(std::string_view output) { put(output); }
+
+void end_output()
+{
+    if (json && !reported)
+        put("{\"ok\":true}\n");
+}
+
+void report_error(const TUError& error) { put((last == '\n' ? "" : "\n") + error_line(error)); }

@@ -1,5 +1,8 @@
 #include "commands/printable.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace {
 
 // The length of the valid UTF-8 sequence at the start of s, 0 for none:
@@ -72,4 +75,24 @@ std::string printable_line(std::string_view text)
     for (char c : printable(text))
         out += c == '\n' ? std::string("\\x0a") : std::string(1, c);
     return out;
+}
+
+size_t utf8_prefix(std::string_view text)
+{
+    size_t at = 0;
+    while (at < text.size()) {
+        // Eight bytes of ASCII at a time: most text is, and exec's output
+        // may be 64 MiB.
+        std::uint64_t eight;
+        if (text.size() - at >= 8 &&
+            (std::memcpy(&eight, text.data() + at, 8), (eight & 0x8080808080808080) == 0)) {
+            at += 8;
+            continue;
+        }
+        const size_t n = utf8_length(text.substr(at));
+        if (n == 0)
+            return at;
+        at += n;
+    }
+    return at;
 }

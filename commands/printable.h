@@ -1,4 +1,5 @@
-// Text from the account made safe to print as lines the panel reads.
+// Text from the account made safe to print as lines the panel reads, and
+// the one rule for what is valid UTF-8.
 #pragma once
 
 #include <string>
@@ -14,3 +15,10 @@ std::string printable(std::string_view text);
 // printable(text) as one line: its line breaks too as \x0a, so that the
 // text cannot begin a line of its own.
 std::string printable_line(std::string_view text);
+
+// The length of the longest start of text that is valid UTF-8 as JSON takes
+// it: no overlong form, no surrogate, nothing past U+10FFFF.  A character
+// cut by the end of text is not part of it.
+size_t utf8_prefix(std::string_view text);
+
+inline bool is_utf8(std::string_view text) { return utf8_prefix(text) == text.size(); }

@@ -8,10 +8,9 @@ TEST(Printable, EscapesWhatCouldForgeOrHideALine)
 {
     const std::pair<std::string, std::string> cases[] = {
         {"plain text, tab\tand line\nbreak", "plain text, tab\tand line\nbreak"},
-        {"back\\slash", "back\\\\slash"},
+        {"back\\slash, DEL \x7f", "back\\\\slash, DEL \\x7f"},
         {"C0 \0 \x01 \r \x0b \x0c \x1b[2J \x1f"s,
          "C0 \\x00 \\x01 \\x0d \\x0b \\x0c \\x1b[2J \\x1f"},
-        {"DEL \x7f", "DEL \\x7f"},
         {"C1 \xc2\x80 \xc2\x85 \xc2\x9f", "C1 \\xc2\\x80 \\xc2\\x85 \\xc2\\x9f"},
         {"separators \xe2\x80\xa8 \xe2\x80\xa9", "separators \\xe2\\x80\\xa8 \\xe2\\x80\\xa9"},
         {"valid \xc2\xa0 \xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf",

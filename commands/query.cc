@@ -1,7 +1,6 @@
 #include "commands/query.h"
 
 #include "commands/output.h"
-#include "commands/printable.h"
 #include "commands/query_reply.h"
 #include "opt/lookup.h"
 #include "remote/bound.h"
@@ -32,21 +31,26 @@ constexpr int try_ms = 1000;
 void print_info(const TQueryInfo& info)
 {
     const auto& k = info.keys;
-    result_field("hostname", k.at("hostname"));
-    result_field("map", k.at("mapname"));
-    result_field("game_type", k.at("gametype"));
-    result_number("num_players", std::stol(k.at("numplayers")));
-    result_number("max_players", std::stol(k.at("maxplayers")));
-    result_objects("players",
-                   {{"name", TKind::text}, {"score", TKind::number}, {"ping", TKind::number}, {"team", TKind::number}},
-                   info.players);
-    std::string text = "hostname: " + printable_line(k.at("hostname")) + "\nmap: " + printable_line(k.at("mapname")) +
-                       "\ngame-type: " + printable_line(k.at("gametype")) + "\nplayers: " + k.at("numplayers") +
-                       "\nmax-players: " + k.at("maxplayers") + "\n";
+    TResult result;
+    result.field("hostname", k.at("hostname"))
+        .field("map", k.at("mapname"))
+        .field("game_type", k.at("gametype"))
+        .number("num_players", k.at("numplayers"))
+        .number("max_players", k.at("maxplayers"))
+        .objects("players",
+                 {{"name", TKind::text},
+                  {"score", TKind::number},
+                  {"ping", TKind::number},
+                  {"team", TKind::number}},
+                 info.players);
+    result.text({"hostname: ", TText::line(k.at("hostname")), "\nmap: ",
+                 TText::line(k.at("mapname")), "\ngame-type: ", TText::line(k.at("gametype")),
+                 "\nplayers: ", TText::line(k.at("numplayers")),
+                 "\nmax-players: ", TText::line(k.at("maxplayers")), "\n"});
     for (const auto& p : info.players)
-        text += "player: " + printable_line(p[0]) + " score: " + printable_line(p[1]) + " ping: " +
-                printable_line(p[2]) + " team: " + printable_line(p[3]) + "\n";
-    print(text);
+        result.text({"player: ", TText::line(p[0]), " score: ", TText::line(p[1]),
+                     " ping: ", TText::line(p[2]), " team: ", TText::line(p[3]), "\n"});
+    report(result);
 }
 
 bool same_address(const sockaddr_storage& from, socklen_t size, const addrinfo* to)

@@ -2,7 +2,6 @@
 
 #include "commands/checks.h"
 #include "commands/output.h"
-#include "commands/printable.h"
 #include "commands/programs.h"
 #include "opt/lookup.h"
 #include "remote/error.h"
@@ -17,16 +16,17 @@ bool status(TOParsing parsing)
     chk_abs_path(cfg_dir);
     init_ssh_session();
     const std::string state = run_program(programs::status, {{"CFGDIR", cfg_dir}});
-    print(printable(state));
-    result_report(state, {{"pid", "pid"},
-                          {"uptime", "uptime_s"},
-                          {"memory-kb", "memory_kb"},
-                          {"exit", "exit_status"},
-                          {"signal", "signal", TKind::text},
-                          {"ended", "ended_at"},
-                          {"last-error", "last_error", TKind::text},
-                          {"restarts", "restarts"},
-                          {"gave-up", "gave_up", TKind::text}});
+    report(TResult()
+               .report_fields(state, {{"pid", "pid"},
+                                      {"uptime", "uptime_s"},
+                                      {"memory-kb", "memory_kb"},
+                                      {"exit", "exit_status"},
+                                      {"signal", "signal", TKind::text},
+                                      {"ended", "ended_at"},
+                                      {"last-error", "last_error", TKind::text},
+                                      {"restarts", "restarts"},
+                                      {"gave-up", "gave_up", TKind::text}})
+               .text({TText::lines(state)}));
     return true;
 }
 
@@ -69,7 +69,7 @@ bool show_log(TOParsing parsing)
     const std::string log = cfg_dir + "/srderr.log" + (previous.empty() ? "" : "." + previous);
     // As root, a log the account made a symlink would print any file of the host.
     const std::string text = run_program(programs::log, {{"LOG", log}, {"LINES", lines}});
-    result_field("text", text);
-    print(text);
+    // Raw by design: a panel escapes the log for display.
+    report(TResult().field("text", text).text({TText::raw(text)}));
     return true;
 }

@@ -114,9 +114,10 @@ bool create_user(zelto::opt::TOParsing parsing)
     init_ssh_session();
     const std::string name =
         run_program(programs::create_user, {{"NUMBERS", name_numbers()}, {"HASH", hash}});
-    result_field("login", name);
-    result_field("password", password);
-    print("login: \"" + name + "\"\n");
-    print("password: \"" + password + "\"\n");
+    report(TResult()
+               .field("login", name)
+               .field("password", password)
+               .text({"login: \"", TText::line(name), "\"\npassword: \"", TText::line(password),
+                      "\"\n"}));
     return true;
 }

@@ -5,7 +5,6 @@
 #include "commands/host.h"
 #include "commands/install.h"
 #include "commands/output.h"
-#include "commands/printable.h"
 #include "commands/query.h"
 #include "commands/start.h"
 #include "commands/status.h"
@@ -22,7 +21,6 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <cstdio>
 #include <iterator>
 
 using zelto::opt::TOParsing;
@@ -36,7 +34,7 @@ bool help(TOParsing)
     return true;
 }
 
-const char usage_text[] =
+constexpr char usage_text[] =
     "Usage: BF2_PASSWD=PASSWORD bf2ctl --address=HOST[:PORT] --login=LOGIN --COMMAND [OPTIONS]\n"
     "Manages a game server on a remote account over SSH; prints one result.\n"
     "\n"
@@ -65,12 +63,6 @@ bool has_connection_options(TOParsing& parsing)
     const auto& given = parsing.opts().lopts();
     return given.count("address") && given.count("login") &&
            (std::getenv("BF2_PASSWD") || given.count("identity"));
-}
-
-void emit(const std::string& line)
-{
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
 }
 
 struct TCommand {
@@ -162,28 +154,26 @@ int main(int argc, char** argv)
         try {
             // Read first: every line the run prints, option errors too,
             // comes in the format asked for.
-            json_output = zelto::opt::flag(parsing, "json");
-            set_line_maker(error_line);
+            start_output(zelto::opt::flag(parsing, "json"));
             if (zelto::opt::flag(parsing, "version")) {
-                result_field("version", BF2_VERSION);
-                print(std::string("bf2ctl ") + BF2_VERSION + "\n");
+                report(TResult().field("version", BF2_VERSION).text({"bf2ctl " BF2_VERSION "\n"}));
             } else if ((parsing.opts().lopts().count("help") || parsing.opts().sopts().count('h')) &&
                        !has_connection_options(parsing)) {
-                print(usage_text);
+                report(TResult().text({usage_text}));
             } else {
                 const TCommand* command = chosen(parsing);
                 get_hosting(parsing, !command || command->login);
                 dispatch(parsing, 0);
             }
-            emit(result_line());
+            end_output();
         } catch (const TUError& e) {
-            emit(error_line(e));
+            report_error(e);
             status = 1;
         } catch (const zelto::TError& e) {
-            emit(error_line(TUError(TCode::usage, e.what())));
+            report_error(TUError(TCode::usage, e.what()));
             status = 1;
         } catch (...) {
-            emit(error_line(TUError(TCode::internal, "Undefined error")));
+            report_error(TUError(TCode::internal, "Undefined error"));
             status = -1;
         }
         result_printed(status & 0xff);

@@ -29,8 +29,8 @@ std::atomic<int> interrupted_by{0};
 bool interruption_reported = false;
 
 // What the alarm writes: the line of the bound or of the interruption, or
-// nothing once the result is out.  Made ahead, in the run's format.
-TLineMaker make_line = [](const TUError& e) { return e.message + "\n"; };
+// nothing once the result is out.  Made ahead by the output's line maker.
+TLineMaker make_line = nullptr;
 char alarm_line[256];
 char interruption_lines[3][256];
 std::atomic<int> alarm_status{1};
@@ -61,7 +61,7 @@ std::string interruption_text(int signal)
 
 void keep_line(char (&buffer)[256], const TUError& error)
 {
-    std::strncpy(buffer, make_line(error).c_str(), sizeof buffer - 1);
+    std::strncpy(buffer, make_line ? make_line(error).c_str() : "", sizeof buffer - 1);
 }
 
 // The registered clean-ups.  A slot's path is complete before it is marked
@@ -140,7 +140,6 @@ void set_line_maker(TLineMaker make)
 
 void catch_interruptions()
 {
-    set_line_maker(make_line);
     std::signal(SIGALRM, on_alarm);
     const sigset_t set = interruptions();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);

@@ -11,8 +11,9 @@
 
 #include <string>
 
-// How the run prints an error line (text or JSON); the alarm's lines are
-// made with it ahead of time, as a signal handler may not build them.
+// The output's maker of the run's error line (text or JSON); the alarm's
+// lines are made with it ahead of time, as a signal handler may not build
+// them.  Until it is set the alarm prints nothing.
 using TLineMaker = std::string (*)(const TUError&);
 void set_line_maker(TLineMaker make);
 
