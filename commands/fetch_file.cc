@@ -81,8 +81,8 @@ public:
 private:
     [[noreturn]] void fail(int error = errno)
     {
-        throw TUError(TCode::local_file,
-                      "Failed to write into the local file " + target_ + ": " + std::strerror(error));
+        throw TUError(TCode::local_file, "Failed to write into the local file " + target_ + ": " +
+                                             std::strerror(error));
     }
 
     static constexpr off_t kFlushStep = 8 << 20;

@@ -23,9 +23,9 @@ namespace {
 uint32_t random_word()
 {
     uint32_t word;
+    const auto draw = [&] { return getrandom(&word, sizeof word, 0); };
     try {
-        while (static_cast<size_t>(retry_eintr("getrandom", [&] { return getrandom(&word, sizeof word, 0); })) != sizeof word) {
-        }
+        while (retry_eintr("getrandom", draw) != static_cast<ssize_t>(sizeof word)) {}
     } catch (const TSysError& e) {
         e.reword(TCode::internal, "Failed to get random numbers");
     }

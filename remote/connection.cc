@@ -34,10 +34,7 @@ void end_session(LIBSSH2_SESSION* session)
     libssh2_session_free(session);
 }
 
-void free_ssh_memory(void* memory)
-{
-    libssh2_free(ssh_connection.session.get(), memory);
-}
+void free_ssh_memory(void* memory) { libssh2_free(ssh_connection.session.get(), memory); }
 
 void TConnection::close()
 {
@@ -72,7 +69,4 @@ void TConnection::wait(int timeout_ms) const
     check_run();
 }
 
-void close_connection()
-{
-    ssh_connection.close();
-}
+void close_connection() { ssh_connection.close(); }

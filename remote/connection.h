@@ -75,8 +75,7 @@ struct TConnection {
     // waiting on the socket in between for what wait_ms() allows, which may
     // throw at a deadline of its own; a negative wait_ms() hands back the
     // EAGAIN instead.
-    template <class Step, class WaitMs>
-    auto until_done(Step step, WaitMs wait_ms) const
+    template <class Step, class WaitMs> auto until_done(Step step, WaitMs wait_ms) const
     {
         for (;;) {
             const auto rc = step();
@@ -88,8 +87,7 @@ struct TConnection {
             wait(ms);
         }
     }
-    template <class Step>
-    auto until_done(Step step) const
+    template <class Step> auto until_done(Step step) const
     {
         return until_done(step, [] { return 1000; });
     }

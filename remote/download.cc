@@ -188,11 +188,13 @@ TDownload scp_download(TChannel channel, const std::string& command, const std::
     input.hold_open();
     TReceiver receiver(input, begin, sink);
     TKeptText err(kErrCap, 0);
-    const bool killed = !ssh_exec_streams(
-        std::move(channel), command, input, false,
-        [&](const char* p, size_t n) { giving_up_at_once([&] { receiver.take(p, n); }); },
-        [&](const char* p, size_t n) { err.add(p, n); },
-        [&] { return giving_up_at_once([&] { return receiver.wait_ms(); }); }).empty();
+    const bool killed =
+        !ssh_exec_streams(
+             std::move(channel), command, input, false,
+             [&](const char* p, size_t n) { giving_up_at_once([&] { receiver.take(p, n); }); },
+             [&](const char* p, size_t n) { err.add(p, n); },
+             [&] { return giving_up_at_once([&] { return receiver.wait_ms(); }); })
+             .empty();
     receiver.finish();
     TDownload download{{-1, std::move(receiver.out()), std::move(err.text())}, receiver.whole()};
     download.run.status = wrapper_status(download.run.out, killed, false);

@@ -159,8 +159,8 @@ bool ends_with_status_line(const std::string& out, bool pty)
 TChannel open_channel()
 {
     TChannel channel(libssh2_channel_open_ex(ssh_connection.session.get(), "session", 7,
-                                             LIBSSH2_CHANNEL_WINDOW_DEFAULT, LIBSSH2_CHANNEL_PACKET_DEFAULT,
-                                             nullptr, 0));
+                                             LIBSSH2_CHANNEL_WINDOW_DEFAULT,
+                                             LIBSSH2_CHANNEL_PACKET_DEFAULT, nullptr, 0));
     if (!channel) {
         check_connection(ssh_connection.last_error().code);
         throw TUError(TCode::remote, "Unable to open a session", "session");
@@ -168,11 +168,13 @@ TChannel open_channel()
     return channel;
 }
 
-std::string ssh_exec_streams(TChannel channel, const std::string& command, TInput& input, bool want_pty,
-                             const TSink& out, const TSink& err, const TWaitCap& wait_cap)
+std::string ssh_exec_streams(TChannel channel, const std::string& command, TInput& input,
+                             bool want_pty, const TSink& out, const TSink& err,
+                             const TWaitCap& wait_cap)
 {
     if (want_pty) {
-        int rc = libssh2_channel_request_pty_ex(channel.get(), "linux", 5, nullptr, 0, 80, 24, 0, 0);
+        int rc =
+            libssh2_channel_request_pty_ex(channel.get(), "linux", 5, nullptr, 0, 80, 24, 0, 0);
         check_connection(rc);
         if (rc != 0)
             throw TUError(TCode::remote, "Failed requesting pty", "session");
@@ -200,9 +202,11 @@ TExecResult ssh_exec(std::string command, std::string input, bool want_pty, size
 {
     TKeptText out(out_cap, 4096), err(kErrCap, 0);
     TInput in(std::move(input));
-    const bool killed = !ssh_exec_streams(
-        open_channel(), command, in, want_pty, [&](const char* p, size_t n) { out.add(p, n); },
-        [&](const char* p, size_t n) { err.add(p, n); }).empty();
+    const bool killed =
+        !ssh_exec_streams(
+             open_channel(), command, in, want_pty, [&](const char* p, size_t n) { out.add(p, n); },
+             [&](const char* p, size_t n) { err.add(p, n); })
+             .empty();
     TExecResult result{-1, std::move(out.text()), std::move(err.text())};
     result.status = wrapper_status(result.out, killed, want_pty);
     return result;

@@ -86,8 +86,9 @@ using TWaitCap = std::function<int()>;
 // (status line and all) and standard error to the sinks as they arrive;
 // returns the name of the signal that ended the remote shell, as the server
 // reported it ("KILL"), or "".
-std::string ssh_exec_streams(TChannel channel, const std::string& command, TInput& input, bool want_pty,
-                             const TSink& out, const TSink& err, const TWaitCap& wait_cap = nullptr);
+std::string ssh_exec_streams(TChannel channel, const std::string& command, TInput& input,
+                             bool want_pty, const TSink& out, const TSink& err,
+                             const TWaitCap& wait_cap = nullptr);
 
 // Keeps the first head bytes of a stream and its last tail bytes.
 class TKeptText {

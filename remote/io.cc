@@ -6,15 +6,9 @@
 
 #include <cstring>
 
-void close_fd(int fd)
-{
-    close(fd);
-}
+void close_fd(int fd) { close(fd); }
 
-void close_file(std::FILE* file)
-{
-    std::fclose(file);
-}
+void close_file(std::FILE* file) { std::fclose(file); }
 
 TFd open_to_read(const std::string& path)
 {
@@ -25,7 +19,8 @@ TFd open_to_read(const std::string& path)
 }
 
 TSysError::TSysError(const char* call, int error)
-    : TUError(TCode::internal, std::string(call) + ": " + std::strerror(error)), call(call), error(error)
+    : TUError(TCode::internal, std::string(call) + ": " + std::strerror(error)), call(call),
+      error(error)
 {
 }
 

@@ -17,8 +17,7 @@
 
 // Owns one handle and frees it with Free once: at the end of its scope, a
 // throw included, or on reset.  A move hands the handle on.
-template <class Handle, void (*Free)(Handle), Handle None>
-class TOwned {
+template <class Handle, void (*Free)(Handle), Handle None> class TOwned {
 public:
     TOwned() = default;
     explicit TOwned(Handle handle) : handle_(handle) {}
@@ -69,8 +68,7 @@ public:
 
 // Calls call again while a signal interrupts it; another failure (a
 // negative result) throws TSysError naming the call.
-template <class Call>
-auto retry_eintr(const char* name, Call call)
+template <class Call> auto retry_eintr(const char* name, Call call)
 {
     for (;;) {
         const auto rc = call();

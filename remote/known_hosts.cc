@@ -110,10 +110,13 @@ std::string next_field(std::string_view& line)
 
 [[noreturn]] void file_error(const char* what, const std::string& path, int error = errno)
 {
-    throw TUError(TCode::local_file, std::string(what) + " the known hosts file " + path + ": " + std::strerror(error));
+    throw TUError(TCode::local_file, std::string(what) + " the known hosts file " + path + ": " +
+                                         std::strerror(error));
 }
 
-std::string read_all(int fd, const std::string& path)
+// By position: a pipe planted in the file's place fails (ESPIPE) instead
+// of holding the run.
+std::string read_from_start(int fd, const std::string& path)
 {
     std::string text;
     char buffer[8192];
@@ -225,7 +228,7 @@ std::string read_known_hosts(const std::string& path)
         return "";
     if (!file)
         file_error("Unable to read", path);
-    return read_all(file.get(), path);
+    return read_from_start(file.get(), path);
 }
 
 void record_known_host(const std::string& path, const std::string& name, const TPublicKey& key,
@@ -244,7 +247,7 @@ void record_known_host(const std::string& path, const std::string& name, const T
     }
     // Read again under the lock: a run started together may have recorded
     // the host meanwhile.
-    const std::string text = read_all(file.get(), path);
+    const std::string text = read_from_start(file.get(), path);
     const THostCheck check = check_known_host(host_entries(text, name), key);
     accept_host_check(check, key);
     if (check.verdict == THostCheck::known)

@@ -77,7 +77,8 @@ void keep_alive(int fd)
 TFd connect_tcp(const addrinfo* addresses, const TDeadline& deadline)
 {
     for (const addrinfo* a = addresses; a; a = a->ai_next) {
-        TFd sock(socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol));
+        TFd sock(
+            socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol));
         if (!sock)
             continue;
         if (connect(sock.get(), a->ai_addr, a->ai_addrlen) != 0) {
@@ -160,15 +161,18 @@ void handshake(const TDeadline& deadline, const std::vector<std::string>& host_k
         LIBSSH2_SESSION* session = ssh_connection.session.get();
         if (!session)
             throw TUError(TCode::not_ssh, handshake_failed);
-        libssh2_session_callback_set(session, LIBSSH2_CALLBACK_RECV, reinterpret_cast<void*>(wire_recv));
-        libssh2_session_callback_set(session, LIBSSH2_CALLBACK_SEND, reinterpret_cast<void*>(wire_send));
+        libssh2_session_callback_set(session, LIBSSH2_CALLBACK_RECV,
+                                     reinterpret_cast<void*>(wire_recv));
+        libssh2_session_callback_set(session, LIBSSH2_CALLBACK_SEND,
+                                     reinterpret_cast<void*>(wire_send));
         if (!host_key_types.empty())
             prefer_host_keys(host_key_types);
         int rc;
         {
             TNonBlocking nonblocking(session);
-            rc = until_done(deadline, handshake_failed,
-                            [&] { return libssh2_session_handshake(session, ssh_connection.sock.get()); });
+            rc = until_done(deadline, handshake_failed, [&] {
+                return libssh2_session_handshake(session, ssh_connection.sock.get());
+            });
         }
         if (rc == 0)
             return;
@@ -242,8 +246,8 @@ void authenticate(const TDeadline& deadline)
         const std::string& key = ssh_identity.text;
         const int rc = until_done(deadline, login_failed, [&] {
             return libssh2_userauth_publickey_frommemory(
-                session, ssh_login.data(), ssh_login.size(), nullptr, 0, key.data(),
-                key.size(), ssh_key_passphrase ? ssh_key_passphrase : "");
+                session, ssh_login.data(), ssh_login.size(), nullptr, 0, key.data(), key.size(),
+                ssh_key_passphrase ? ssh_key_passphrase : "");
         });
         if (rc == 0)
             return;
@@ -299,7 +303,8 @@ void init_ssh_session()
 
 std::string host_key_fingerprint()
 {
-    const char* hash = libssh2_hostkey_hash(ssh_connection.session.get(), LIBSSH2_HOSTKEY_HASH_SHA256);
+    const char* hash =
+        libssh2_hostkey_hash(ssh_connection.session.get(), LIBSSH2_HOSTKEY_HASH_SHA256);
     if (!hash)
         throw TUError(TCode::not_ssh, handshake_failed);
     return sha256_fingerprint(reinterpret_cast<const unsigned char*>(hash));

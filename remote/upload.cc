@@ -46,7 +46,7 @@ TUpload scp_upload(const TLocalFile& file, const std::string& command, const std
                      try {
                          n = read_some(file.fd(), buffer, std::min<off_t>(left, room));
                      } catch (const TSysError&) {
-                         // Reported as a file that shrank: the announced size cannot be sent either way.
+                         // Reported as a file that shrank: either way the size is not met.
                      }
                      if (n == 0)
                          throw TUError(TCode::local_file, "Failed to read from the file " + file.path);
@@ -81,9 +81,9 @@ TUpload scp_upload(const TLocalFile& file, const std::string& command, const std
         }
         out.add(data, size);
     };
-    const bool killed = !ssh_exec_streams(open_channel(), command, input, false, take, [&](const char* p, size_t n) {
-        err.add(p, n);
-    }).empty();
+    const bool killed = !ssh_exec_streams(open_channel(), command, input, false, take,
+                                          [&](const char* p, size_t n) { err.add(p, n); })
+                             .empty();
     upload.run = {-1, std::move(out.text()), std::move(err.text())};
     upload.run.status = wrapper_status(upload.run.out, killed, false);
     return upload;
