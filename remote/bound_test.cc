@@ -12,7 +12,9 @@
 // and removes the files registered for it, not one dropped since.
 TEST(Bound, TheAlarmEndsAStuckRunWithTheLineInTheRunsFormatAndItsCleanUps)
 {
-    const std::string removed = testing::TempDir() + "bound_removed", kept = testing::TempDir() + "bound_kept";
+    // Named by pid: another checkout's tests may run beside these.
+    const std::string base = testing::TempDir() + "bound_" + std::to_string(getpid());
+    const std::string removed = base + "_removed", kept = base + "_kept";
     for (const std::string& path : {removed, kept})
         close(creat(path.c_str(), 0600));
     int out[2];
