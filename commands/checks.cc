@@ -17,10 +17,7 @@ bool is_number_upto(const std::string& text, int max)
            (!text.empty() && text.find_first_not_of('0') == std::string::npos);
 }
 
-bool is_port_number(const std::string& text)
-{
-    return is_number_upto(text, 65535);
-}
+bool is_port_number(const std::string& text) { return is_number_upto(text, 65535); }
 
 bool holds_line_break(const std::string& text)
 {
@@ -30,7 +27,8 @@ bool holds_line_break(const std::string& text)
 void refuse_line_break(const std::string& file, const std::string& key, const std::string& value)
 {
     if (holds_line_break(value))
-        throw TUError(TCode::usage, "Set option '" + key + "' failed in " + file + ": value holds a line break");
+        throw TUError(TCode::usage,
+                      "Set option '" + key + "' failed in " + file + ": value holds a line break");
 }
 
 void refuse_setting(const std::string& file, const std::string& key, const std::string& value,

@@ -24,7 +24,8 @@ bool copy_file(zelto::opt::TOParsing parsing)
         return true;
     // scp that ended without a word: before it took the file, the upload
     // never began; after, it was cut short.
-    const std::string cut = upload.accepted == 0 ? "Unable to open the scp channel" : "Failed to copy content";
+    const std::string cut =
+        upload.accepted == 0 ? "Unable to open the scp channel" : "Failed to copy content";
     if (upload.run.status == 0)
         throw_step(programs::upload, "scp", {{"cut", cut}}, upload.run.out);
     throw_step_failure(programs::upload, upload.run, {{"cut", cut}});

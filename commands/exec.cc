@@ -27,8 +27,8 @@ public:
     TSpool(const char* what, long long cap) : file_(std::tmpfile()), what_(what), cap_(cap)
     {
         if (!file_)
-            throw TUError(TCode::local_file,
-                          std::string("Unable to create a temporary file: ") + std::strerror(errno));
+            throw TUError(TCode::local_file, std::string("Unable to create a temporary file: ") +
+                                                 std::strerror(errno));
     }
 
     void add(const char* p, size_t n)
@@ -75,7 +75,8 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
     const auto& given = parsing.opts().lopts();
     for (const std::string name : {"cmd", "input"})
         if (given.count(name) && given.count(name + "-file"))
-            throw TUError(TCode::usage, "Conflicting long options '--" + name + "' and '--" + name + "-file'");
+            throw TUError(TCode::usage,
+                          "Conflicting long options '--" + name + "' and '--" + name + "-file'");
     const bool from_file = given.count("cmd-file");
     std::string command = zelto::opt::value_of(parsing, from_file ? "cmd-file" : "cmd");
     const std::string input = optional(parsing, "input");
@@ -92,7 +93,8 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
     if (text.find('\0') != std::string::npos)
         throw TUError(TCode::local_file, "Command file holds a NUL byte");
     const TCommandLine reader = caller_command(text);
-    TInput in = input_file.empty() ? TInput(reader.input + input) : TInput(reader.input, input_file);
+    TInput in =
+        input_file.empty() ? TInput(reader.input + input) : TInput(reader.input, input_file);
     // The output goes out as it arrives; the error text, printed after it,
     // waits in a file, so that neither is held in memory whatever its size.
     // With --json both wait, as the object comes whole or not at all.
@@ -108,8 +110,7 @@ bool cmd_exec(zelto::opt::TOParsing parsing)
     std::string signal;
     try {
         signal = ssh_exec_streams(
-            open_channel(), reader.line, in, false,
-            [&](const char* p, size_t n) { out.add(p, n); },
+            open_channel(), reader.line, in, false, [&](const char* p, size_t n) { out.add(p, n); },
             [&](const char* p, size_t n) { err.add(p, n); });
         status = out.finish(!signal.empty(), false);
         // From here on neither the bound nor a signal may print inside the result.

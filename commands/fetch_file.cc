@@ -31,7 +31,8 @@ constexpr long long kMaxMaxSize = 1LL << 62;
 class TTempFile {
 public:
     TTempFile(const std::string& dir, const std::string& name, std::string target)
-        : target_(std::move(target)), path_(dir + "/." + name.substr(0, kNameRoom) + ".bf2ctl-XXXXXX")
+        : target_(std::move(target)),
+          path_(dir + "/." + name.substr(0, kNameRoom) + ".bf2ctl-XXXXXX")
     {
         fd_.reset(mkstemp(path_.data()));
         if (!fd_)
@@ -103,7 +104,8 @@ std::string local_dir(const std::string& to)
     const size_t slash = to.rfind('/');
     const std::string dir = slash == 0 ? "/" : to.substr(0, slash);
     struct stat st;
-    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || access(dir.c_str(), W_OK | X_OK) != 0)
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        access(dir.c_str(), W_OK | X_OK) != 0)
         throw TUError(TCode::local_file, "Local directory missing or not writable: " + dir);
     return dir;
 }
@@ -147,6 +149,7 @@ bool fetch_file(zelto::opt::TOParsing parsing)
     if (download.run.status == 0)
         throw_step(programs::fetch_file, "scp", {{"cut", "Unable to open the scp channel"}},
                    download.run.out);
-    const std::string cut = download.whole ? "Failed to copy content" : "Unable to open the scp channel";
+    const std::string cut =
+        download.whole ? "Failed to copy content" : "Unable to open the scp channel";
     throw_step_failure(programs::fetch_file, download.run, {{"FROM", from}, {"cut", cut}});
 }

@@ -23,7 +23,8 @@ bool check_bf2_dir(const std::string& dir)
 bool install(zelto::opt::TOParsing parsing)
 {
     // A URL may carry a token: it may come from the environment instead.
-    std::string url = zelto::opt::value_or_env(parsing, "url", zelto::opt::req_arg, "BF2_INSTALL_URL");
+    std::string url =
+        zelto::opt::value_or_env(parsing, "url", zelto::opt::req_arg, "BF2_INSTALL_URL");
     std::string dir = zelto::opt::value_of(parsing, "dir");
     // The package's digest, checked before anything of it is unpacked.
     std::string sha256;
@@ -31,8 +32,8 @@ bool install(zelto::opt::TOParsing parsing)
     if (digest.found)
         sha256 = digest.entry->second.value;
     parsing.end();
-    if (digest.found && (sha256.size() != 64 || sha256.find_first_not_of("0123456789abcdefABCDEF") !=
-                                                    std::string::npos))
+    if (digest.found && (sha256.size() != 64 ||
+                         sha256.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos))
         throw zelto::opt::TOParsing::TBadLOpt(digest.entry);
     std::transform(sha256.begin(), sha256.end(), sha256.begin(),
                    [](unsigned char c) { return std::tolower(c); });

@@ -200,7 +200,8 @@ TResult& TResult::number(const std::string& name, const std::string& text)
 std::optional<long long> whole_number_value(const std::string& text)
 {
     const size_t digits = text.size() - (text.starts_with('-') ? 1 : 0);
-    if (digits == 0 || digits > 18 || text.find_first_not_of("0123456789", text.size() - digits) != std::string::npos)
+    if (digits == 0 || digits > 18 ||
+        text.find_first_not_of("0123456789", text.size() - digits) != std::string::npos)
         return std::nullopt;
     return std::stoll(text);
 }

@@ -46,10 +46,11 @@ TEST(OutputTest, JudgesAndEscapesTextAsTheJsonLibrary)
     std::vector<std::string> texts;
     for (int c = 0; c < 256; ++c)
         texts.push_back(std::string(1, static_cast<char>(c)) + "abcdefghij");
-    for (const char* edge : {"\xC1\xBF", "\xC2\x80", "\xDF\xBF", "\xDF\xC0", "\xE0\x9F\xBF", "\xE0\xA0\x80",
-                             "\xED\x9F\xBF", "\xED\xA0\x80", "\xEF\xBF\xBF", "\xEF\xBF", "\xF0\x8F\xBF\xBF",
-                             "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80",
-                             "\xF0\x90\x80", "\xE2\x82\xAC\x80", "\x80", "\xFF"})
+    for (const char* edge :
+         {"\xC1\xBF", "\xC2\x80", "\xDF\xBF", "\xDF\xC0", "\xE0\x9F\xBF", "\xE0\xA0\x80",
+          "\xED\x9F\xBF", "\xED\xA0\x80", "\xEF\xBF\xBF", "\xEF\xBF", "\xF0\x8F\xBF\xBF",
+          "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80",
+          "\xF0\x90\x80", "\xE2\x82\xAC\x80", "\x80", "\xFF"})
         for (const char* around : {"", "12345678", "\"\\/\x7f\t\x1f"})
             texts.push_back(std::string(around) + edge + around);
     for (const std::string& text : texts) {

@@ -64,10 +64,12 @@ TQueryReply ask(int fd, const addrinfo* to, uint32_t session, const std::vector<
     TQueryReply reply(session);
     const std::string request = query_request(session);
     if (sendto(fd, request.data(), request.size(), 0, to->ai_addr, to->ai_addrlen) < 0)
-        throw TUError(TCode::connect, std::string("Failed to send the query: ") + std::strerror(errno));
+        throw TUError(TCode::connect,
+                      std::string("Failed to send the query: ") + std::strerror(errno));
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(try_ms);
     while (!reply.complete()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
         const short ready = wait_fd(fd, POLLIN, run_wait_ms(static_cast<int>(left.count())));
@@ -77,7 +79,8 @@ TQueryReply ask(int fd, const addrinfo* to, uint32_t session, const std::vector<
         static char buffer[1 << 16];  // any datagram, so that an oversized one is seen whole
         sockaddr_storage from;
         socklen_t from_size = sizeof from;
-        const ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &from_size);
+        const ssize_t n =
+            recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &from_size);
         if (n < 0 || !same_address(from, from_size, to))
             continue;  // an ICMP error, or someone else's packet
         const std::string_view packet(buffer, n);
@@ -105,7 +108,8 @@ bool query(TOParsing parsing)
     std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, freeaddrinfo);
     const TFd sock(socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol));
     if (!sock)
-        throw TUError(TCode::connect, std::string("Failed to send the query: ") + std::strerror(errno));
+        throw TUError(TCode::connect,
+                      std::string("Failed to send the query: ") + std::strerror(errno));
 
     std::mt19937 random(std::random_device{}());
     std::vector<uint32_t> sessions;
@@ -123,6 +127,6 @@ bool query(TOParsing parsing)
     }
     if (partial)
         partial->info();  // throws: the missing packet
-    throw TUError(TCode::timeout, "No answer to the query on UDP port " + std::to_string(port) + " in " +
-                                      std::to_string(tries * try_ms / 1000) + " s");
+    throw TUError(TCode::timeout, "No answer to the query on UDP port " + std::to_string(port) +
+                                      " in " + std::to_string(tries * try_ms / 1000) + " s");
 }

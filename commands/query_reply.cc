@@ -59,8 +59,8 @@ bool read_list(TCursor& c, TFields* fields, int packet)
             if (!fields)
                 continue;
             if (index >= TQueryReply::max_players)
-                malformed("more than " + std::to_string(TQueryReply::max_players) + " players in packet " +
-                          std::to_string(packet));
+                malformed("more than " + std::to_string(TQueryReply::max_players) +
+                          " players in packet " + std::to_string(packet));
             if (!(*fields)[name].emplace(index, value).second)
                 malformed("player " + std::to_string(index) + "'s " + name + " given twice");
         }
@@ -82,7 +82,8 @@ void read_payload(std::string_view payload, int packet, TQueryInfo& info, TField
             if (!read_list(c, section == 1 ? &players : nullptr, packet))
                 return;
         } else {
-            malformed("unknown section " + std::to_string(section) + " in packet " + std::to_string(packet));
+            malformed("unknown section " + std::to_string(section) + " in packet " +
+                      std::to_string(packet));
         }
     }
 }
@@ -91,7 +92,8 @@ void read_payload(std::string_view payload, int packet, TQueryInfo& info, TField
 long number_key(const TQueryInfo& info, const std::string& key)
 {
     const std::string& text = info.keys.at(key);
-    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 4 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         malformed("'" + key + "' is not a number");
     return std::stol(text);
 }

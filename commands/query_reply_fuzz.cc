@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string_view rest(reinterpret_cast<const char*>(data), size);
     try {
         while (rest.size() >= 2) {
-            const size_t n = std::min<size_t>(rest.size() - 2, static_cast<uint8_t>(rest[0]) << 8 | static_cast<uint8_t>(rest[1]));
+            const size_t n = std::min<size_t>(rest.size() - 2, static_cast<uint8_t>(rest[0]) << 8 |
+                                                                   static_cast<uint8_t>(rest[1]));
             reply.add(rest.substr(2, n));
             rest.remove_prefix(2 + n);
         }
@@ -26,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (row.size() != std::size(query_player_fields))
                 std::abort();
     } catch (const TUError& e) {
-        if (e.code != TCode::remote || e.step != "query" || !e.message.starts_with("Malformed query reply: "))
+        if (e.code != TCode::remote || e.step != "query" ||
+            !e.message.starts_with("Malformed query reply: "))
             std::abort();
     }
     return 0;

@@ -8,7 +8,8 @@ using namespace std::string_literals;
 
 namespace {
 
-const std::string server = "\0hostname\0H\0mapname\0M\0gametype\0G\0numplayers\0002\0maxplayers\00016\0\0"s;
+const std::string server =
+    "\0hostname\0H\0mapname\0M\0gametype\0G\0numplayers\0002\0maxplayers\00016\0\0"s;
 
 std::string packet(int number_byte, const std::string& body, uint32_t session = 0x01020304)
 {
@@ -44,13 +45,15 @@ TEST(QueryReply, PutsCutFieldsTogetherInAnyOrder)
     const TQueryInfo info = reply.info();
     EXPECT_EQ(info.keys.at("hostname"), "H");
     EXPECT_EQ(info.keys.at("maxplayers"), "16");
-    const std::vector<std::vector<std::string>> players = {{"Ann", "-3", "5", "1"}, {"B\xff", "7", "9", "2"}};
+    const std::vector<std::vector<std::string>> players = {{"Ann", "-3", "5", "1"},
+                                                           {"B\xff", "7", "9", "2"}};
     EXPECT_EQ(info.players, players);
 }
 
 TEST(QueryReply, RefusesWhatNoWholeReplyCanBe)
 {
-    const std::string list = "\1player_\0\0a\0\0score_\0\0\x31\0\0ping_\0\0\x31\0\0team_\0\0\x31\0\0\0"s;
+    const std::string list =
+        "\1player_\0\0a\0\0score_\0\0\x31\0\0ping_\0\0\x31\0\0team_\0\0\x31\0\0\0"s;
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{packet(0x80, server + list)}, ""},
         {{packet(0x80, "")}, "truncated packet (15 bytes)"},
@@ -64,13 +67,17 @@ TEST(QueryReply, RefusesWhatNoWholeReplyCanBe)
         {{packet(0x00, server), packet(0x00, list)}, "duplicate packet 0"},
         {{packet(0x00, server), packet(0x82, list)}, "missing packet 1"},
         {{packet(0x80, server + "\3"s)}, "unknown section 3 in packet 0"},
-        {{packet(0x80, server + "\1player_\0\xff" "a\0b\0"s)}, "more than 256 players in packet 0"},
+        {{packet(0x80, server + "\1player_\0\xff"
+                                "a\0b\0"s)},
+         "more than 256 players in packet 0"},
         {{packet(0x80, server + list + "\1player_\0\0b\0\0"s)}, "player 0's player_ given twice"},
         {{packet(0x80, server + "\1player_\0\0a\0\0\0"s)}, "no score_ for player 0"},
         {{packet(0x80, "\0hostname\0H\0\0"s)}, "no 'mapname'"},
-        {{packet(0x80, "\0hostname\0H\0mapname\0M\0gametype\0G\0numplayers\0x\0maxplayers\0" "1\0\0"s)},
+        {{packet(0x80, "\0hostname\0H\0mapname\0M\0gametype\0G\0numplayers\0x\0maxplayers\0"
+                       "1\0\0"s)},
          "'numplayers' is not a number"},
     };
     for (const auto& [packets, message] : cases)
-        EXPECT_EQ(error_of(packets), message.empty() ? "" : "Malformed query reply: " + message) << message;
+        EXPECT_EQ(error_of(packets), message.empty() ? "" : "Malformed query reply: " + message)
+            << message;
 }

@@ -21,10 +21,7 @@ using zelto::opt::value_or_env;
 
 namespace {
 
-std::string quoted(const std::string& value)
-{
-    return "\"" + value + "\"";
-}
+std::string quoted(const std::string& value) { return "\"" + value + "\""; }
 
 // Under the terminal the launcher's reason lines arrive in the output,
 // ending in "\r\n", and the error text stays empty.

@@ -35,7 +35,8 @@ bool console(TOParsing parsing)
     const std::string cfg_dir = zelto::opt::value_of(parsing, "cfg-dir");
     // A line may carry a password (an admin command): it may come from the
     // environment instead.
-    const std::string line = zelto::opt::value_or_env(parsing, "line", zelto::opt::req_arg, "BF2_CONSOLE_LINE");
+    const std::string line =
+        zelto::opt::value_or_env(parsing, "line", zelto::opt::req_arg, "BF2_CONSOLE_LINE");
     parsing.end();
     chk_abs_path(cfg_dir);
     // One line reaches the console, or none.

@@ -51,10 +51,7 @@ bool is_password_char(int c)
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-bool is_salt_char(int c)
-{
-    return is_password_char(c) || c == '.' || c == '/';
-}
+bool is_salt_char(int c) { return is_password_char(c) || c == '.' || c == '/'; }
 
 // Each draw is a code from 33 to 127; codes outside the set are drawn again.
 std::string draw_chars(size_t count, bool (*accept)(int))
@@ -70,15 +67,9 @@ std::string draw_chars(size_t count, bool (*accept)(int))
 
 }  // namespace
 
-std::string random_password()
-{
-    return draw_chars(10, is_password_char);
-}
+std::string random_password() { return draw_chars(10, is_password_char); }
 
-std::string random_salt()
-{
-    return draw_chars(16, is_salt_char);
-}
+std::string random_salt() { return draw_chars(16, is_salt_char); }
 
 std::string hash_password(const std::string& password)
 {

@@ -18,7 +18,7 @@ TEST(ParseAddress, SplitsEachFormOrRefusesItWithTheReason)
     } cases[] = {
         {"game1.example.net", "game1.example.net", 22, ""},
         {"h:65535", "h", 65535, ""},
-        {"h:0022", "h", 22, ""},  // decimal, leading zeros and all
+        {"h:0022", "h", 22, ""},                   // decimal, leading zeros and all
         {"fe80::1:2222", "fe80::1:2222", 22, ""},  // two colons or more: an IPv6 literal
         {"[::1]", "::1", 22, ""},
         {"h:", nullptr, 0, port},

@@ -31,7 +31,8 @@ void get_hosting(TOParsing parsing, bool login)
     // Both optional, so looked up without a report; a bad value is reported
     // as the option library reports one.
     if (auto timeout = parsing["connect-timeout"]; timeout.found) {
-        ssh_connect_timeout = zelto::opt::whole_number(timeout.entry->second.value, max_connect_timeout);
+        ssh_connect_timeout =
+            zelto::opt::whole_number(timeout.entry->second.value, max_connect_timeout);
         if (ssh_connect_timeout == 0)
             throw TOParsing::TBadLOpt(timeout.entry);
     }

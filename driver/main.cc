@@ -29,10 +29,7 @@ namespace {
 
 // For a panel, help only reports success; a person gets the usage text
 // (see main) by asking without the connection options.
-bool help(TOParsing)
-{
-    return true;
-}
+bool help(TOParsing) { return true; }
 
 constexpr char usage_text[] =
     "Usage: BF2_PASSWD=PASSWORD bf2ctl --address=HOST[:PORT] --login=LOGIN --COMMAND [OPTIONS]\n"
@@ -45,7 +42,8 @@ constexpr char usage_text[] =
     "  --fetch-file --from=REMOTE --to=LOCAL [--max-size=BYTES]\n"
     "  --check-host   --check-on-root   --create-user   --fingerprint\n"
     "  --check-install --dir=DIR        --install --url=URL --dir=DIR\n"
-    "  --install-status --dir=TEMPDIR   --start --srv-dir=DIR --cfg-dir=DIR ... [--restart-on-crash]\n"
+    "  --install-status --dir=TEMPDIR   --start --srv-dir=DIR --cfg-dir=DIR ... "
+    "[--restart-on-crash]\n"
     "  --stop --cfg-dir=DIR             --status --cfg-dir=DIR\n"
     "  --console --cfg-dir=DIR --line=TEXT\n"
     "  --log --cfg-dir=DIR [--lines=N] [--previous=K]\n"
@@ -110,7 +108,7 @@ const TCommand* chosen(TOParsing& parsing)
 
 bool run(TOParsing parsing, const TCommand& command)
 {
-    const int bound = run_timeout ? run_timeout
+    const int bound = run_timeout      ? run_timeout
                       : command.work_s ? ssh_connect_timeout + command.work_s
                                        : 0;
     set_run_bound(bound);
@@ -157,7 +155,8 @@ int main(int argc, char** argv)
             start_output(zelto::opt::flag(parsing, "json"));
             if (zelto::opt::flag(parsing, "version")) {
                 report(TResult().field("version", BF2_VERSION).text({"bf2ctl " BF2_VERSION "\n"}));
-            } else if ((parsing.opts().lopts().count("help") || parsing.opts().sopts().count('h')) &&
+            } else if ((parsing.opts().lopts().count("help") ||
+                        parsing.opts().sopts().count('h')) &&
                        !has_connection_options(parsing)) {
                 report(TResult().text({usage_text}));
             } else {

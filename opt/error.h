@@ -11,19 +11,18 @@
 namespace zelto {
 
 class TError : public std::exception {
- public:
-  explicit TError(std::string message) : msg_(std::move(message)) {}
-  // Chains a cause, which the error then owns and shares with its copies.
-  TError(std::string message, TError* cause)
-      : msg_(std::move(message)), cause_(cause) {}
+public:
+    explicit TError(std::string message) : msg_(std::move(message)) {}
+    // Chains a cause, which the error then owns and shares with its copies.
+    TError(std::string message, TError* cause) : msg_(std::move(message)), cause_(cause) {}
 
-  const char* what() const noexcept override;
-  // The chained cause, or null; none of our own errors sets one.
-  const TError* cause() const noexcept { return cause_.get(); }
+    const char* what() const noexcept override;
+    // The chained cause, or null; none of our own errors sets one.
+    const TError* cause() const noexcept { return cause_.get(); }
 
- private:
-  std::string msg_;
-  Handle<TError> cause_;
+private:
+    std::string msg_;
+    Handle<TError> cause_;
 };
 
 }  // namespace zelto

@@ -7,14 +7,14 @@
 
 namespace zelto {
 
-template <class T>
-std::string xtos(T value) {
-  std::ostringstream os;
-  // The classic locale keeps numbers free of grouping whatever the process's
-  // global locale is: the text ends up in remote command lines.
-  os.imbue(std::locale::classic());
-  os << value;
-  return os.str();
+template <class T> std::string xtos(T value)
+{
+    std::ostringstream os;
+    // The classic locale keeps numbers free of grouping whatever the process's
+    // global locale is: the text ends up in remote command lines.
+    os.imbue(std::locale::classic());
+    os << value;
+    return os.str();
 }
 
 }  // namespace zelto

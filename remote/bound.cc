@@ -48,10 +48,7 @@ constexpr int cleanup_s = 5;
 
 const int interruption_signals[3] = {SIGTERM, SIGINT, SIGHUP};
 
-int interruption_index(int signal)
-{
-    return signal == SIGTERM ? 0 : signal == SIGINT ? 1 : 2;
-}
+int interruption_index(int signal) { return signal == SIGTERM ? 0 : signal == SIGINT ? 1 : 2; }
 
 std::string interruption_text(int signal)
 {
@@ -109,8 +106,7 @@ void take_interruptions()
 {
     const sigset_t set = interruptions();
     int signal;
-    while (sigwait(&set, &signal) != 0) {
-    }
+    while (sigwait(&set, &signal) != 0) {}
     const std::lock_guard lock(printing_lock);
     interrupted_by = signal;
     if (!printing)
@@ -125,7 +121,8 @@ void set_run_bound(int seconds)
     if (seconds == 0)
         return;
     bound_end = TClock::now() + std::chrono::seconds(seconds);
-    keep_line(alarm_line, TUError(TCode::timeout, "Timed out after " + std::to_string(seconds) + " s"));
+    keep_line(alarm_line,
+              TUError(TCode::timeout, "Timed out after " + std::to_string(seconds) + " s"));
     std::signal(SIGALRM, on_alarm);
     alarm(seconds + alarm_grace_s);
 }
@@ -175,10 +172,7 @@ void check_run()
     }
 }
 
-bool run_cut_short()
-{
-    return interrupted_by || bound_reported;
-}
+bool run_cut_short() { return interrupted_by || bound_reported; }
 
 void printing_begins()
 {

@@ -22,7 +22,9 @@ TEST(Bound, TheAlarmEndsAStuckRunWithTheLineInTheRunsFormatAndItsCleanUps)
     const pid_t child = fork();
     if (child == 0) {
         dup2(out[1], STDOUT_FILENO);
-        set_line_maker([](const TUError& e) { return std::string(code_name(e.code)) + ": " + e.message + "\n"; });
+        set_line_maker([](const TUError& e) {
+            return std::string(code_name(e.code)) + ": " + e.message + "\n";
+        });
         add_cleanup(kept);
         add_cleanup(removed);
         drop_cleanup(kept);

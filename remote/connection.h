@@ -21,8 +21,8 @@ extern const char* ssh_password;  // points into the environment, not copied; ma
 extern int ssh_connect_timeout;   // seconds for connecting and logging in
 extern int run_timeout;           // seconds for the whole run; 0: the command's own bound
 extern std::string ssh_host_key;  // the expected fingerprint; empty accepts any key
-extern std::string ssh_known_hosts;  // the known_hosts file; empty: none
-extern TIdentity ssh_identity;       // path empty: log in with the password only
+extern std::string ssh_known_hosts;     // the known_hosts file; empty: none
+extern TIdentity ssh_identity;          // path empty: log in with the password only
 extern const char* ssh_key_passphrase;  // from the environment, or null
 
 // A run cut short waits for neither the remote command's end nor a dead

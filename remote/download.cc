@@ -57,7 +57,8 @@ long long record_size(const std::string& record)
 class TReceiver {
 public:
     TReceiver(TInput& input, const TSizeSink& begin, const TChunkSink& sink)
-        : input_(input), begin_(begin), sink_(sink), announce_end_(TClock::now() + std::chrono::seconds(announce_s))
+        : input_(input), begin_(begin), sink_(sink),
+          announce_end_(TClock::now() + std::chrono::seconds(announce_s))
     {
     }
 
@@ -126,7 +127,8 @@ public:
     {
         if (part_ > refusal)
             return INT_MAX;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(announce_end_ - TClock::now()).count();
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(announce_end_ - TClock::now()).count();
         if (left <= 0)
             throw TUError(TCode::timeout, "Timed out after " + std::to_string(announce_s) + " s");
         return static_cast<int>(std::min<long long>(left, INT_MAX));
@@ -166,8 +168,7 @@ private:
 // Runs call; should it throw, the channel's end waits for the remote
 // command half a second at most: a source given up on has nothing to
 // clean up, and one that ignores its input may never end.
-template <class Call>
-auto giving_up_at_once(Call call)
+template <class Call> auto giving_up_at_once(Call call)
 {
     try {
         return call();

@@ -23,8 +23,7 @@ constexpr size_t kPacket = 32768;
 // window adjustment, which then fails with LIBSSH2_ERROR_BAD_USE).  So a
 // call that would block on the socket's send side is retried at once, once
 // the socket takes more.
-template <class Call>
-ssize_t finish_sending(Call call)
+template <class Call> ssize_t finish_sending(Call call)
 {
     return ssh_connection.until_done(call, [] {
         const int directions = libssh2_session_block_directions(ssh_connection.session.get());
@@ -67,7 +66,8 @@ void pump(LIBSSH2_CHANNEL* channel, TInput& input, const TSink* sink[2], const T
                               libssh2_channel_window_write_ex(channel, nullptr) >= 2 * kPacket;
             ssize_t n = finish_sending([&] {
                 wire_more = more;
-                const ssize_t written = libssh2_channel_write_ex(channel, 0, rest.data(), rest.size());
+                const ssize_t written =
+                    libssh2_channel_write_ex(channel, 0, rest.data(), rest.size());
                 wire_more = false;
                 return written;
             });
@@ -212,7 +212,8 @@ TExecResult ssh_exec(std::string command, std::string input, bool want_pty, size
     return result;
 }
 
-TInput::TInput(std::string text, TSource source) : text_(std::move(text)), source_(std::move(source))
+TInput::TInput(std::string text, TSource source)
+    : text_(std::move(text)), source_(std::move(source))
 {
     if (text_.empty())
         read_chunk();

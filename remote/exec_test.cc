@@ -11,7 +11,7 @@ TEST(WrapperStatus, BelievesTheStatusLineOnlyFromAShellThatEndedNormally)
         int status;
         std::string rest;
     } cases[] = {
-        {"12\n0\n", false, false, 0, "12"},  // output ending in digits keeps them
+        {"12\n0\n", false, false, 0, "12"},   // output ending in digits keeps them
         {"\n0\n", true, false, -1, "\n0\n"},  // killed after printing a line of that form
         // No status line: the wrapper's echo did not run (a login shell that
         // is no sh), so output that merely ends like one is not believed.

@@ -43,8 +43,11 @@ std::string hmac_sha1(const std::string& key, const std::string& data)
     }();
     unsigned char out[EVP_MAX_MD_SIZE];
     size_t size = 0;
-    if (!ctx || EVP_MAC_init(ctx, reinterpret_cast<const unsigned char*>(key.data()), key.size(), nullptr) != 1 ||
-        EVP_MAC_update(ctx, reinterpret_cast<const unsigned char*>(data.data()), data.size()) != 1 ||
+    if (!ctx ||
+        EVP_MAC_init(ctx, reinterpret_cast<const unsigned char*>(key.data()), key.size(),
+                     nullptr) != 1 ||
+        EVP_MAC_update(ctx, reinterpret_cast<const unsigned char*>(data.data()), data.size()) !=
+            1 ||
         EVP_MAC_final(ctx, out, &size, sizeof out) != 1)
         return "";  // matches no recorded hash
     return std::string(reinterpret_cast<char*>(out), size);
@@ -75,7 +78,8 @@ bool list_matches(const std::string& list, const std::string& name)
     bool matched = false;
     std::istringstream patterns(list);
     for (std::string p; std::getline(patterns, p, ',');) {
-        std::transform(p.begin(), p.end(), p.begin(), [](unsigned char c) { return std::tolower(c); });
+        std::transform(p.begin(), p.end(), p.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
         const bool negated = !p.empty() && p[0] == '!';
         if (!wildcard_match(name.c_str(), p.c_str() + negated))
             continue;
@@ -216,7 +220,7 @@ void accept_host_check(const THostCheck& check, const TPublicKey& offered)
 {
     if (check.verdict == THostCheck::changed)
         throw TUError(TCode::host_key, "Host key mismatch: expected " + check.expected + ", got " +
-                      blob_fingerprint(offered.blob));
+                                           blob_fingerprint(offered.blob));
     if (check.verdict == THostCheck::revoked)
         throw TUError(TCode::host_key, "Host key revoked: " + blob_fingerprint(offered.blob));
 }
@@ -242,7 +246,8 @@ void record_known_host(const std::string& path, const std::string& name, const T
         if (errno != EWOULDBLOCK && errno != EINTR)
             file_error("Unable to lock", path);
         if (lock_wait_ms() == 0)
-            throw TUError(TCode::local_file, "Unable to lock the known hosts file " + path + ": held by another process");
+            throw TUError(TCode::local_file, "Unable to lock the known hosts file " + path +
+                                                 ": held by another process");
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     // Read again under the lock: a run started together may have recorded
@@ -254,9 +259,10 @@ void record_known_host(const std::string& path, const std::string& name, const T
         return;
     std::string salt(kSha1Size, '\0');
     if (RAND_bytes(reinterpret_cast<unsigned char*>(salt.data()), kSha1Size) != 1)
-        throw TUError(TCode::local_file, "Unable to write the known hosts file " + path + ": no random salt");
-    const std::string line = (text.empty() || text.back() == '\n' ? "" : "\n") +
-                             hashed_host_line(name, key, salt);
+        throw TUError(TCode::local_file,
+                      "Unable to write the known hosts file " + path + ": no random salt");
+    const std::string line =
+        (text.empty() || text.back() == '\n' ? "" : "\n") + hashed_host_line(name, key, salt);
     // One write but on a full disk: a reader without the lock (OpenSSH)
     // never sees half a line.
     try {

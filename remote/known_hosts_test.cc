@@ -6,9 +6,11 @@
 
 namespace {
 
-const std::string kKey = "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAILhw82NCbL3m9PS1X6Yd9WCc19x/nQN3Pb0i+0q9/XXt";
-const TPublicKey kOffered{"ssh-ed25519",
-                          unbase64("AAAAC3NzaC1lZDI1NTE5AAAAILhw82NCbL3m9PS1X6Yd9WCc19x/nQN3Pb0i+0q9/XXt")};
+const std::string kKey =
+    "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAILhw82NCbL3m9PS1X6Yd9WCc19x/nQN3Pb0i+0q9/XXt";
+const TPublicKey kOffered{
+    "ssh-ed25519",
+    unbase64("AAAAC3NzaC1lZDI1NTE5AAAAILhw82NCbL3m9PS1X6Yd9WCc19x/nQN3Pb0i+0q9/XXt")};
 
 bool known(const std::string& hosts, const std::string& name)
 {
@@ -47,6 +49,8 @@ TEST(KnownHosts, NamesHostsAndWritesLinesItReadsBackAsOpenSshDoes)
         hashed_host_line(known_host_name("::1", 2222), kOffered, std::string(20, 'x'));
     EXPECT_EQ(line.substr(0, 32), "|1|eHh4eHh4eHh4eHh4eHh4eHh4eHg=|");
     EXPECT_TRUE(line.ends_with(" " + kKey + "\n"));
-    EXPECT_EQ(check_known_host(host_entries(line, "[::1]:2222"), kOffered).verdict, THostCheck::known);
-    EXPECT_EQ(check_known_host(host_entries(line, "[::1]:2223"), kOffered).verdict, THostCheck::unknown);
+    EXPECT_EQ(check_known_host(host_entries(line, "[::1]:2222"), kOffered).verdict,
+              THostCheck::known);
+    EXPECT_EQ(check_known_host(host_entries(line, "[::1]:2223"), kOffered).verdict,
+              THostCheck::unknown);
 }

@@ -48,7 +48,8 @@ public:
 
     [[noreturn]] void expire(const char* step) const
     {
-        throw TUError(TCode::timeout, std::string(step) + ": no answer in " + std::to_string(seconds_) + " s");
+        throw TUError(TCode::timeout,
+                      std::string(step) + ": no answer in " + std::to_string(seconds_) + " s");
     }
 
 private:
@@ -68,8 +69,10 @@ void keep_alive(int fd)
         setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) != 0 ||
         setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) != 0 ||
         setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) != 0 ||
-        setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &user_timeout_ms, sizeof user_timeout_ms) != 0)
-        throw TUError(TCode::connect, std::string(connect_failed) + ": setsockopt: " + std::strerror(errno));
+        setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &user_timeout_ms, sizeof user_timeout_ms) !=
+            0)
+        throw TUError(TCode::connect,
+                      std::string(connect_failed) + ": setsockopt: " + std::strerror(errno));
 }
 
 // Tries each address in turn until one accepts; all of them together get
@@ -108,8 +111,7 @@ TFd connect_tcp(const addrinfo* addresses, const TDeadline& deadline)
 
 // Calls a non-blocking libssh2 step until it is done, waiting on the socket
 // in between, at most until the deadline.
-template <class Call>
-int until_done(const TDeadline& deadline, const char* step, Call call)
+template <class Call> int until_done(const TDeadline& deadline, const char* step, Call call)
 {
     return ssh_connection.until_done(call, [&] {
         const int left = deadline.left_ms();
@@ -213,7 +215,8 @@ void check_host_key(const TDeadline& deadline, const std::vector<THostEntry>& kn
     if (!ssh_host_key.empty()) {
         const std::string offered = host_key_fingerprint();
         if (offered != ssh_host_key)
-            throw TUError(TCode::host_key, "Host key mismatch: expected " + ssh_host_key + ", got " + offered);
+            throw TUError(TCode::host_key,
+                          "Host key mismatch: expected " + ssh_host_key + ", got " + offered);
     }
     if (ssh_known_hosts.empty())
         return;
@@ -231,7 +234,8 @@ void reach_host(const TDeadline& deadline)
 {
     const std::string name = known_host_name(ssh_host, ssh_port);
     const std::vector<THostEntry> known =
-        ssh_known_hosts.empty() ? std::vector<THostEntry>() : host_entries(read_known_hosts(ssh_known_hosts), name);
+        ssh_known_hosts.empty() ? std::vector<THostEntry>()
+                                : host_entries(read_known_hosts(ssh_known_hosts), name);
     handshake(deadline, recorded_types(known));
     check_host_key(deadline, known, name);
 }
@@ -256,7 +260,7 @@ void authenticate(const TDeadline& deadline)
         // format's decoder has its own code for a wrong passphrase.
         if (rc != LIBSSH2_ERROR_AUTHENTICATION_FAILED && rc != LIBSSH2_ERROR_PUBLICKEY_UNVERIFIED)
             throw TUError(TCode::local_file, "Unable to read the key " + ssh_identity.path +
-                          ": wrong passphrase or a key libssh2 cannot use");
+                                                 ": wrong passphrase or a key libssh2 cannot use");
     }
     if (ssh_password) {
         const int rc = until_done(deadline, login_failed, [&] {
@@ -273,16 +277,18 @@ void authenticate(const TDeadline& deadline)
         return methods ? 0 : ssh_connection.last_error().code;
     });
     if (ssh_identity.path.empty() && methods && !std::strstr(methods, "password"))
-        throw TUError(TCode::auth, "Unable to connect to " + ssh_address +
-                      ". The server does not support password authentication method."
-                      " You should ask your game hosting account provider to enable"
-                      " password authentication method.");
+        throw TUError(TCode::auth,
+                      "Unable to connect to " + ssh_address +
+                          ". The server does not support password authentication method."
+                          " You should ask your game hosting account provider to enable"
+                          " password authentication method.");
     // libssh2 signs with RSA keys only as ssh-rsa (SHA-1), which OpenSSH
     // refuses by default since 8.8: a bare refusal would hide that.
     if (ssh_identity.type == "ssh-rsa")
-        throw TUError(TCode::auth, std::string(login_failed) +
-                      ": the server may refuse the RSA key's SHA-1 signature (ssh-rsa);"
-                      " use an ed25519 or ecdsa key");
+        throw TUError(TCode::auth,
+                      std::string(login_failed) +
+                          ": the server may refuse the RSA key's SHA-1 signature (ssh-rsa);"
+                          " use an ed25519 or ecdsa key");
     throw TUError(TCode::auth, login_failed);
 }
 

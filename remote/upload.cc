@@ -49,7 +49,8 @@ TUpload scp_upload(const TLocalFile& file, const std::string& command, const std
                          // Reported as a file that shrank: either way the size is not met.
                      }
                      if (n == 0)
-                         throw TUError(TCode::local_file, "Failed to read from the file " + file.path);
+                         throw TUError(TCode::local_file,
+                                       "Failed to read from the file " + file.path);
                      left -= n;
                      return n;
                  });
