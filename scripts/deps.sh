@@ -4,7 +4,7 @@
 bf2_packages="cmake make g++ clang pkg-config libssh2-1-dev libssl-dev libcrypt-dev nlohmann-json3-dev libgtest-dev
   openssh-server openssh-client sshpass wget bzip2 gzip unzip zip tar makeself
   python3 python3-pytest python3-pytest-xdist passwd procps psmisc iproute2 dpkg-dev man-db gdb
-  shellcheck dash util-linux"
+  shellcheck clang-format dash util-linux"
 
 ensure_packages() {
   local missing="" pkg
