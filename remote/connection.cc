@@ -49,10 +49,10 @@ TLastError TConnection::last_error() const
     return {code, message ? message : ""};
 }
 
-void TConnection::hurry() const
+void TConnection::hurry(int timeout_ms) const
 {
     if (session)
-        libssh2_session_set_timeout(session.get(), 500);
+        libssh2_session_set_timeout(session.get(), timeout_ms);
 }
 
 void TConnection::wait(int timeout_ms) const

@@ -64,8 +64,8 @@ struct TConnection {
     // Session, then socket.
     void close();
     TLastError last_error() const;
-    // From now on a blocking call gives up on the peer after half a second.
-    void hurry() const;
+    // From now on a blocking call gives up on the peer after timeout_ms.
+    void hurry(int timeout_ms = 500) const;
     // Blocks until the socket is ready in the direction libssh2 is waiting
     // for, or timeout_ms has passed: the caller then simply asks libssh2
     // again.  Throws at the run's bound or interruption.

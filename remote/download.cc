@@ -165,15 +165,16 @@ private:
     TKeptText out_{4096, 4096};
 };
 
-// Runs call; should it throw, the channel's end waits for the remote
-// command half a second at most: a source given up on has nothing to
-// clean up, and one that ignores its input may never end.
+// Runs call; should it throw, the channel's end does not wait for the
+// remote command: a source given up on has nothing to clean up, one that
+// ignores its input may never end, and the watchdog ends it with the
+// connection.
 template <class Call> auto giving_up_at_once(Call call)
 {
     try {
         return call();
     } catch (...) {
-        ssh_connection.hurry();
+        ssh_connection.hurry(1);
         throw;
     }
 }
