@@ -3,6 +3,19 @@
 #include "opt/lookup.h"
 #include "remote/error.h"
 
+#include <vector>
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+bool only(const std::string& text, const std::string& allowed)
+{
+    return text.find_first_not_of(allowed) == std::string::npos;
+}
+
+}  // namespace
+
 void chk_abs_path(const std::string& path)
 {
     if (path.empty() || path[0] != '/')
@@ -42,4 +55,51 @@ void refuse_setting(const std::string& file, const std::string& key, const std::
         throw TUError(TCode::usage, setting + "must be a whole number");
     if (kind == TSettingKind::bare && value.find_first_of(" \t'\"") != std::string::npos)
         throw TUError(TCode::usage, setting + "holds a blank or quote");
+}
+
+void refuse_rcon_password(const std::string& password)
+{
+    const char* why = nullptr;
+    if (password.find('=') != std::string::npos)
+        why = "holds an equals sign";
+    else if (holds_line_break(password))
+        why = "holds a line break";
+    else if (!password.empty() && (is_blank(password.front()) || is_blank(password.back())))
+        why = "begins or ends with a blank";
+    else if (password.empty())
+        why = "is empty";
+    if (why)
+        throw TUError(TCode::usage, std::string("Rcon password ") + why);
+}
+
+void chk_mod_name(const std::string& name)
+{
+    if (name.empty() || !only(name, "abcdefghijklmnopqrstuvwxyz0123456789-_"))
+        throw TUError(TCode::usage, "Mod name must be lower-case letters, digits, '-' or '_'");
+}
+
+std::string map_list(const std::string& entries)
+{
+    std::vector<std::string> list;
+    for (size_t begin = 0, end = 0; end != std::string::npos; begin = end + 1) {
+        end = entries.find(',', begin);
+        list.push_back(entries.substr(begin, end - begin));
+    }
+    if (list.size() > 256)
+        throw TUError(TCode::usage, "Map list holds more than 256 entries");
+    const char* lower = "abcdefghijklmnopqrstuvwxyz";
+    std::string file;
+    for (const std::string& entry : list) {
+        const size_t one = entry.find(':'), two = entry.find(':', one + 1);
+        const std::string map = entry.substr(0, one),
+                          mode =
+                              one == std::string::npos ? "" : entry.substr(one + 1, two - one - 1),
+                          size = two == std::string::npos ? "" : entry.substr(two + 1);
+        if (map.empty() || !only(map, std::string(lower) + "0123456789_") || mode.size() <= 4 ||
+            mode.compare(0, 4, "gpm_") != 0 || !only(mode.substr(4), lower) ||
+            (size != "16" && size != "32" && size != "64"))
+            throw TUError(TCode::usage, "Map list entry '" + entry + "' must be MAP:MODE:SIZE");
+        file += "mapList.append " + map + " " + mode + " " + size + "\n";
+    }
+    return file;
 }

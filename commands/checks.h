@@ -30,3 +30,18 @@ enum class TSettingKind { flag, port, text, number, bare };
 // largest a 32-bit setting reads), a blank, tab or quote in a bare value.
 void refuse_setting(const std::string& file, const std::string& key, const std::string& value,
                     TSettingKind kind);
+
+// Throws the usage TUError of a console password the game's admin module
+// would not read back as given: it splits its "key=value" lines at every
+// '=', ends them at a line break and strips blanks around the value; an
+// empty one lets nobody log in.
+void refuse_rcon_password(const std::string& password);
+
+// Throws unless name is lower-case letters, digits, '-' or '_': it becomes
+// a path under the server's mods/ and an argument of the server.
+void chk_mod_name(const std::string& name);
+
+// The map list file for "MAP:MODE:SIZE[,MAP:MODE:SIZE...]": a line
+// "mapList.append MAP MODE SIZE" each, in order.  Throws the usage TUError
+// of a list the game would misread or that names a path.
+std::string map_list(const std::string& entries);

@@ -156,7 +156,16 @@ const TProgram prepare_start{
     .name = "prepare_start",
     .run = TRun::piped,
     .parts = {sh_settings, sh_ports, sh_run_stop, sh_prepare_start},
-    .vars = {{"SRVDIR"}, {"CFGDIR"}, {"OPTIONS"}, {"PORTS"}, {"START_SCRIPT"}, {"STOP_SCRIPT"}},
+    .vars = {{"SRVDIR"},
+             {"CFGDIR"},
+             {"OPTIONS"},
+             {"RCON"},
+             {"MOD", TNeed::may_be_empty},
+             {"LEVELS"},
+             {"MAPS", TNeed::may_be_empty},
+             {"PORTS"},
+             {"START_SCRIPT"},
+             {"STOP_SCRIPT"}},
     .refuse_root = true,
     .steps = joined({
         stop_steps,
@@ -164,7 +173,16 @@ const TProgram prepare_start{
             {"same-dir", "Configuration directory must not be the server directory"},
             {"same-dir inside", "Configuration directory must not be inside the server directory"},
             {"installing", "Install already running in ", "", false, TCode::busy},
+            {"mod", "Mod {MOD} is not installed in {SRVDIR}"},
+            {"maps", "Map ", " is not installed in {LEVELS}"},
+            {"tree-console",
+             "Server tree {SRVDIR} runs another configuration's server with other console "
+             "settings",
+             "", false, TCode::busy},
             {"set", "Set option '", "' failed in {CFGDIR}/settings/serversettings.con", true},
+            {"rcon-config", "Set rcon settings failed in {CFGDIR}/settings/adminsettings.con", "",
+             true},
+            {"maplist", "Set map list failed in {CFGDIR}/settings/maplist.con", "", true},
             {"test", "Test on exec server failed"},
             {"port", "Port ", " using already other proces"},
             {"copy-start", "Copy start script failed", "", true},
@@ -176,7 +194,10 @@ const TProgram start_script{
     .name = "start_script",
     .run = TRun::stored,
     .parts = {sh_start_script},
-    .vars = {{"SRVDIR"}, {"CFGDIR"}, {"RESTART_ON_CRASH", TNeed::may_be_empty}},
+    .vars = {{"SRVDIR"},
+             {"CFGDIR"},
+             {"RESTART_ON_CRASH", TNeed::may_be_empty},
+             {"MOD", TNeed::may_be_empty}},
 };
 
 const TProgram launch_start{
@@ -184,7 +205,14 @@ const TProgram launch_start{
     .run = TRun::terminal,
     .parts = {sh_launch_start},
     .vars = {{"CFGDIR"}},
-    .steps = {{.step = "launch", .text = "Start server failed", .with_err = true, .by = TBy::cxx}},
+    .steps =
+        {
+            {.step = "launch", .text = "Start server failed", .with_err = true, .by = TBy::cxx},
+            {.step = "rcon-config",
+             .text = "Set rcon settings failed in {file}",
+             .with_err = true,
+             .by = TBy::cxx},
+        },
 };
 
 const TProgram stop{

@@ -23,9 +23,19 @@ namespace {
 
 std::string quoted(const std::string& value) { return "\"" + value + "\""; }
 
+// An optional option's value, "" when absent; given, it may not be empty.
+std::string optional(TOParsing& parsing, const std::string& name)
+{
+    auto given = parsing[name];
+    if (given.found && given.entry->second.value.empty())
+        throw TOParsing::TBadLOpt(given.entry);
+    return given.found ? given.entry->second.value : "";
+}
+
 // Under the terminal the launcher's reason lines arrive in the output,
-// ending in "\r\n", and the error text stays empty.
-void launch(const std::string& cfg_dir)
+// ending in "\r\n", and the error text stays empty.  The start script
+// that could not give the console its settings says so as its reason.
+void launch(const std::string& srv_dir, const std::string& cfg_dir)
 {
     TExecResult r = run_program_result(programs::launch_start, {{"CFGDIR", cfg_dir}});
     if (r.status != 0) {
@@ -34,6 +44,11 @@ void launch(const std::string& cfg_dir)
             reason = r.out.substr(0, kErrCap);
             std::erase(reason, '\r');
         }
+        const std::string file = srv_dir + "/admin/default.cfg",
+                          rcon = "Set rcon settings failed in " + file + ": ";
+        if (reason.starts_with(rcon))
+            throw_step(programs::launch_start, "rcon-config", {{"file", file}},
+                       reason.substr(rcon.size()));
         throw_step(programs::launch_start, "launch", {}, reason);
     }
 }
@@ -58,24 +73,28 @@ bool start(TOParsing parsing)
     const std::string round_num = value_of(parsing, "round-num", req_arg);
     const bool punk_buster = flag(parsing, "punk-buster");
     const bool restart_on_crash = flag(parsing, "restart-on-crash");
+    const std::string mod = optional(parsing, "mod");
+    const std::string maps = optional(parsing, "maps");
     const std::string srv_passwd = value_or_env(parsing, "srv-passwd", opt_arg, "BF2_SRV_PASSWD");
-    // The admin and rcon values are required but stored nowhere: read and
-    // checked only.  Each later lookup replaces the session's state, so
-    // only the first missing one of a chain is reported.
+    // The admin values and the rcon user name are required but stored
+    // nowhere: read and checked only (the game's console knows no user
+    // names).  Each later lookup replaces the session's state, so only the
+    // first missing one of a chain is reported.
     {
         auto no_admin = parsing("no-remote-admin", no_arg);
         if (!no_admin.found)
             value_or_env(parsing, "remote-admin-passwd", req_arg, "BF2_REMOTE_ADMIN_PASSWD");
     }
     bool no_rcon;
-    std::string rcon_port;
+    std::string rcon_port, rcon_password;
     {
         auto no = parsing("no-rcon", no_arg);
         no_rcon = no.found;
         if (!no_rcon) {
             auto user = parsing("rcon-username", req_arg);
             if (user.found) {
-                value_or_env(parsing, "rcon-password", req_arg, "BF2_RCON_PASSWORD");
+                rcon_password =
+                    value_or_env(parsing, "rcon-password", req_arg, "BF2_RCON_PASSWORD");
                 rcon_port = value_of(parsing, "rcon-port", req_arg);
             }
         }
@@ -113,6 +132,14 @@ bool start(TOParsing parsing)
     // running server included.
     for (const auto& [key, value, kind] : settings)
         refuse_setting(settings_file, key, value, kind);
+    if (!no_rcon) {
+        refuse_rcon_password(rcon_password);
+        if (is_port_number(rcon_port) && zelto::opt::whole_number(rcon_port, 65535) == 0)
+            throw TUError(TCode::usage, "Rcon port must not be 0 when the console is on");
+    }
+    if (!mod.empty())
+        chk_mod_name(mod);
+    const std::string map_file = maps.empty() ? "" : map_list(maps);
     for (const std::string& p : ports)
         if (!is_port_number(p))
             throw TUError(TCode::usage, "Port '" + p + "' is not a number from 0 to 65535");
@@ -129,14 +156,20 @@ bool start(TOParsing parsing)
     const std::string start_script =
         program_text(programs::start_script, {{"SRVDIR", srv_dir},
                                               {"CFGDIR", cfg_dir},
-                                              {"RESTART_ON_CRASH", restart_on_crash ? "yes" : ""}});
+                                              {"RESTART_ON_CRASH", restart_on_crash ? "yes" : ""},
+                                              {"MOD", mod}});
     run_program(programs::prepare_start,
                 {{"SRVDIR", srv_dir},
                  {"CFGDIR", cfg_dir},
                  {"OPTIONS", options},
+                 {"RCON", no_rcon ? "port=0\npassword=\n"
+                                  : "port=" + rcon_port + "\npassword=" + rcon_password + "\n"},
+                 {"MOD", mod},
+                 {"LEVELS", srv_dir + "/mods/" + (mod.empty() ? "bf2" : mod) + "/levels"},
+                 {"MAPS", map_file},
                  {"PORTS", port_list},
                  {"START_SCRIPT", start_script},
                  {"STOP_SCRIPT", program_text(programs::stop_script, {{"CFGDIR", cfg_dir}})}});
-    launch(cfg_dir);
+    launch(srv_dir, cfg_dir);
     return true;
 }

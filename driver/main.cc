@@ -44,6 +44,7 @@ constexpr char usage_text[] =
     "  --check-install --dir=DIR        --install --url=URL --dir=DIR\n"
     "  --install-status --dir=TEMPDIR   --start --srv-dir=DIR --cfg-dir=DIR ... "
     "[--restart-on-crash]\n"
+    "         [--mod=NAME] [--maps=MAP:MODE:SIZE,...]   (of --start)\n"
     "  --stop --cfg-dir=DIR             --status --cfg-dir=DIR\n"
     "  --console --cfg-dir=DIR --line=TEXT\n"
     "  --log --cfg-dir=DIR [--lines=N] [--previous=K]\n"

@@ -9,6 +9,22 @@ PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 export PATH
 unset CDPATH
 
+# put_file FILE: FILE replaced whole by standard input, mode 0600, through a
+# file of its own in the same directory renamed over the name: a link or a
+# pipe at the name is replaced, not followed or waited on, and a reader
+# never sees half a file.  A directory at the name goes first; one made in
+# its place meanwhile fails the rename (mv -T) rather than taking the file.
+put_file() {
+	if [ -d "$1" ] && [ ! -L "$1" ]; then
+		rm -rf "$1" || return 1
+	fi
+	PUT=$(mktemp "${1%/*}/.bf2ctl.XXXXXX") || return 1
+	if ! { cat >"$PUT" && mv -fT "$PUT" "$1"; }; then
+		rm -f "$PUT"
+		return 1
+	fi
+}
+
 # write_new FILE: FILE made anew from standard input.  The create is
 # exclusive (dd conv=excl): whatever the account plants at the name after
 # the rm, a symlink or a pipe, makes it fail instead of being followed or
@@ -212,7 +228,14 @@ phys() {
 # and a removal takes the link alone, whatever works where it points.
 tree_in_use() {
 	[ ! -L "$1" ] && phys "$1" || return 1
-	rest=${PHYS%/} PAT=
+	pattern_of "${PHYS%/}"
+	[ -n "$(find /proc/[0-9]*/cwd /proc/[0-9]*/exe /proc/[0-9]*/fd -maxdepth 1 -uid "$(id -u)" \
+		\( -lname "$PAT" -o -lname "$PAT/*" \) -print -quit 2>/dev/null)" ]
+}
+
+# pattern_of TEXT: TEXT as a find pattern that matches it alone, in PAT.
+pattern_of() {
+	rest=$1 PAT=
 	while [ -n "$rest" ]; do
 		c=${rest%"${rest#?}"}
 		case $c in
@@ -221,8 +244,6 @@ tree_in_use() {
 		esac
 		rest=${rest#?}
 	done
-	[ -n "$(find /proc/[0-9]*/cwd /proc/[0-9]*/exe /proc/[0-9]*/fd -maxdepth 1 -uid "$(id -u)" \
-		\( -lname "$PAT" -o -lname "$PAT/*" \) -print -quit 2>/dev/null)" ]
 }
 
 # install_running D: whether an install into D runs.  Its lock

@@ -13,13 +13,32 @@
 # pause, under the configuration's lock and once no install runs into the
 # server's directory, as a start would be; three crashes in ten minutes end
 # that.  The run files go only with the script's own start.pid: by the
-# time the server ends, another start may own them.
+# time the server ends, another start may own them.  With MOD the server
+# runs that mod.
+#
+# The game's console reads admin/default.cfg in its working directory,
+# which an update or another configuration's start may have changed: each
+# launch puts this configuration's settings there first.  A failure ends
+# the script before the launch, its reason the error log's last line.
+rcon_settings() {
+	[ -d admin ] || mkdir -m 700 admin || return 1
+	if [ ! -f "$CFGDIR/settings/adminsettings.con" ]; then
+		echo "$CFGDIR/settings/adminsettings.con is not a regular file" >&2
+		return 1
+	fi
+	put_file admin/default.cfg <"$CFGDIR/settings/adminsettings.con"
+}
 echo $$ >"$CFGDIR/start.pid" && cd "$SRVDIR" || exit 1
 RESTARTS=0 CRASHES=
 [ "$RESTART_ON_CRASH" != yes ] || echo 0 >"$CFGDIR/server.restarts"
 # shellcheck disable=SC2064 # the trap names this server's pid, known now
 while :; do
 	SRVPID=
+	if ! REASON=$(rcon_settings 2>&1); then
+		printf 'Set rcon settings failed in %s/admin/default.cfg: %s\n' "$SRVDIR" "$REASON" |
+			head -n 1 >>"$CFGDIR/srderr.log"
+		break
+	fi
 	if ! rm -f "$CFGDIR/server-stdin" || ! mkfifo "$CFGDIR/server-stdin"; then
 		break
 	fi
@@ -27,7 +46,7 @@ while :; do
 	FCATPID=$!
 	LOGSIZE=0
 	[ -f "$CFGDIR/srderr.log" ] && LOGSIZE=$(($(wc -c <"$CFGDIR/srderr.log")))
-	{ ./start.sh +statusMonitor 1 +config "$CFGDIR/settings/serversettings.con" +mapList "$CFGDIR/settings/maplist.con" <"$CFGDIR/server-stdin" >/dev/null 2>>"$CFGDIR/srderr.log" & } && SRVPID=$! && trap "kill $SRVPID" 1 2 15 && start_time "$SRVPID" >"$CFGDIR/server.start" && echo "$SRVPID" >"$CFGDIR/server.pid"
+	{ ./start.sh +statusMonitor 1 +config "$CFGDIR/settings/serversettings.con" +mapList "$CFGDIR/settings/maplist.con" ${MOD:+"+modPath"} ${MOD:+"mods/$MOD"} <"$CFGDIR/server-stdin" >/dev/null 2>>"$CFGDIR/srderr.log" & } && SRVPID=$! && trap "kill $SRVPID" 1 2 15 && start_time "$SRVPID" >"$CFGDIR/server.start" && echo "$SRVPID" >"$CFGDIR/server.pid"
 	unlock
 	[ -n "$SRVPID" ] && wait "$SRVPID"
 	STATUS=$?
