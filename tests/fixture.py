@@ -616,7 +616,8 @@ USAGE_ERRORS = [
             (['--stop'], 'cfg-dir'), (['--console', '--cfg-dir=/c'], 'line')]],
         *[(args, f"Incorrect long option '--{name}'") for args, name in [
             (['--exec', '--cmd='], 'cmd'), (['--exec', '--cmd-file='], 'cmd-file'),
-            (['--install', '--url=', '--dir=/tmp'], 'url'), (['--log', '--cfg-dir=/c', '--previous=6'], 'previous')]],
+            (['--install', '--url=', '--dir=/tmp'], 'url'), (['--log', '--cfg-dir=/c', '--previous=6'], 'previous'),
+            (without(START, 'mod', ''), 'mod'), (without(START, 'maps', ''), 'maps')]],
         *[(args, ABS) for args in (['--install-status', '--dir=t'], ['--stop', '--cfg-dir=c'],
                                    ['--status', '--cfg-dir=c'], without(START, 'srv-dir', 'd'),
                                    without(START, 'cfg-dir', 'd'))],
@@ -655,6 +656,17 @@ USAGE_ERRORS = [
          "Setting 'sv.serverName' holds a double quote"),
         (without(without(START, 'port', 'x'), 'round-num', 'x'),
          "Setting 'sv.roundsPerMap' must be a whole number"),
+        # The console's settings as the game reads them back, the mod and the map list: after the
+        # settings, before the ports.
+        *[(without(without(START, o, v), 'spy-lan-port', 'x'), line) for o, v, line in [
+            ('rcon-password', 'a=b\nc', 'Rcon password holds an equals sign'),
+            ('rcon-password', 'a\rb', 'Rcon password holds a line break'),
+            ('rcon-password', 'p ', 'Rcon password begins or ends with a blank'),
+            ('rcon-port', '00', 'Rcon port must not be 0 when the console is on'),
+            ('mod', 'Xpack', "Mod name must be lower-case letters, digits, '-' or '_'"),
+            ('maps', 'a:gpm_cq:16,a:cq:16', "Map list entry 'a:cq:16' must be MAP:MODE:SIZE"),
+            ('maps', ','.join(['a:gpm_cq:16'] * 257), 'Map list holds more than 256 entries'),
+            ('round-num', 'x', "Setting 'sv.roundsPerMap' must be a whole number")]],
         *[(without(START, 'spy-lan-port', p), f"Port '{p}' is not a number from 0 to 65535")
           for p in ('65536', '+80', ' 80', '80x', '-0')],
         *[([command, '--extra'], "Unknown option '--extra'")

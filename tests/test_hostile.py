@@ -135,9 +135,13 @@ def test_no_value_reaches_a_command_line(server):
         assert fx.wait_until(lambda: server.log().endswith(f'console {passwords[3]}\n'), 5), server.log()
         assert server.stop() == fx.OK
     assert f'sv.password "{passwords[0]}"' in server.settings() and name in server.settings()
+    rcon = f'port={server.port + 3}\npassword={passwords[2]}\n'
+    assert [open(f).read() for f in (f'{server.cfg}/settings/adminsettings.con', f'{server.srv}/admin/default.cfg')] == [rcon] * 2
     lines = [line for line in seen.lines if not line.startswith(fx.BF2CTL + '\0')]
-    # The watch saw the run's programs: the rewrite's awk and the game server.
+    # The watch saw the run's programs: the rewrite's awk, the console settings' renames, the game server.
     assert any('ENVIRON["BF2_VALUE"]' in line for line in lines)
+    assert {'adminsettings.con', 'admin/default.cfg'} <= {line.split('\0')[3][-17:].lstrip('/') for line in lines
+                                                           if line.startswith('mv\0-fT\0')}
     assert any(f'\0+config\0{server.cfg}/settings/serversettings.con\0' in line for line in lines)
     assert [line for line in lines if name in line] == []
     assert [line for line in seen.lines for p in passwords if p in line] == []
