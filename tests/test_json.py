@@ -21,7 +21,7 @@ def readme_rows():
         error, code = re.fullmatch(r'\| (.*) \| `([a-z-]+)` \| .* \|', line).groups()
         messages = re.findall('`([^`]+)`', error)
         rows.append(Row(messages[0], [re.compile(re.sub(
-            r'\\\.\\\.\\\.|\b(NAME|ADDRESS|FILE|REASON|KEY|CAUSE|MESSAGE|HOST|[CDFNPTXY])\b', '.+',
+            r'\\\.\\\.\\\.|\b(NAME|ADDRESS|FILE|REASON|KEY|CAUSE|MESSAGE|HOST|MAP|MOD|ENTRY|[CDFNPTXY])\b', '.+',
             re.escape(m))) for m in messages], code))
     return rows
 
@@ -80,6 +80,13 @@ def running_case(g):  # a process of the account working in the installed tree
 def start_case(change, message):  # a start of a fresh server once change(s) ran; it gives the options to change
     return lambda g: (s := g('server')(), s.host.json(*s.options(**(change(s) or {}))),
                       message.format(s=s, set=f'{s.cfg}/settings/serversettings.con'))[1:]
+
+
+def tree_case(g):  # a server of another configuration runs from the tree with the console closed
+    s, t = g('server')(), g('server')()
+    s.start(rcon_username=None, rcon_password=None, rcon_port=None, no_rcon=True)
+    return t.host.json(*t.options(srv_dir=s.srv)), (
+        f"Server tree {s.srv} runs another configuration's server with other console settings")
 
 
 def query_case(packets, message):  # --query of a fx.responder(packets); {p} in message: its port
@@ -151,6 +158,16 @@ CASES = {
                              "Set option 'sv.serverName' failed in {set}: sh: 1: cannot create {set}: "
                              'Directory nonexistent'),
     "Set option 'KEY' failed in FILE: value": None,  # a usage error's
+    'Mod NAME': start_case(lambda s: {'mod': 'xpack'}, 'Mod xpack is not installed in {s.srv}'),
+    'Server tree': tree_case,
+    'Set rcon': start_case(lambda s: (s.put('settings/serversettings.con', ''), os.chmod(f'{s.cfg}/settings', 0o555))[2:],
+                           'Set rcon settings failed in {s.cfg}/settings/adminsettings.con: mktemp: failed to create '
+                           'file via template ‘{s.cfg}/settings/.bf2ctl.XXXXXX’: Permission denied'),
+    'Set map list': start_case(lambda s: (os.makedirs(f'{s.srv}/mods/bf2/levels/x'), os.makedirs(f'{s.cfg}/d/f'),
+                                          fx.sh(f'chown -R {s.host.login} {fx.q(s.cfg)} && chmod 555 {fx.q(s.cfg)}/d'),
+                                          os.rename(f'{s.cfg}/d', f'{s.cfg}/settings/maplist.con'), {'maps': 'x:gpm_cq:16'})[-1],
+                               'Set map list failed in {s.cfg}/settings/maplist.con: rm: cannot remove '
+                               '"{s.cfg}/settings/maplist.con/f": Permission denied'),
     'Test on exec': start_case(lambda s: {'srv_dir': s.srv + '/none'}, 'Test on exec server failed'),
     'Port P using': start_case(lambda s: {'port': fx.PORT}, f'Port {fx.PORT} using already other proces'),  # sshd's
     'Copy start script': start_case(lambda s: os.mkdir(f'{s.cfg}/start.sh'),
