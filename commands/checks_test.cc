@@ -71,8 +71,9 @@ TEST(StartChecks, ConsolePasswordModAndMapListAreRefusedWithTheirLines)
         EXPECT_EQ(refusal([&] { chk_mod_name(name); }), message) << name;
     EXPECT_EQ(map_list("dalian_plant:gpm_cq:64,a_1:gpm_ctf:16"),
               "mapList.append dalian_plant gpm_cq 64\nmapList.append a_1 gpm_ctf 16\n");
-    for (const char* entry : {"", "a:gpm_cq", "a:gpm_cq:16:", "A:gpm_cq:16", "a:cq:16", "a:gpm_:16",
-                              "a:gpm_Cq:16", "a:gpm_cq:24", ":gpm_cq:16", "../a:gpm_cq:16"})
+    for (const char* entry :
+         {"", "a:gpm_cq", "a:gpm_cq:16:", "A:gpm_cq:16", "a:gpn_cq:16", "a:gpm_:16", "a:gpm_Cq:16",
+          "a:gpm_cq:24", ":gpm_cq:16", "../a:gpm_cq:16"})
         EXPECT_EQ(refusal([&] { map_list(std::string("a:gpm_cq:32,") + entry); }),
                   std::string("Map list entry '") + entry + "' must be MAP:MODE:SIZE")
             << entry;
