@@ -659,14 +659,13 @@ USAGE_ERRORS = [
         # The console's settings as the game reads them back, the mod and the map list: after the
         # settings, before the ports.
         *[(without(without(START, o, v), 'spy-lan-port', 'x'), line) for o, v, line in [
-            ('rcon-password', 'a=b\nc', 'Rcon password holds an equals sign'),
-            ('rcon-password', 'a\rb', 'Rcon password holds a line break'),
-            ('rcon-password', 'p ', 'Rcon password begins or ends with a blank'),
+            *[('rcon-password', v, f'Rcon password {why}') for v, why in [
+                ('a=b\nc', 'holds an equals sign'), ('a\rb', 'holds a line break'), ('p ', 'begins or ends with a blank')]],
             ('rcon-port', '00', 'Rcon port must not be 0 when the console is on'),
             ('mod', 'Xpack', "Mod name must be lower-case letters, digits, '-' or '_'"),
             ('maps', 'a:gpm_cq:16,a:cq:16', "Map list entry 'a:cq:16' must be MAP:MODE:SIZE"),
-            ('maps', ','.join(['a:gpm_cq:16'] * 257), 'Map list holds more than 256 entries'),
-            ('round-num', 'x', "Setting 'sv.roundsPerMap' must be a whole number")]],
+            ('maps', ','.join(['a:gpm_cq:16'] * 257), 'Map list holds more than 256 entries')]],
+        (without(without(START, 'rcon-password', '='), 'round-num', 'x'), "Setting 'sv.roundsPerMap' must be a whole number"),
         *[(without(START, 'spy-lan-port', p), f"Port '{p}' is not a number from 0 to 65535")
           for p in ('65536', '+80', ' 80', '80x', '-0')],
         *[([command, '--extra'], "Unknown option '--extra'")

@@ -136,7 +136,8 @@ def test_no_value_reaches_a_command_line(server):
         assert server.stop() == fx.OK
     assert f'sv.password "{passwords[0]}"' in server.settings() and name in server.settings()
     rcon = f'port={server.port + 3}\npassword={passwords[2]}\n'
-    assert [open(f).read() for f in (f'{server.cfg}/settings/adminsettings.con', f'{server.srv}/admin/default.cfg')] == [rcon] * 2
+    assert [open(f).read() for f in (f'{server.cfg}/settings/adminsettings.con',
+                                     f'{server.srv}/admin/default.cfg')] == [rcon] * 2
     lines = [line for line in seen.lines if not line.startswith(fx.BF2CTL + '\0')]
     # The watch saw the run's programs: the rewrite's awk, the console settings' renames, the game server.
     assert any('ENVIRON["BF2_VALUE"]' in line for line in lines)

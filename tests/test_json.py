@@ -163,11 +163,9 @@ CASES = {
     'Set rcon': start_case(lambda s: (s.put('settings/serversettings.con', ''), os.chmod(f'{s.cfg}/settings', 0o555))[2:],
                            'Set rcon settings failed in {s.cfg}/settings/adminsettings.con: mktemp: failed to create '
                            'file via template ‘{s.cfg}/settings/.bf2ctl.XXXXXX’: Permission denied'),
-    'Set map list': start_case(lambda s: (os.makedirs(f'{s.srv}/mods/bf2/levels/x'), os.makedirs(f'{s.cfg}/d/f'),
-                                          fx.sh(f'chown -R {s.host.login} {fx.q(s.cfg)} && chmod 555 {fx.q(s.cfg)}/d'),
-                                          os.rename(f'{s.cfg}/d', f'{s.cfg}/settings/maplist.con'), {'maps': 'x:gpm_cq:16'})[-1],
-                               'Set map list failed in {s.cfg}/settings/maplist.con: rm: cannot remove '
-                               '"{s.cfg}/settings/maplist.con/f": Permission denied'),
+    'Set map list': start_case(lambda s: (os.makedirs(f'{s.srv}/mods/bf2/levels/x'), os.makedirs(  # root's
+        f'{s.cfg}/settings/maplist.con/f'), {'maps': 'x:gpm_cq:16'})[-1], 'Set map list failed in {s.cfg}/settings/'
+        'maplist.con: rm: cannot remove "{s.cfg}/settings/maplist.con/f": Permission denied'),
     'Test on exec': start_case(lambda s: {'srv_dir': s.srv + '/none'}, 'Test on exec server failed'),
     'Port P using': start_case(lambda s: {'port': fx.PORT}, f'Port {fx.PORT} using already other proces'),  # sshd's
     'Copy start script': start_case(lambda s: os.mkdir(f'{s.cfg}/start.sh'),

@@ -5,16 +5,14 @@ import stat
 import fixture as fx
 
 
-def content(path):
-    """A regular file's text and mode, never through a link."""
-    st = os.lstat(path)
-    return stat.S_ISREG(st.st_mode) and (open(path).read(), st.st_mode & 0o777)
+def content(path):  # a regular file's text and mode, never through a link
+    return stat.S_ISREG((st := os.lstat(path)).st_mode) and (open(path).read(), st.st_mode & 0o777)
 
 
 def test_every_launch_puts_the_console_settings_in_the_tree_replacing_what_stands_there(server):
     s = server()
-    admin, maplist = f'{s.cfg}/settings/adminsettings.con', f'{s.cfg}/settings/maplist.con'
-    default = f'{s.srv}/admin/default.cfg'
+    admin, maplist, default = (f'{s.cfg}/settings/adminsettings.con', f'{s.cfg}/settings/maplist.con',
+                               f'{s.srv}/admin/default.cfg')
     os.makedirs(f'{s.srv}/mods/xpack/levels/a_map'), os.makedirs(f'{s.srv}/mods/xpack/levels/b')
     s.put('outside', 'keep\n')
     os.symlink(f'{s.cfg}/outside', admin), os.symlink(f'{s.cfg}/outside', maplist)
@@ -24,8 +22,7 @@ def test_every_launch_puts_the_console_settings_in_the_tree_replacing_what_stand
     assert [content(admin), content(default), content(maplist)] == [
         rcon, rcon, ('mapList.append a_map gpm_cq 64\nmapList.append b gpm_ctf 16\n', 0o600)]
     assert os.stat(f'{s.srv}/admin').st_mode & 0o777 == 0o700 and content(f'{s.cfg}/outside') == ('keep\n', 0o644)
-    args = s.log_head().split('\n')[0] + ' +modPath mods/xpack\n'
-    assert s.log().startswith(args), s.log()
+    assert s.log().startswith(args := s.log_head().split('\n')[0] + ' +modPath mods/xpack\n'), s.log()
     # An update of the tree leaves another file, then a pipe, at the name: the relaunch puts them right.
     for plant in (lambda: open(default, 'w').write('port=4711\npassword=\n'), lambda: (os.remove(default),
                                                                                        os.mkfifo(default))):
@@ -36,8 +33,7 @@ def test_every_launch_puts_the_console_settings_in_the_tree_replacing_what_stand
         assert content(default) == rcon and s.log().endswith(args + s.bound), s.log()
     # Closed: off the default port; a directory of the account's at each name goes.
     for path in (admin, default):
-        os.remove(path), os.makedirs(f'{path}/sub')
-        fx.sh(f'chown -R {s.host.login} {fx.q(path)}')
+        os.remove(path), os.makedirs(f'{path}/sub'), fx.sh(f'chown -R {s.host.login} {fx.q(path)}')
     assert s.start(rcon_username=None, rcon_password=None, rcon_port=None, no_rcon=True) == fx.OK
     assert [content(admin), content(default)] == [('port=0\npassword=\n', 0o600)] * 2
     assert fx.wait_until(s.running) and s.log().endswith(s.log_head()), s.log()  # the map list stays as it was
@@ -47,23 +43,23 @@ def test_every_launch_puts_the_console_settings_in_the_tree_replacing_what_stand
 def test_a_tree_runs_servers_of_other_configurations_only_with_the_same_console(server):
     s, t = server(), server()
     closed = dict(rcon_username=None, rcon_password=None, rcon_port=None, no_rcon=True)
-    assert s.start(**closed) == fx.OK and fx.wait_until(s.running)
-    assert t.start(srv_dir=s.srv, **closed) == fx.OK and fx.wait_until(t.running)
-    assert t.stop() == fx.OK
+    assert s.start(**closed) == t.start(srv_dir=s.srv, **closed) == fx.OK
+    assert fx.wait_until(s.running) and fx.wait_until(t.running)
+    assert t.stop() == fx.OK and (settings := t.settings())
     # Nothing changes, this start's own files included; a restart of the running one goes on.
-    settings = t.settings()
-    assert t.host.json(*t.options(srv_dir=s.srv, name='other')) == ({
-        'ok': False, 'error': 'busy',
-        'message': f"Server tree {s.srv} runs another configuration's server with other console settings"}, 1)
+    assert t.host.json(*t.options(srv_dir=s.srv, name='other')) == ({'ok': False, 'error': 'busy', 'message':
+        f"Server tree {s.srv} runs another configuration's server with other console settings"}, 1)
     assert t.settings() == settings and open(f'{t.cfg}/settings/adminsettings.con').read() == 'port=0\npassword=\n'
     assert open(f'{s.srv}/admin/default.cfg').read() == 'port=0\npassword=\n' and s.running()
     assert s.start() == fx.OK and fx.wait_until(s.running)
 
 
-def test_a_missing_mod_or_map_fails_the_start_before_it_changes_anything_unwritable_console_settings_at_launch(server):
+def test_a_missing_mod_or_map_refuses_the_start_unchanged_and_an_unwritable_admin_dir_fails_the_launch(server):
     s = server()
     os.makedirs(f'{s.srv}/mods/bf2/levels/kubra')
     assert s.start(maps='kubra:gpm_cq:16') == fx.OK and fx.wait_until(s.running)
+    assert s.host.run(*s.options(rcon_password=None), env={'BF2_RCON_PASSWORD': ''}) == (
+        'Rcon password is empty\n', '', 1)
     pid, settings = fx.read_pid(f'{s.cfg}/server.pid'), s.settings()
     for changes, step, message in [
             ({'mod': 'xpack'}, 'mod', f'Mod xpack is not installed in {s.srv}'),
@@ -78,9 +74,3 @@ def test_a_missing_mod_or_map_fails_the_start_before_it_changes_anything_unwrita
         f'Set rcon settings failed in {s.srv}/admin/default.cfg: mktemp: failed to create file via template '
         '‘admin/.bf2ctl.XXXXXX’: Permission denied')}, 1)
 
-
-def test_an_empty_console_password_from_the_environment_is_refused(server):
-    s = server()
-    assert s.host.run(*s.options(rcon_password=None), env={'BF2_RCON_PASSWORD': ''}) == (
-        'Rcon password is empty\n', '', 1)
-    assert sorted(os.listdir(s.cfg)) == ['settings'] and os.listdir(f'{s.cfg}/settings') == []
