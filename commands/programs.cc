@@ -381,9 +381,10 @@ std::string program_text(const TProgram& program, const TValues& values)
             own += var.name + "=" + shell_str(value->second) + "\n";
     }
     for (const auto& [name, value] : values)
-        if (!std::count_if(program.vars.begin(), program.vars.end(), [&](const TVar& var) {
-                return var.name == name && var.need != TNeed::from_writer;
-            }))
+        if (!std::count_if(program.vars.begin(), program.vars.end(),
+                           [&key = name](const TVar& var) {
+                               return var.name == key && var.need != TNeed::from_writer;
+                           }))
             internal(program, "has no variable " + name);
     for (const TVar& var : program.vars)
         own += ": \"${" + var.name + (var.need == TNeed::may_be_empty ? "?" : ":?") + "}\"\n";

@@ -477,10 +477,11 @@ class Server:
         sh(f'chown {self.host.login} {q(self.cfg)}/{name}')
 
     def rcon(self, *args, json=False, password='rcon pw', env={}, port=3, via=None, **kw):
-        """A console command (--rcon, --players, --say) for this server's console on port + 3, through host."""
-        return getattr(via or self.host, 'json' if json else 'run')(
-            *args, f'--cfg-dir={self.cfg}', f'--rcon-port={self.port + port}', env={'BF2_RCON_PASSWORD': password, **env},
-            **kw)
+        """A console command (--rcon, --players, --say) for this server's console on port + port, through via or
+        its host."""
+        return getattr(via or self.host, 'json' if json else 'run')(*args, f'--cfg-dir={self.cfg}', f'--rcon-port='
+                                                                    f'{self.port + port}', env={
+            'BF2_RCON_PASSWORD': password, **env}, **kw)
 
     def cleanup(self):
         for pid in processes_with(self.cfg):
