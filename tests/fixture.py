@@ -496,9 +496,11 @@ def plant_console_settings(s):
     sh(f'chown -R {s.host.login}: {q(s.srv)}/admin')
 
 
-def console_server(make, flags=''):
-    """A started fx.Server of make's (the server fixture) whose console listens."""
+def console_server(make, flags='', launcher=False):
+    """A started fx.Server of make's (the server fixture) whose console listens; launcher: its start.sh runs the
+    stand-in as a child instead of becoming it."""
     plant_console_settings(s := make(flags))
+    launcher and sh(f"sed -i 's/^exec //' {q(s.srv)}/start.sh")
     assert (r := s.start()) == OK, r
     assert wait_until(lambda: f':{s.port + 3:04X} 00000000:0000 0A' in open('/proc/net/tcp').read()), s.log()
     return s

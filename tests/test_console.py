@@ -10,7 +10,7 @@ MAPS = '0: strike_at_karkand gpm_cq 16\n'
 
 
 def test_commands_replies_players_and_messages_reach_the_servers_console(server):
-    s = fx.console_server(server)
+    s = fx.console_server(server, launcher=True)  # the listener a process the server started
     assert s.rcon('--rcon', '--line=mapList.list') == (MAPS, '', 0)
     assert s.rcon('--rcon', '--line=mapList.list', json=True) == ({'ok': True, 'reply': MAPS}, 0)
     assert s.rcon('--rcon', '--line=admin.runNextLevel') == fx.OK
