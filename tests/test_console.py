@@ -17,9 +17,13 @@ def test_commands_replies_players_and_messages_reach_the_servers_console(server)
     assert s.rcon('--players') == (''.join(f"player: {p['name']} id: {p['id']} address: {p['address']} keyhash: "
                                            f"{p['keyhash']}\n" for p in PLAYERS), '', 0)
     assert s.rcon('--players', json=True) == ({'ok': True, 'players': PLAYERS}, 0)
-    # The line from the environment; the password option wins over the environment's.
-    assert s.rcon('--say', '--line=gg all') == s.rcon('--rcon', '--rcon-password=rcon pw', password='wrong',
-                                                     env={'BF2_CONSOLE_LINE': 'x'}) == fx.OK
+    # The line from the environment; the password option wins over the environment's.  Neither shows in a command
+    # line of the host's: the watch sees the run's watchdog.
+    with fx.CommandLines() as seen:
+        assert s.rcon('--say', '--line=gg all') == s.rcon('--rcon', '--rcon-password=rcon pw', password='wrong',
+                                                         env={'BF2_CONSOLE_LINE': 'x'}) == fx.OK
+    assert [line for line in seen.lines if 'bf2ctl-watchdog' in line] and [
+        line for line in seen.lines if ('rcon pw' in line or 'sayAll' in line) and fx.BF2CTL not in line] == []
     assert s.rcon('--rcon', '--line=x', password='rcon pw ', json=True) == (
         {'ok': False, 'error': 'rcon-auth', 'message': 'Rcon login failed'}, 1)
     assert s.log().endswith('\n'.join(['rcon login ok\nrcon exec mapList.list'] * 2 + [
@@ -38,8 +42,9 @@ def test_a_console_that_misbehaves_ends_the_run_with_its_line(server, flags, arg
     assert s.rcon('--rcon', '--line=mapList.list', *args, timeout=20) == (line + '\n', '', 1)
 
 
-def test_only_the_servers_own_listener_is_asked(server):
+def test_only_the_servers_own_listener_is_asked_by_its_own_account(server, root):
     s = fx.console_server(server)
+    assert s.rcon('--players', via=root) == ("Not for root: log in as the game server's account\n", '', 1)
     # A neighbour's listener on another port: it would end on its first connection.
     neighbour = fx.as_user(65534, ['/usr/bin/python3', '-c', 'import socket; socket.create_server(('
                                    f'"127.0.0.1", {s.port + 5})).accept()'])
