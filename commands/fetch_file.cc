@@ -89,7 +89,7 @@ private:
     static constexpr off_t kFlushStep = 8 << 20;
     // The most of the target's name that the temporary one takes: it must
     // fit a name's 255 bytes with its dot and suffix.
-    static constexpr size_t kNameRoom = 255 - std::strlen("..bf2ctl-XXXXXX");
+    static constexpr size_t kNameRoom = 255 - (sizeof "..bf2ctl-XXXXXX" - 1);
 
     std::string target_;
     std::string path_;

@@ -291,7 +291,7 @@ void report(const TResult& result)
     std::string text = R"({"ok":true)";
     for (const auto& [name, value] : result.fields_.items()) {
         const auto file = std::find_if(result.files_.begin(), result.files_.end(),
-                                       [&](const auto& f) { return f.first == name; });
+                                       [&key = name](const auto& f) { return f.first == key; });
         if (file == result.files_.end()) {
             text += "," + nlohmann::json(name).dump() + ":" + value.dump();
             continue;

@@ -102,6 +102,21 @@ const TProgram console{
         },
 };
 
+// Run before bf2ctl opens the console's port: the port must be the server's.
+const TProgram rcon_check{
+    .name = "rcon_check",
+    .run = TRun::piped,
+    .parts = {sh_running, sh_descendants, sh_rcon_check},
+    .vars = {{"CFGDIR"}, {"PORT"}},
+    .refuse_root = true,
+    .steps =
+        {
+            {"stopped", "Server is not running", "", false, TCode::not_running},
+            {"no-listener", "No rcon listener of the server on port {PORT}", "", false,
+             TCode::not_running},
+        },
+};
+
 const TProgram log{
     .name = "log",
     .run = TRun::piped,
@@ -269,7 +284,7 @@ const TProgram fetch_file{
 const TProgram watchdog{
     .name = "watchdog",
     .run = TRun::command,
-    .parts = {sh_watch},
+    .parts = {sh_descendants, sh_watch},
 };
 
 const TProgram read_command{
@@ -280,13 +295,13 @@ const TProgram read_command{
 };
 
 const std::vector<const TProgram*> all = {
-    &host_kind,     &login_uid,    &check_install, &create_user,    &status,
-    &console,       &log,          &install_state, &launch_install, &install_script,
-    &prepare_start, &start_script, &launch_start,  &stop,           &stop_script,
-    &upload,        &fetch_file,   &watchdog,      &read_command,
+    &host_kind,      &login_uid,     &check_install, &create_user,   &status,
+    &console,        &rcon_check,    &log,           &install_state, &launch_install,
+    &install_script, &prepare_start, &start_script,  &launch_start,  &stop,
+    &stop_script,    &upload,        &fetch_file,    &watchdog,      &read_command,
 };
 
-const std::vector<std::string> outside = {"session", "query"};
+const std::vector<std::string> outside = {"session", "query", "forward", "rcon"};
 
 }  // namespace programs
 
@@ -394,9 +409,10 @@ std::string program_text(const TProgram& program, const TValues& values)
             own += var.name + "=" + shell_str(value->second) + "\n";
     }
     for (const auto& [name, value] : values)
-        if (!std::count_if(program.vars.begin(), program.vars.end(), [&](const TVar& var) {
-                return var.name == name && var.need != TNeed::from_writer;
-            }))
+        if (!std::count_if(program.vars.begin(), program.vars.end(),
+                           [&key = name](const TVar& var) {
+                               return var.name == key && var.need != TNeed::from_writer;
+                           }))
             internal(program, "has no variable " + name);
     for (const TVar& var : program.vars)
         own += ": \"${" + var.name + (var.need == TNeed::may_be_empty ? "?" : ":?") + "}\"\n";

@@ -6,6 +6,7 @@
 #include "commands/install.h"
 #include "commands/output.h"
 #include "commands/query.h"
+#include "commands/rcon.h"
 #include "commands/start.h"
 #include "commands/status.h"
 #include "commands/stop.h"
@@ -49,6 +50,9 @@ constexpr char usage_text[] =
     "  --console --cfg-dir=DIR --line=TEXT\n"
     "  --log --cfg-dir=DIR [--lines=N] [--previous=K]\n"
     "  --query [--port=N]   (only --address needed: asks the game server over UDP)\n"
+    "  --rcon --cfg-dir=DIR --line=TEXT   --players --cfg-dir=DIR   --say --cfg-dir=DIR "
+    "--line=TEXT\n"
+    "         [--rcon-port=N] --rcon-password=PASSWORD (or BF2_RCON_PASSWORD)\n"
     "\n"
     "Options: --json --connect-timeout=S --timeout=S --host-key=SHA256:...\n"
     "         --known-hosts=FILE --identity=FILE (BF2_KEY_PASSPHRASE)\n"
@@ -95,6 +99,9 @@ const TCommand commands[] = {
     {"log", show_log, 30},
     {"fingerprint", fingerprint, 30},
     {"query", query, 5, false},
+    {"rcon", rcon, 30},
+    {"players", players, 30},
+    {"say", say, 30},
     {"help", help, 0},
 };
 

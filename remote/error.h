@@ -19,6 +19,7 @@ enum class TCode {
     root_refused,     // a root login for a command that refuses it
     busy,             // another start or stop holds the configuration directory
     not_running,      // the server is not running (or not reading its console)
+    rcon_auth,        // the game's console refuses the login
     local_file,       // a file of the caller's cannot be read or kept
     remote,           // a remote step failed; step names it
     interrupted,      // a signal ended the run

@@ -168,6 +168,34 @@ TChannel open_channel()
     return channel;
 }
 
+TChannel open_forward(int port)
+{
+    LIBSSH2_SESSION* session = ssh_connection.session.get();
+    LIBSSH2_CHANNEL* made = nullptr;
+    {
+        TNonBlocking nonblocking(session);
+        ssh_connection.until_done([&] {
+            made = libssh2_channel_direct_tcpip_ex(session, "127.0.0.1", port, "127.0.0.1", 0);
+            return made ? 0 : libssh2_session_last_errno(session);
+        });
+    }
+    TChannel channel(made);
+    if (!channel) {
+        const TLastError error = ssh_connection.last_error();
+        check_connection(error.code);
+        // libssh2 names the server's reason in parentheses: "Channel open
+        // failure (administratively prohibited)".
+        std::string reason = error.message;
+        const size_t open = reason.find('('), close = reason.rfind(')');
+        if (open != std::string::npos && close != std::string::npos && open < close)
+            reason = reason.substr(open + 1, close - open - 1);
+        throw TUError(TCode::remote,
+                      "The host refuses forwarding to port " + std::to_string(port) + ": " + reason,
+                      "forward");
+    }
+    return channel;
+}
+
 std::string ssh_exec_streams(TChannel channel, const std::string& command, TInput& input,
                              bool want_pty, const TSink& out, const TSink& err,
                              const TWaitCap& wait_cap)

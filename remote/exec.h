@@ -71,6 +71,11 @@ private:
 // TUError "Unable to open a session" (step session), or the connection's loss.
 TChannel open_channel();
 
+// A direct-tcpip channel from the host to its own 127.0.0.1:port.  Throws
+// TUError "The host refuses forwarding to port N: REASON" (step forward),
+// or the connection's loss.
+TChannel open_forward(int port);
+
 // Requires an open session.  Throws TUError when the channel cannot be set
 // up or the connection fails; a failing remote command is reported through
 // status.  out keeps the first out_cap bytes of standard output (and its

@@ -476,10 +476,34 @@ class Server:
             f.write(str(text))
         sh(f'chown {self.host.login} {q(self.cfg)}/{name}')
 
+    def rcon(self, *args, json=False, password='rcon pw', env={}, port=3, via=None, **kw):
+        """A console command (--rcon, --players, --say) for this server's console on port + port, through via or
+        its host."""
+        return getattr(via or self.host, 'json' if json else 'run')(*args, f'--cfg-dir={self.cfg}', f'--rcon-port='
+                                                                    f'{self.port + port}', env={
+            'BF2_RCON_PASSWORD': password, **env}, **kw)
+
     def cleanup(self):
         for pid in processes_with(self.cfg):
             os.kill(int(pid), 9)
         sh(f'rm -rf {q(self.srv)} {q(self.cfg)}')
+
+
+def plant_console_settings(s):
+    """The console's settings in the server's tree, as the game reads them: port + 3, password 'rcon pw'."""
+    os.makedirs(f'{s.srv}/admin')
+    open(f'{s.srv}/admin/default.cfg', 'w').write(f'port={s.port + 3}\npassword=rcon pw\n')
+    sh(f'chown -R {s.host.login}: {q(s.srv)}/admin')
+
+
+def console_server(make, flags='', launcher=False):
+    """A started fx.Server of make's (the server fixture) whose console listens; launcher: its start.sh runs the
+    stand-in as a child instead of becoming it."""
+    plant_console_settings(s := make(flags))
+    launcher and sh(f"sed -i 's/^exec //' {q(s.srv)}/start.sh")
+    assert (r := s.start()) == OK, r
+    assert wait_until(lambda: f':{s.port + 3:04X} 00000000:0000 0A' in open('/proc/net/tcp').read()), s.log()
+    return s
 
 
 def install(host, url, dir, *more, env={}):
@@ -619,7 +643,8 @@ USAGE_ERRORS = [
             (['--install', '--url=', '--dir=/tmp'], 'url'), (['--log', '--cfg-dir=/c', '--previous=6'], 'previous'),
             (without(START, 'mod', ''), 'mod'), (without(START, 'maps', ''), 'maps')]],
         *[(args, ABS) for args in (['--install-status', '--dir=t'], ['--stop', '--cfg-dir=c'],
-                                   ['--status', '--cfg-dir=c'], without(START, 'srv-dir', 'd'),
+                                   ['--status', '--cfg-dir=c'], ['--players', '--cfg-dir=c', '--rcon-password=p'],
+                                   without(START, 'srv-dir', 'd'),
                                    without(START, 'cfg-dir', 'd'))],
         (['--exec', '--cmd=true', '--input='], "Unknown option '--input'"),
         (['--exec', '--cmd=true', '--cmd-file=/c'], "Conflicting long options '--cmd' and '--cmd-file'"),
@@ -632,6 +657,16 @@ USAGE_ERRORS = [
         (['--install', '--url=u\nv', '--dir=/t\rx'], 'URL holds a line break'),
         (['--install', '--url=u', '--dir=/t\rx'], 'Install directory holds a line break'),
         (['--console', '--cfg-dir=/c', '--line=a\nb'], 'Console line holds a line break'),
+        *[([command, '--cfg-dir=/c', *more], line) for command, more, line in [
+            ('--rcon', ['--rcon-password=p'], "Requires long option '--line'"),
+            ('--players', [], "Requires long option '--rcon-password'"),
+            *[('--players', [f'--rcon-port={p}'], "Incorrect long option '--rcon-port'") for p in ('0', '65536', 'x')],
+            *[('--rcon', [f'--line={v}', '--rcon-password=p'], line) for v, line in [
+                ('a\tb', 'Rcon line holds a line break or control character'), ('\x7f', 'Rcon line holds a line '
+                 'break or control character'), ('x' * 121, 'Rcon line is longer than 120 bytes')]],
+            *[('--say', [f'--line={v}', '--rcon-password=p'], line) for v, line in [
+                ('say "hi"', 'Message holds a double quote'), ('a\x1b', 'Message holds a control character'),
+                ('é' * 51, 'Message is longer than 100 bytes')]]]],
         *[(['--log', '--cfg-dir=/c', f'--lines={n}'], "Incorrect long option '--lines'")
           for n in ('0', '10001', 'x', '-1', '')],
         *[(['--exec', '--cmd=true', f'--max-output{v}'], "Incorrect long option '--max-output'")

@@ -20,6 +20,8 @@ def test_errors_come_before_any_connection(args, password, line):
     ['--exec', '--cmd=true', f'--max-output={2**62}'], ['--fingerprint'], ['--log', '--cfg-dir=/c', '--lines=10000'],
     ['--fetch-file', '--from=/r', '--to=/tmp/l', f'--max-size={1 << 62}'],
     ['--install', '--url=u', '--dir=relative'],  # install checks its path once connected
+    ['--rcon', '--cfg-dir=/c', '--line=' + 'x' * 120, '--rcon-password=p', '--rcon-port=65535'],
+    ['--say', '--cfg-dir=/c', '--line=' + 'é' * 50, '--rcon-password=p'],
     fx.without(fx.without(fx.START, 'max-players', '2147483647'), 'game-time', '00'),
     ['--connect-timeout=86400', '--timeout=86400', f'--host-key=SHA256:{"A" * 43}', '--fingerprint']])
 def test_commands_connect_once_their_options_are_read(args):

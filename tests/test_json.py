@@ -37,17 +37,18 @@ assert EXEMPT <= {r.key for r in ROWS}, 'an exempted row left the README'
 
 @pytest.fixture(scope='module')
 def odd(account):
-    """The account on an sshd whose commands fail (port 2222), that opens no session (2223) or takes no
-    password (2224); a peer that is no SSH server (2225), one that stays silent (2226).  By port.  In the
+    """The account on an sshd whose commands fail (port 2222), that opens no session (2223), takes no password
+    (2224) or forwards no port (2227); a peer that is no SSH server (2225), one that stays silent (2226).  By port.  In the
     sshd's folder: an RSA key, a known_hosts file that revokes the host key, whose fingerprint is offered."""
-    a, ports = fx.address(13), (2222, 2223, 2224)
+    a, ports = fx.address(13), (2222, 2223, 2224, 2227)
     sshd = fx.Sshd(f'{a}:2222', extra='MaxStartups 200\n' + ''.join(f'ListenAddress {a}:{p}\n' for p in ports[1:]) +
                    ''.join(f'Match LocalPort {p}\n  {o}\n' for p, o in zip(ports, (
-                       'ForceCommand echo broken >&2', 'MaxSessions 0', 'PasswordAuthentication no'))))
+                       'ForceCommand echo broken >&2', 'MaxSessions 0', 'PasswordAuthentication no',
+                       'AllowTcpForwarding no'))))
     fx.sh(f"ssh-keygen -q -t rsa -N '' -f {sshd.dir}/rsa")
     open(f'{sshd.dir}/kh', 'w').write(f'@revoked * {fx.public_key(f"{sshd.dir}/host_ecdsa.pub")}\n')
     peers = [fx.Listener(a, 2225, b'HTTP/1.1 400 Bad Request\r\n\r\n'), fx.Listener(a, 2226, None)]
-    yield {p: fx.Host(sshd, account, f'{a}:{p}') for p in range(2222, 2227)}
+    yield {p: fx.Host(sshd, account, f'{a}:{p}') for p in range(2222, 2228)}
     for p in (sshd, *peers):
         p.stop()
 
@@ -94,6 +95,11 @@ def query_case(packets, message):  # --query of a fx.responder(packets); {p} in 
         with fx.responder(packets) as port:
             return fx.query(port, json=True), message.format(p=port)
     return case
+
+
+def console_case(flags, message, via=None, port=3, **kw):  # --players to a fresh server's console; {p}: its port
+    return lambda g: (s := fx.console_server(g('server'), flags), s.rcon(
+        '--players', json=True, via=via and g('odd')[via], port=port, **kw), message.format(p=s.port + port))[1:]
 
 
 tiny_files = fx.file_size_limit(1000)
@@ -171,6 +177,10 @@ CASES = {
     'Copy start script': start_case(lambda s: os.mkdir(f'{s.cfg}/start.sh'),
                                     'Copy start script failed: dd: failed to open "{s.cfg}/start.sh": File exists'),
     'Server is not running': ('host', ['--console', '--cfg-dir=/x', '--line=x'], 'Server is not running'),
+    'No rcon listener': console_case('', 'No rcon listener of the server on port {p}', port=5),
+    'Rcon login failed': console_case('', 'Rcon login failed', password='x'),
+    'The host refuses': console_case('', 'The host refuses forwarding to port {p}: administratively prohibited', 2227),
+    'Rcon connection closed': console_case('--rcon-cut', 'Rcon connection closed before the reply ended'),
     'Not an install': ('host', ['--install-status', '--dir={h.home}'],
                        'Not an install directory (no install.sh): {h.home}'),
     'Not a regular file': lambda g: (g('host').mkdir(f"{g('host').home}/log/srderr.log"), g('host').json(
