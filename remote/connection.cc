@@ -3,6 +3,7 @@
 #include "remote/bound.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 
 std::string ssh_address;
 std::string ssh_host;
@@ -49,10 +50,16 @@ TLastError TConnection::last_error() const
     return {code, message ? message : ""};
 }
 
-void TConnection::hurry(int timeout_ms) const
+void TConnection::hurry() const
 {
     if (session)
-        libssh2_session_set_timeout(session.get(), timeout_ms);
+        libssh2_session_set_timeout(session.get(), 500);
+}
+
+void TConnection::drop() const
+{
+    if (sock)
+        shutdown(sock.get(), SHUT_RDWR);
 }
 
 void TConnection::wait(int timeout_ms) const

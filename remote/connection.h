@@ -64,8 +64,11 @@ struct TConnection {
     // Session, then socket.
     void close();
     TLastError last_error() const;
-    // From now on a blocking call gives up on the peer after timeout_ms.
-    void hurry(int timeout_ms = 500) const;
+    // From now on a blocking call gives up on the peer after half a second.
+    void hurry() const;
+    // Ends the connection under libssh2: the channel's and the session's
+    // ends then fail at once instead of waiting for a peer given up on.
+    void drop() const;
     // Blocks until the socket is ready in the direction libssh2 is waiting
     // for, or timeout_ms has passed: the caller then simply asks libssh2
     // again.  Throws at the run's bound or interruption.

@@ -174,7 +174,7 @@ template <class Call> auto giving_up_at_once(Call call)
     try {
         return call();
     } catch (...) {
-        ssh_connection.hurry(1);
+        ssh_connection.drop();
         throw;
     }
 }
