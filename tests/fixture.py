@@ -483,26 +483,23 @@ class Server:
                                                                     f'{self.port + port}', env={
             'BF2_RCON_PASSWORD': password, **env}, **kw)
 
+    def console_up(self):
+        """Whether the console listens on the port the fixture's start gives it."""
+        return wait_until(lambda: f':{self.port + 3:04X} 00000000:0000 0A' in open('/proc/net/tcp').read())
+
     def cleanup(self):
         for pid in processes_with(self.cfg):
             os.kill(int(pid), 9)
         sh(f'rm -rf {q(self.srv)} {q(self.cfg)}')
 
 
-def plant_console_settings(s):
-    """The console's settings in the server's tree, as the game reads them: port + 3, password 'rcon pw'."""
-    os.makedirs(f'{s.srv}/admin')
-    open(f'{s.srv}/admin/default.cfg', 'w').write(f'port={s.port + 3}\npassword=rcon pw\n')
-    sh(f'chown -R {s.host.login}: {q(s.srv)}/admin')
-
-
 def console_server(make, flags='', launcher=False):
     """A started fx.Server of make's (the server fixture) whose console listens; launcher: its start.sh runs the
     stand-in as a child instead of becoming it."""
-    plant_console_settings(s := make(flags))
+    s = make(flags)
     launcher and sh(f"sed -i 's/^exec //' {q(s.srv)}/start.sh")
     assert (r := s.start()) == OK, r
-    assert wait_until(lambda: f':{s.port + 3:04X} 00000000:0000 0A' in open('/proc/net/tcp').read()), s.log()
+    assert s.console_up(), s.log()
     return s
 
 

@@ -101,8 +101,7 @@ def console(conn, seed, password):
 
 def listen():
     """The console: port and password from admin/default.cfg in the working directory, as the game reads them.
-    Without the file the game's default 4711, shared by every stand-in until starts write it: a failed bind is
-    logged only when the file asked for the port."""
+    Without the file the game's default 4711; a failed bind is logged only when the file asked for the port."""
     try:
         lines = open('admin/default.cfg', 'rb').read().splitlines()
     except OSError:

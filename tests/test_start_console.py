@@ -1,5 +1,6 @@
 """What a start gives the game beyond its settings: the console's settings, a mod and a map list."""
 import os
+import re
 import stat
 
 import fixture as fx
@@ -31,12 +32,18 @@ def test_every_launch_puts_the_console_settings_in_the_tree_replacing_what_stand
         fx.sh(f'kill -9 {pid}')
         assert fx.wait_until(lambda: s.running() and fx.read_pid(f'{s.cfg}/server.pid') != pid, 20), s.status()
         assert content(default) == rcon and s.log().endswith(args + s.bound), s.log()
+    assert s.console_up() and s.rcon('--rcon', '--line=mapList.list') == ('0: strike_at_karkand gpm_cq 16\n', '', 0)
     # Closed: off the default port; a directory of the account's at each name goes.
     for path in (admin, default):
         os.remove(path), os.makedirs(f'{path}/sub'), fx.sh(f'chown -R {s.host.login} {fx.q(path)}')
     assert s.start(rcon_username=None, rcon_password=None, rcon_port=None, no_rcon=True) == fx.OK
     assert [content(admin), content(default)] == [('port=0\npassword=\n', 0o600)] * 2
     assert fx.wait_until(s.running) and s.log().endswith(s.log_head()), s.log()  # the map list stays as it was
+    # The game listens all the same, on a port the kernel picked, and lets nobody in.
+    pid = fx.read_pid(f'{s.cfg}/server.pid')
+    assert fx.wait_until(lambda: f'pid={pid},' in fx.sh('ss -Hltnp').stdout)
+    port = int(re.search(rf':(\d+) .*pid={pid},', fx.sh('ss -Hltnp').stdout)[1])
+    assert port != 4711 and s.rcon('--rcon', '--line=x', port=port - s.port) == ('Rcon login failed\n', '', 1)
     assert content(maplist)[0].startswith('mapList.append a_map') and s.stop() == fx.OK
 
 
