@@ -13,12 +13,12 @@ bool rcon(zelto::opt::TOParsing parsing);
 bool players(zelto::opt::TOParsing parsing);
 bool say(zelto::opt::TOParsing parsing);
 
-// The console's login line for the seed of its greeting: "login " and the
-// lower-case hex MD5 of the seed followed by the password.
+// What proves the password to the console without sending it: the digest
+// of the greeting's seed and the password, as "login HEX".
 std::string rcon_login(const std::string& seed, const std::string& password);
 
-// The seed of a greeting that is complete in text (the line "### Digest
-// seed: SEED" and an empty line after it), with the greeting's size in
-// end; "" while it is not complete.  Throws "Unexpected rcon greeting"
-// (step rcon) for an empty seed or a seed line followed by another.
+// The greeting's digest seed once the greeting has arrived whole (its seed
+// line, then an empty line), with the greeting's size in end; "" while more
+// must come.  Throws "Unexpected rcon greeting" (step rcon) for an empty
+// seed or a seed line followed by another.
 std::string rcon_seed(const std::string& text, size_t& end);
