@@ -43,13 +43,18 @@ def test_a_console_that_misbehaves_ends_the_run_with_its_line(server, flags, arg
 
 
 def test_only_the_servers_own_listener_is_asked_by_its_own_account(server, root):
-    s = fx.console_server(server)
+    s = server()  # a process of its server holds port + 5 on 127.0.0.2, the neighbour's 127.0.0.1 is no way in
+    with open(f'{s.srv}/start.sh', 'w') as f:
+        f.write(f'#!/bin/sh\n/usr/bin/python3 -c \'import socket, time; l = socket.create_server(("127.0.0.2", {s.port + 5}'
+                f')); time.sleep(60)\' &\nexec /usr/bin/python3 "${{0%/*}}/standin.py" "$@"\n')
+    assert s.start() == fx.OK and s.console_up()
     assert s.rcon('--players', via=root) == ("Not for root: log in as the game server's account\n", '', 1)
-    # A neighbour's listener on another port: it would end on its first connection.
+    # A neighbour's listener: it would end on its first connection.
     neighbour = fx.as_user(65534, ['/usr/bin/python3', '-c', 'import socket; socket.create_server(('
                                    f'"127.0.0.1", {s.port + 5})).accept()'])
     try:
-        assert fx.wait_until(lambda: f':{s.port + 5:04X} 00000000:0000 0A' in open('/proc/net/tcp').read())
+        assert fx.wait_until(lambda: all(f'{a}:{s.port + 5:04X} 00000000:0000 0A' in open('/proc/net/tcp').read()
+                                         for a in ('0100007F', '0200007F')))
         assert s.rcon('--players', port=5) == (f'No rcon listener of the server on port {s.port + 5}\n', '', 1)
         assert neighbour.poll() is None and 'rcon login' not in s.log()
         assert s.stop() == fx.OK
