@@ -147,3 +147,94 @@ def test_files_that_go_while_tar_reads_are_warnings_and_a_full_disk_leaves_older
         assert sorted(os.listdir(bdir)) == [old, old + '.sha256']
     finally:
         fx.sh(f'umount {q(bdir)}; rm -rf {q(top)} {q(bdir)}')
+
+
+def crafted(path, members):
+    """A gzip tar archive of members (name, kind, target) and its .sha256, as a backup's."""
+    with tarfile.open(path, 'w:gz') as t:
+        for name, kind, target in members:
+            info = tarfile.TarInfo(name)
+            info.type, info.linkname = kind, target
+            t.addfile(info, io.BytesIO(b'') if kind == tarfile.REGTYPE else None)
+    body = open(path, 'rb').read()
+    open(path + '.sha256', 'w').write(f'{hashlib.sha256(body).hexdigest()}  {os.path.basename(path)}\n')
+
+
+F, L, H = tarfile.REGTYPE, tarfile.SYMTYPE, tarfile.LNKTYPE
+
+
+@pytest.mark.parametrize('members', [
+    [('./ok', F, ''), ('../x', F, '')],
+    [('/tmp/x', F, '')],
+    [('./a/../../x', F, '')],
+    [('./l', L, '/tmp')],
+    [('./a/l', L, '../../x')],
+    [('./a', L, 'b'), ('./b', L, 'a/..')],
+    [('./up', L, '.'), ('./d', F, ''), ('./up/../x', F, '')],
+    [('./d', L, 'sub'), ('./d/x', F, '')],
+    [('./h', H, '../x')],
+], ids=['dot-dot member', 'absolute member', 'climbing member', 'absolute link', 'link climbing out',
+        'dot-dot after a link', 'member through dot-dot', 'member under a link', 'hard link out'])
+def test_archives_that_reach_outside_are_refused_before_anything_is_written(host, members):
+    top = make(host, f'{host.home}/crafted', {'d/keep': 'k'})
+    bdir = host.mkdir(f'{top}/bk')
+    crafted(f'{bdir}/d-20260101T000000Z.tar.gz', members)
+    before = tree(top)
+    assert restore(host, f'{top}/d', bdir, 'd-20260101T000000Z.tar.gz') == (
+        f'Backup d-20260101T000000Z.tar.gz holds a path outside {top}/d\n', '', 1)
+    assert tree(top) == before and not os.path.exists('/tmp/x')
+
+
+def test_damaged_missing_and_planted_backups_are_refused_and_links_never_followed(host, root):
+    top = make(host, f'{host.home}/damaged', {'d/keep': 'k', 'elsewhere/victim': 'v'})
+    bdir = f'{top}/bk'
+    name = made(backup(host, f'{top}/d', bdir), 'd')
+    with open(f'{bdir}/{name}', 'r+b') as f:
+        f.seek(100), f.write(b'X')
+    fx.sh(f'ln -s {q(top)}/elsewhere {q(top)}/bk-link && chown -h {host.login}: {q(top)}/bk-link')
+    for dir, archive, bd, line in [
+        ('d', name, bdir, f'Backup {name} is damaged: checksum mismatch'),
+        ('d', '../d/keep', bdir, f'No backup ../d/keep in {bdir}'),
+        ('d', 'keep.tar.gz', bdir, f'No backup keep.tar.gz in {bdir}'),
+        ('d', name, f'{top}/bk-link', f'Backup directory {top}/bk-link is a symbolic link'),
+    ]:
+        assert restore(host, f'{top}/{dir}', bd, archive) == (line + '\n', '', 1)
+    assert backup(host, f'{top}/d', f'{top}/bk-link') == (
+        f'Backup directory {top}/bk-link is a symbolic link\n', '', 1)
+    # A backup directory inside by a link only the host sees; a root login.
+    assert backup(host, f'{top}/bk-link', f'{top}/elsewhere/b') == (
+        f'Backup directory must not be inside {top}/bk-link\n', '', 1)
+    assert root.run('--list-backups', f'--backup-dir={bdir}').out.startswith('Not for root: ')
+    # Links planted at the names the next backups would take are passed over, never written through.
+    stamp = time.time()
+    for t in range(int(stamp), int(stamp) + 6):
+        for suffix in ('', '-2'):
+            stem = f'{bdir}/d-{time.strftime("%Y%m%dT%H%M%SZ", time.gmtime(t))}{suffix}.tar.gz'
+            fx.sh(f'ln -s {q(top)}/elsewhere/victim {q(stem)}.sha256 && ln -s {q(top)}/elsewhere/victim {q(stem)}')
+    assert made(backup(host, f'{top}/d', bdir), 'd').endswith('-3.tar.gz')
+    assert open(f'{top}/elsewhere/victim').read() == 'v'
+    fx.sh(f'rm -rf {q(top)}')
+
+
+def test_a_restore_killed_midway_leaves_the_directory_and_the_next_run_finishes_or_cleans_up(host, server):
+    top = make(host, f'{host.home}/killed', {'d/keep': 'k'})
+    fx.sh(f'head -c 200000000 /dev/urandom >{q(top)}/d/big && chown {host.login}: {q(top)}/d/big')
+    bdir = f'{top}/bk'
+    name = made(backup(host, f'{top}/d', bdir), 'd')
+    fx.sh(f'rm {q(top)}/d/big')
+    before = tree(f'{top}/d')
+    p = host.start('--restore', f'--dir={top}/d', f'--backup-dir={bdir}', f'--archive={name}')
+    assert fx.wait_until(lambda: os.path.exists(f'{top}/d.restoring/big'), 60)
+    p.kill(), p.wait()
+    assert fx.wait_until(lambda: not fx.processes_with(f'{top}/d.restoring') and not [
+        pid for pid in fx.processes_with('tar') if 'restoring' in fx.cmdline(pid)], 10)
+    assert tree(f'{top}/d') == before
+    assert restore(host, f'{top}/d', bdir, name) == fx.OK
+    assert sorted(os.listdir(top)) == ['bk', 'd', 'd.before-restore']
+    # Killed between the two renames: no DIR, the whole unpacking beside it.  A backup or a start finishes.
+    s = server()
+    for dir, run in [(f'{top}/d', lambda: backup(host, f'{top}/d', bdir)), (s.cfg, s.start)]:
+        fx.sh(f'mv {q(dir)} {q(dir)}.restored')
+        assert run()[2] == 0 and os.path.isdir(dir) and not os.path.exists(dir + '.restored')
+    assert s.stop() == fx.OK
+    fx.sh(f'rm -rf {q(top)}')

@@ -24,9 +24,10 @@ gone() {
 # member (or a hard link's target) that lies under one of the archive's
 # symbolic links, which tar would follow.  A target's ".." may only lead:
 # after a name, the name may itself be a link and ".." go anywhere.  Names
-# are read as tar lists them C-quoted, where "/" and "." stand as they are.
+# are read as tar lists them C-quoted and as stored (-P), where "/" and "."
+# stand as they are.
 outside() {
-	LC_ALL=C tar -tvzf "$1" --quoting-style=c --numeric-owner 2>/dev/null | LC_ALL=C awk '
+	LC_ALL=C tar -tvzPf "$1" --quoting-style=c --numeric-owner 2>/dev/null | LC_ALL=C awk '
 	function quoted(s,   i, c, out) {
 		out = ""
 		for (i = 2; i <= length(s); i++) {
