@@ -5,7 +5,8 @@
 # before the last two renames leaves DIR as it was.
 # shellcheck disable=SC2034 # read by take_lock
 LOCK_LIFE=86400
-trap 'rm -rf "$PLACE.restoring"; unlock; exit 1' HUP INT TERM
+CHECK=
+trap 'rm -rf "$PLACE.restoring" "$CHECK"; unlock; exit 1' HUP INT TERM
 reason() {
 	printf '%s\n' "$*" >&2
 	fail restore
@@ -18,8 +19,8 @@ gone() {
 	fi
 	rm -rf "$1"
 }
-# outside ARCHIVE: whether a member of the archive would land outside the
-# directory it is unpacked in: an absolute path, a ".." in a path, a
+# outside: whether a member of the archive on standard input would land
+# outside the directory it is unpacked in: an absolute path, a ".." in a path, a
 # symbolic link whose target is absolute or climbs above the top, or a
 # member (or a hard link's target) that lies under one of the archive's
 # symbolic links, which tar would follow.  A target's ".." may only lead:
@@ -27,7 +28,7 @@ gone() {
 # are read as tar lists them C-quoted and as stored (-P), where "/" and "."
 # stand as they are.
 outside() {
-	LC_ALL=C tar -tvzPf "$1" --quoting-style=c --numeric-owner 2>/dev/null | LC_ALL=C awk '
+	LC_ALL=C tar -tvzPf - --quoting-style=c --numeric-owner 2>/dev/null | LC_ALL=C awk '
 	function quoted(s,   i, c, out) {
 		out = ""
 		for (i = 2; i <= length(s); i++) {
@@ -108,9 +109,18 @@ CFGDIR=$PLACE
 if running || tree_in_use "$PLACE"; then
 	fail "restore running"
 fi
-real=$(sha256sum <"$archive")
+# One read of the archive for both its checksum and its members' check.
+CHECK=$(mktemp -d 2>&1) || reason "$CHECK"
+err=$(mkfifo "$CHECK/data" 2>&1) || { rm -rf "$CHECK"; reason "$err"; }
+sha256sum <"$CHECK/data" >"$CHECK/sum" &
+hasher=$!
+tee -p "$CHECK/data" <"$archive" | outside
+unsafe=$?
+wait $hasher
+real=$(cat "$CHECK/sum")
+rm -rf "$CHECK"
 [ "${real%% *}" = "$sum" ] || fail "restore damaged"
-! outside "$archive" || fail "restore outside"
+[ $unsafe -ne 0 ] || fail "restore outside"
 err=$(mkdir "$PLACE.restoring" 2>&1) || reason "${err#mkdir: }"
 if ! err=$(LC_ALL=C tar -xzpf "$archive" -C "$PLACE.restoring" 2>&1); then
 	gone "$PLACE.restoring"
