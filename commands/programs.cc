@@ -294,11 +294,59 @@ const TProgram read_command{
     .vars = {{"bf2ctl_command"}},
 };
 
+// The lock wait of backup.sh and restore.sh.
+const TStep backup_busy{
+    "busy", "Directory {DIR} busy: another backup or restore of it still runs after 40 s", "",
+    false, TCode::busy};
+
+const TProgram backup{
+    .name = "backup",
+    .run = TRun::piped,
+    .parts = {sh_backups, sh_backup},
+    .vars = {{"DIR"}, {"BDIR"}, {"KEEP"}, {"EXCLUDE", TNeed::may_be_empty}},
+    .refuse_root = true,
+    .steps =
+        {
+            backup_busy,
+            {"backup inside", "Backup directory must not be inside {DIR}"},
+            {"backup link", "Backup directory {BDIR} is a symbolic link"},
+            {"backup", "Backup of {DIR} failed", "", true},
+        },
+};
+
+const TProgram list_backups{
+    .name = "list_backups",
+    .run = TRun::piped,
+    .parts = {sh_backups, sh_list_backups},
+    .vars = {{"BDIR"}},
+    .refuse_root = true,
+    .steps = {{"list", "Backup directory {BDIR} is a symbolic link"}},
+};
+
+const TProgram restore{
+    .name = "restore",
+    .run = TRun::piped,
+    .parts = {sh_running, sh_backups, sh_restore},
+    .vars = {{"DIR"}, {"BDIR"}, {"NAME", TNeed::may_be_empty}},
+    .refuse_root = true,
+    .steps =
+        {
+            backup_busy,
+            {"restore link", "Backup directory {BDIR} is a symbolic link"},
+            {"restore missing", "No backup {NAME} in {BDIR}"},
+            {"restore unsummed", "Backup {NAME} has no checksum file"},
+            {"restore running", "A process works in {DIR}: stop it first", "", false, TCode::busy},
+            {"restore damaged", "Backup {NAME} is damaged: checksum mismatch"},
+            {"restore outside", "Backup {NAME} holds a path outside {DIR}"},
+            {"restore", "Restore of {DIR} failed", "", true},
+        },
+};
+
 const std::vector<const TProgram*> all = {
-    &host_kind,      &login_uid,     &check_install, &create_user,   &status,
-    &console,        &rcon_check,    &log,           &install_state, &launch_install,
-    &install_script, &prepare_start, &start_script,  &launch_start,  &stop,
-    &stop_script,    &upload,        &fetch_file,    &watchdog,      &read_command,
+    &host_kind,    &login_uid,    &check_install, &create_user,    &status,         &console,
+    &rcon_check,   &log,          &install_state, &launch_install, &install_script, &prepare_start,
+    &start_script, &launch_start, &stop,          &stop_script,    &upload,         &fetch_file,
+    &watchdog,     &read_command, &backup,        &list_backups,   &restore,
 };
 
 const std::vector<std::string> outside = {"session", "query", "forward", "rcon"};

@@ -1,4 +1,5 @@
 // bf2ctl: one run, one command, one result line for the control panel.
+#include "commands/backup.h"
 #include "commands/copy_file.h"
 #include "commands/exec.h"
 #include "commands/fetch_file.h"
@@ -53,6 +54,8 @@ constexpr char usage_text[] =
     "  --rcon --cfg-dir=DIR --line=TEXT   --players --cfg-dir=DIR   --say --cfg-dir=DIR "
     "--line=TEXT\n"
     "         [--rcon-port=N] --rcon-password=PASSWORD (or BF2_RCON_PASSWORD)\n"
+    "  --backup --dir=DIR --backup-dir=BDIR [--keep=N] [--exclude=GLOB,...]\n"
+    "  --list-backups --backup-dir=BDIR   --restore --dir=DIR --backup-dir=BDIR --archive=NAME\n"
     "\n"
     "Options: --json --connect-timeout=S --timeout=S --host-key=SHA256:...\n"
     "         --known-hosts=FILE --identity=FILE (BF2_KEY_PASSPHRASE)\n"
@@ -102,6 +105,10 @@ const TCommand commands[] = {
     {"rcon", rcon, 30},
     {"players", players, 30},
     {"say", say, 30},
+    // A backup or restore of any size runs as long as it takes.
+    {"backup", backup, 0},
+    {"list-backups", list_backups, 30},
+    {"restore", restore, 0},
     {"help", help, 0},
 };
 

@@ -21,7 +21,7 @@ def readme_rows():
         error, code = re.fullmatch(r'\| (.*) \| `([a-z-]+)` \| .* \|', line).groups()
         messages = re.findall('`([^`]+)`', error)
         rows.append(Row(messages[0], [re.compile(re.sub(
-            r'\\\.\\\.\\\.|\b(NAME|ADDRESS|FILE|REASON|KEY|CAUSE|MESSAGE|HOST|MAP|MOD|ENTRY|[CDFNPTXY])\b', '.+',
+            r'\\\.\\\.\\\.|\b(NAME|ADDRESS|FILE|REASON|KEY|CAUSE|MESSAGE|HOST|MAP|MOD|ENTRY|B?DIR|[CDFNPTXY])\b', '.+',
             re.escape(m))) for m in messages], code))
     return rows
 
@@ -100,6 +100,20 @@ def query_case(packets, message):  # --query of a fx.responder(packets); {p} in 
 def console_case(flags, message, via=None, port=3, **kw):  # --players to a fresh server's console; {p}: its port
     return lambda g: (s := fx.console_server(g('server'), flags), s.rcon(
         '--players', json=True, via=via and g('odd')[via], port=port, **kw), message.format(p=s.port + port))[1:]
+
+
+def backup_case(change, message):  # --restore of a fresh backup of {d} once change(host, d) ran
+    def case(g):
+        h = g('host')
+        d = h.mkdir(f'{h.home}/bc/d')
+        fx.sh(f'chown {h.login}: {h.home}/bc')
+        name = h.json('--backup', f'--dir={d}', f'--backup-dir={h.home}/bk')[0]['name']
+        keep = change(h, d)
+        result = h.json('--restore', f'--dir={d}', f'--backup-dir={h.home}/bk', f'--archive={name}')
+        keep and keep.kill()
+        os.chmod(f'{h.home}/bc', 0o755)
+        return result, message.format(d=d)
+    return case
 
 
 tiny_files = fx.file_size_limit(1000)
@@ -189,6 +203,20 @@ CASES = {
     'Malformed query reply': query_case(lambda sid: [b'x'], 'Malformed query reply: truncated packet (1 bytes)'),
     'Failed to send the query': lambda g: (fx.run_json(['--address=255.255.255.255', '--query'], None),
                                            'Failed to send the query: Permission denied'),
+    'Directory holds': (None, ['--backup', '--dir=/x\n', '--backup-dir=/b'], 'Directory holds a line break'),
+    'Backup directory must not': (None, ['--backup', '--dir=/x', '--backup-dir=/x/b'],
+                                  'Backup directory must not be inside /x'),
+    'remote:Backup directory must not': ('host', ['--backup', '--dir={h.home}/..', '--backup-dir={h.home}/b'],
+                                         'Backup directory must not be inside {h.home}/..'),
+    'Directory must not': (None, ['--restore', '--dir=/', '--backup-dir=/b', '--archive=x'], 'Directory must not be /'),
+    'Backup directory BDIR': ('host', ['--list-backups', '--backup-dir=/proc/self/cwd'],
+                              'Backup directory /proc/self/cwd is a symbolic link'),
+    'Backup of DIR': ('host', ['--backup', '--dir=/none', '--backup-dir=/tmp'], 'Backup of /none failed: /none: no such '
+                      'directory'),
+    'A process works': backup_case(lambda h, d: fx.working_in(h, d), 'A process works in {d}: stop it first'),
+    'No backup NAME': ('host', ['--restore', '--dir=/x', '--backup-dir=/tmp', '--archive=x'], 'No backup x in /tmp'),
+    'Restore of DIR': backup_case(lambda h, d: os.chmod(os.path.dirname(d), 0o555), 'Restore of {d} failed: '
+                                  "cannot create directory ‘{d}.restoring’: Permission denied"),
     'Remote script failed': (2222, ['--status', '--cfg-dir=/x'], 'Remote script failed with status -1: broken'),
 }
 
@@ -203,7 +231,9 @@ def driver_case(row):
 @pytest.mark.parametrize('row', [r for r in ROWS if r.key not in EXEMPT], ids=lambda r: r.key[:50])
 def test_each_error_line_of_the_readme_comes_with_its_code(row, request):
     g = request.getfixturevalue
-    key = max((k for k in CASES if row.key.startswith(k)), key=len, default=None)
+    # A key "CODE:MESSAGE" picks one of the rows that share a message.
+    key = max((k for k in CASES if row.key.startswith(k) or f'{row.code}:{row.key}'.startswith(k)), key=len,
+              default=None)
     case = CASES.get(key) or driver_case(row)
     assert case, f'no case produces the README row {row.key!r}'
     if callable(case):
@@ -248,6 +278,9 @@ def test_each_command_gives_its_fields(host, root, fake_tools, packages, server,
             (host, ['--log', f'--cfg-dir={s.cfg}'], {'text': 'standin up\n'}),
             (host, ['--stop', f'--cfg-dir={s.cfg}'], {}),
             (host, ['--status', f'--cfg-dir={s.cfg}'], {'state': 'stopped'}),
+            (host, ['--backup', f'--dir={s.cfg}/t', f'--backup-dir={s.cfg}/b'], {
+                'name': re.compile(r't-\d{8}T\d{6}Z\.tar\.gz'), 'size': int, 'sha256': re.compile('[0-9a-f]{64}'),
+                'warnings': 0}),
             (host, ['--fingerprint'], {'fingerprint': re.compile('SHA256:[+/0-9A-Za-z]{43}')}),
             (host, ['--help'], {}),
             (host, ['--version'], {'version': VERSION})]:

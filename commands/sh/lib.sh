@@ -36,7 +36,8 @@ write_new() {
 }
 
 # The lock of a configuration directory: one start or stop at a time.  It is
-# the directory $CFGDIR/.bf2ctl.lock, made by mkdir, with
+# the directory $CFGDIR/.bf2ctl.lock (take_lock: any LOCKDIR), made by
+# mkdir, with
 #   owner  the pid of its keeper, a process that lets go of the lock once
 #          the run's shell has been gone for LOCK_GRACE seconds (a run killed
 #          with its connection), or after LOCK_LIFE seconds at most;
@@ -107,11 +108,11 @@ lock_owner() {
 break_lock() {
 	mkdir "$LOCKDIR/take" 2>/dev/null || return 0
 	if [ "$(lock_owner)" = "$1" ] && ! keeper_alive "$1"; then
-		rm -rf "$CFGDIR/.bf2ctl.stale.$$" 2>/dev/null
+		stale=${LOCKDIR%/*}/.bf2ctl.stale.$$
+		rm -rf "$stale" 2>/dev/null
 		# A rename, not rm -rf: whatever the account made unremovable in
 		# the lock leaves the name all the same.
-		mv "$LOCKDIR" "$CFGDIR/.bf2ctl.stale.$$" 2>/dev/null &&
-			rm -rf "$CFGDIR/.bf2ctl.stale.$$" 2>/dev/null
+		mv "$LOCKDIR" "$stale" 2>/dev/null && rm -rf "$stale" 2>/dev/null
 	else
 		rmdir "$LOCKDIR/take" 2>/dev/null
 	fi
@@ -119,9 +120,13 @@ break_lock() {
 }
 
 lock() {
-	LOCKDIR=$CFGDIR/.bf2ctl.lock
+	take_lock "$CFGDIR/.bf2ctl.lock"
+}
+
+take_lock() {
+	LOCKDIR=$1
 	# Where nothing can be made the run's own steps fail with their reason.
-	[ -d "$CFGDIR" ] && [ -w "$CFGDIR" ] || return 0
+	[ -d "${LOCKDIR%/*}/" ] && [ -w "${LOCKDIR%/*}/" ] || return 0
 	deadline=$(($(date +%s) + LOCK_WAIT))
 	judged='' since=0
 	until mkdir "$LOCKDIR" 2>/dev/null; do
@@ -269,4 +274,37 @@ installing() {
 	INSTALLDIR=${PHYS%/*}
 	INSTALLDIR=${INSTALLDIR:-/}
 	install_running "$INSTALLDIR"
+}
+
+# beside DIR: the place of DIR with its parent's physical path, in PLACE
+# (the last component kept: a link there stays a link), and the lock of
+# its backups and restores, which moves DIR away and so cannot lie inside,
+# in DIRLOCK.  Fails when the parent cannot be entered.
+beside() {
+	set -- "$1" "$1"
+	while [ "${2%/}" != "$2" ]; do set -- "$1" "${2%/}"; done
+	phys "${2%/*}/" || return 1
+	PLACE=${PHYS%/}/${2##*/}
+	DIRLOCK=${PHYS%/}/.${2##*/}.bf2ctl-backup.lock
+}
+
+# finish_restore: a restore swaps DIR in two renames, DIR to
+# DIR.before-restore and DIR.restored (the unpacked archive, whole) to DIR;
+# a run killed between them left no DIR, and this finishes the swap.  Works
+# on PLACE under the lock (beside, take_lock).
+finish_restore() {
+	if [ ! -e "$PLACE" ] && [ ! -L "$PLACE" ] && [ -d "$PLACE.restored" ] &&
+		[ ! -L "$PLACE.restored" ]; then
+		mv -T "$PLACE.restored" "$PLACE"
+	fi
+}
+
+# settle DIR: finishes a swap that a killed restore left half done, under
+# the lock of DIR's backups (beside).  A start calls it: only a half swap
+# makes it wait for that lock, not a backup that runs.
+settle() {
+	beside "$1" && [ ! -e "$PLACE" ] && [ ! -L "$PLACE" ] && [ -d "$PLACE.restored" ] || return 0
+	take_lock "$DIRLOCK" || return 1
+	finish_restore
+	unlock
 }

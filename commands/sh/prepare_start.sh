@@ -53,6 +53,8 @@ other_server() {
 		exit 1
 	}
 }
+# A restore killed between its two renames left a directory missing.
+settle "$CFGDIR" && settle "$SRVDIR" || fail busy
 # shellcheck disable=SC3013 # -ef: dash and every BSD sh have it
 [ ! "$CFGDIR" -ef "$SRVDIR" ] || fail same-dir
 ! cfg_in_srv || fail same-dir inside

@@ -1,0 +1,13 @@
+# shellcheck shell=sh
+# list_backups: BDIR's backups, newest first, each as "name: NAME",
+# "stamp: YYYYmmddTHHMMSSZ", "size: BYTES", "sha256: HEX" and "dir: DIR"
+# (the last two empty without a .sha256 file).  A missing BDIR holds none.
+[ ! -L "$BDIR" ] || fail list
+[ -d "$BDIR" ] || exit 0
+backups "$BDIR" | LC_ALL=C sort -k1,1r -k2,2nr | while IFS= read -r line; do
+	name=${line#* * }
+	backup_name "$name"
+	printf 'name: %s\nstamp: %s\nsize: %s\nsha256: %s\ndir: %s\n' "$name" "$STAMP" \
+		"$(stat -c %s "$BDIR/$name")" "$(sum_of "$BDIR/$name.sha256")" \
+		"$(dir_of "$BDIR/$name.sha256")"
+done
