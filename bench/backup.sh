@@ -193,6 +193,18 @@ done
 # Both restores hold what the tree held.
 diff -r "$dir" "$dir.before-restore"
 diff -r "$dir" "$new"
+rm -rf "$dir.before-restore" "$new"
+
+# What bf2ctl does beyond tar, one run each on the host, to tell where a
+# difference comes from: the backup syncs the archive and hashes it; the
+# restore hashes it and lists it (a second gunzip) before unpacking.
+on_host_secs() { seconds "${on_host[@]}" "$@" | xargs printf '%.2f s'; }
+login=$(on_host_secs true)
+sha=$(on_host_secs sha256sum "$bdir/$archive")
+list=$(on_host_secs tar -tvzPf "$bdir/$archive" --quoting-style=c --numeric-owner)
+cp "$bdir/$archive" "$bdir/copy" && chown "$BF2_LOGIN:" "$bdir/copy"
+flush=$(on_host_secs sync "$bdir/copy")
+rm -f "$bdir/copy"
 
 echo "== backup of a $mib MiB tree in $files files, 75% random, 25% text (median of $runs, interleaved; min-max)"
 echo "bf2ctl --backup: $(summary "$work/b_ours.time")   archive $((size >> 20)) MiB"
@@ -202,6 +214,8 @@ echo "== restore of that backup into a new directory"
 echo "bf2ctl --restore: $(summary "$work/r_ours.time")"
 echo "ssh tar xzpf:     $(summary "$work/r_ssh.time")"
 echo "time ratio bf2ctl/ssh: $(ratio "$work/r_ours.time" "$work/r_ssh.time")"
+echo "== steps on the host alone, one run each, with an ssh login of $login"
+echo "sha256sum of the archive: $sha   listing it (tar -tvz): $list   sync of a fresh copy: $flush"
 echo "== peak resident memory (largest of the runs)"
 echo "backup  bf2ctl: $(memory b_ours)"
 echo "backup  ssh:    $(memory b_ssh)"
