@@ -48,8 +48,8 @@ base=${DIR%/}
 base=${base##*/}
 
 # The run files of a configuration directory: a running server's and a
-# start's or stop's, which a restore must not bring back; an upload's
-# directory anywhere.
+# start's or stop's, which a restore must not bring back; anywhere, an
+# upload's directory, a backup's and its lock.
 set -- --anchored --exclude=./server-stdin --exclude=./start.pid --exclude=./server.pid \
 	--exclude=./server.start --exclude=./server.up --exclude=./server.stopping \
 	--exclude=./server.restarting --exclude='./.bf2ctl.*'
@@ -58,7 +58,8 @@ while IFS= read -r glob; do
 done <<END
 $EXCLUDE
 END
-set -- "$@" --no-anchored --exclude='.bf2ctl-upload.*'
+set -- "$@" --no-anchored --exclude='.bf2ctl-upload.*' --exclude='.bf2ctl-backup.*' \
+	--exclude='.*.bf2ctl-backup.lock'
 # Its complaints are kept in memory: a full disk would take a file of them.
 errors=$(LC_ALL=C tar -czf "$WORK/archive" -C "$DIR" "$@" . 2>&1)
 status=$?

@@ -54,7 +54,7 @@ other_server() {
 	}
 }
 # A restore killed between its two renames left a directory missing.
-settle "$CFGDIR" && settle "$SRVDIR" || fail busy
+{ settle "$CFGDIR" && settle "$SRVDIR"; } || fail busy
 # shellcheck disable=SC3013 # -ef: dash and every BSD sh have it
 [ ! "$CFGDIR" -ef "$SRVDIR" ] || fail same-dir
 ! cfg_in_srv || fail same-dir inside
