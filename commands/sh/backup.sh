@@ -61,7 +61,7 @@ END
 set -- "$@" --no-anchored --exclude='.bf2ctl-upload.*' --exclude='.bf2ctl-backup.*' \
 	--exclude='.*.bf2ctl-backup.lock'
 # Its complaints are kept in memory: a full disk would take a file of them.
-errors=$(LC_ALL=C tar -czf "$WORK/archive" -C "$DIR" "$@" . 2>&1)
+errors=$(LC_ALL=C tar --force-local -czf "$WORK/archive" -C "$DIR" "$@" . 2>&1)
 status=$?
 # Warnings are tar's lines of a run that exits 1 or 0 ("socket ignored").
 warnings=0

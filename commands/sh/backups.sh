@@ -49,5 +49,5 @@ sum_of() {
 # dir_of FILE: the directory a .sha256 file records, or nothing.
 dir_of() {
 	[ -f "$1" ] && [ ! -L "$1" ] || return 0
-	sed -n '2{s/^dir: //p;q;}' "$1" 2>/dev/null
+	dd if="$1" bs=8k count=1 iflag=nonblock status=none 2>/dev/null | sed -n '2{s/^dir: //p;q;}'
 }

@@ -19,6 +19,9 @@ gone() {
 	fi
 	rm -rf "$1"
 }
+read_archive() {
+	dd if="$archive" bs=64k iflag=nonblock status=none
+}
 # outside: whether a member of the archive on standard input would land
 # outside the directory it is unpacked in: an absolute path, a ".." in a path, a
 # symbolic link whose target is absolute or climbs above the top, or a
@@ -114,7 +117,8 @@ CHECK=$(mktemp -d 2>&1) || reason "$CHECK"
 err=$(mkfifo "$CHECK/data" 2>&1) || { rm -rf "$CHECK"; reason "$err"; }
 sha256sum <"$CHECK/data" >"$CHECK/sum" &
 hasher=$!
-tee -p "$CHECK/data" <"$archive" | outside
+# Opened without waiting: a pipe put at its name meanwhile ends the read.
+read_archive | tee -p "$CHECK/data" | outside
 unsafe=$?
 wait $hasher
 real=$(cat "$CHECK/sum")
@@ -122,7 +126,7 @@ rm -rf "$CHECK"
 [ "${real%% *}" = "$sum" ] || fail "restore damaged"
 [ $unsafe -ne 0 ] || fail "restore outside"
 err=$(mkdir "$PLACE.restoring" 2>&1) || reason "${err#mkdir: }"
-if ! err=$(LC_ALL=C tar -xzpf "$archive" -C "$PLACE.restoring" 2>&1); then
+if ! err=$(read_archive | LC_ALL=C tar -xzpf - -C "$PLACE.restoring" 2>&1); then
 	gone "$PLACE.restoring"
 	reason "$(printf '%s\n' "$err" | sed -n '/^$/d;/Child returned status/d;/not recoverable/d
 		s/^tar: //;s/^gzip: stdout: //;p;q')"
