@@ -114,6 +114,10 @@ def test_keep_prunes_only_the_oldest_of_the_same_directory_and_exclude_is_anchor
                                                        'sha256': '', 'dir': '', 'time': 0}
     assert restore(host, f'{top}/b/a', bdir, other) == (f'Backup {other} has no checksum file\n', '', 1)
     assert host.run('--list-backups', f'--backup-dir={top}/none') == fx.OK
+    # A backup taken while the clock ran ahead sorts after the new one, which stays all the same.
+    fx.sh(f'cd {q(bdir)} && for s in "" .sha256; do cp -p {names[-1]}$s a-20990101T000000Z.tar.gz$s; done')
+    latest = made(backup(host, f'{top}/a', bdir, '--keep=1'), 'a')
+    assert os.path.exists(f'{bdir}/{latest}') and not os.path.exists(f'{bdir}/{names[-1]}')
     fx.sh(f'rm -rf {q(top)}')
 
 
@@ -178,8 +182,10 @@ F, L, H = tarfile.REGTYPE, tarfile.SYMTYPE, tarfile.LNKTYPE
     [('./up', L, '.'), ('./d', F, ''), ('./up/../x', F, '')],
     [('./d', L, 'sub'), ('./d/x', F, '')],
     [('./h', H, '../x')],
+    [('./d/l', L, '..'), ('./a', H, './d/l')],
 ], ids=['dot-dot member', 'absolute member', 'climbing member', 'absolute link', 'link climbing out',
-        'dot-dot after a link', 'member through dot-dot', 'member under a link', 'hard link out'])
+        'dot-dot after a link', 'member through dot-dot', 'member under a link', 'hard link out',
+        'hard link to a link that climbs from its place'])
 def test_archives_that_reach_outside_are_refused_before_anything_is_written(host, members):
     top = make(host, f'{host.home}/crafted', {'d/keep': 'k'})
     bdir = host.mkdir(f'{top}/bk')

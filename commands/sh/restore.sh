@@ -70,11 +70,15 @@ outside() {
 		if (type == "l" || type == "h") {
 			sub(/^ (->|link to) /, "", rest)
 			target = quoted(rest)
-			if (type == "l") {
-				links[name] = 1
-				if (climbs(name, target)) bad = 1
-			} else
+			if (type == "h") {
+				# A hard link to a link is that link again, under a name
+				# whose depth may differ.
 				paths[++count] = norm(target)
+				if (!(norm(target) in links)) next
+				target = links[norm(target)]
+			}
+			links[name] = target
+			if (climbs(name, target)) bad = 1
 		}
 	}
 	END {
