@@ -203,7 +203,11 @@ def test_damaged_missing_and_planted_backups_are_refused_and_links_never_followe
     with open(f'{bdir}/{name}', 'r+b') as f:
         f.seek(100), f.write(b'X')
     fx.sh(f'ln -s {q(top)}/elsewhere {q(top)}/bk-link && chown -h {host.login}: {q(top)}/bk-link')
+    # A neighbour's archive in a BDIR others may write to poses as the newest backup of DIR.
+    crafted(f'{bdir}/d-20990101T000000Z.tar.gz', [('./start.sh', F, '')])
+    fx.sh(f'cd {q(bdir)} && echo dir: {q(top)}/d >>d-20990101T000000Z.tar.gz.sha256 && chown 65534 d-2099* && chmod 1777 .')
     for dir, archive, bd, line in [
+        ('d', 'd-20990101T000000Z.tar.gz', bdir, f'No backup d-20990101T000000Z.tar.gz in {bdir}'),
         ('d', name, bdir, f'Backup {name} is damaged: checksum mismatch'),
         ('d', '../d/keep', bdir, f'No backup ../d/keep in {bdir}'),
         ('d', 'keep.tar.gz', bdir, f'No backup keep.tar.gz in {bdir}'),
@@ -216,6 +220,7 @@ def test_damaged_missing_and_planted_backups_are_refused_and_links_never_followe
     assert backup(host, f'{top}/bk-link', f'{top}/elsewhere/b') == (
         f'Backup directory must not be inside {top}/bk-link\n', '', 1)
     assert root.run('--list-backups', f'--backup-dir={bdir}').out.startswith('Not for root: ')
+    assert [b['name'] for b in host.json('--list-backups', f'--backup-dir={bdir}')[0]['backups']] == [name]
     # Links planted at the names the next backups would take are passed over, never written through.
     stamp = time.time()
     for t in range(int(stamp), int(stamp) + 6):

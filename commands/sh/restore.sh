@@ -103,7 +103,7 @@ gone "$PLACE.restoring"
 gone "$PLACE.restored"
 [ ! -L "$BDIR" ] || fail "restore link"
 archive=$BDIR/$NAME
-if ! backup_name "$NAME" || [ ! -f "$archive" ] || [ -L "$archive" ]; then
+if ! backup_name "$NAME" || [ ! -f "$archive" ] || [ -L "$archive" ] || [ ! -O "$archive" ]; then
 	fail "restore missing"
 fi
 sum=$(sum_of "$archive.sha256")
