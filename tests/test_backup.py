@@ -190,6 +190,7 @@ def test_archives_that_reach_outside_are_refused_before_anything_is_written(host
     top = make(host, f'{host.home}/crafted', {'d/keep': 'k'})
     bdir = host.mkdir(f'{top}/bk')
     crafted(f'{bdir}/d-20260101T000000Z.tar.gz', members)
+    fx.sh(f'chown -R {host.login}: {q(bdir)}')
     before = tree(top)
     assert restore(host, f'{top}/d', bdir, 'd-20260101T000000Z.tar.gz') == (
         f'Backup d-20260101T000000Z.tar.gz holds a path outside {top}/d\n', '', 1)
