@@ -114,6 +114,10 @@ def test_keep_prunes_only_the_oldest_of_the_same_directory_and_exclude_is_anchor
                                                        'sha256': '', 'dir': '', 'time': 0}
     assert restore(host, f'{top}/b/a', bdir, other) == (f'Backup {other} has no checksum file\n', '', 1)
     assert host.run('--list-backups', f'--backup-dir={top}/none') == fx.OK
+    # A backup taken while the clock ran ahead sorts after the new one, which stays all the same.
+    fx.sh(f'cd {q(bdir)} && for s in "" .sha256; do cp -p {names[-1]}$s a-20990101T000000Z.tar.gz$s; done')
+    latest = made(backup(host, f'{top}/a', bdir, '--keep=1'), 'a')
+    assert os.path.exists(f'{bdir}/{latest}') and not os.path.exists(f'{bdir}/{names[-1]}')
     fx.sh(f'rm -rf {q(top)}')
 
 
@@ -178,12 +182,15 @@ F, L, H = tarfile.REGTYPE, tarfile.SYMTYPE, tarfile.LNKTYPE
     [('./up', L, '.'), ('./d', F, ''), ('./up/../x', F, '')],
     [('./d', L, 'sub'), ('./d/x', F, '')],
     [('./h', H, '../x')],
+    [('./d/l', L, '..'), ('./a', H, './d/l')],
 ], ids=['dot-dot member', 'absolute member', 'climbing member', 'absolute link', 'link climbing out',
-        'dot-dot after a link', 'member through dot-dot', 'member under a link', 'hard link out'])
+        'dot-dot after a link', 'member through dot-dot', 'member under a link', 'hard link out',
+        'hard link to a link that climbs from its place'])
 def test_archives_that_reach_outside_are_refused_before_anything_is_written(host, members):
     top = make(host, f'{host.home}/crafted', {'d/keep': 'k'})
     bdir = host.mkdir(f'{top}/bk')
     crafted(f'{bdir}/d-20260101T000000Z.tar.gz', members)
+    fx.sh(f'chown -R {host.login}: {q(bdir)}')
     before = tree(top)
     assert restore(host, f'{top}/d', bdir, 'd-20260101T000000Z.tar.gz') == (
         f'Backup d-20260101T000000Z.tar.gz holds a path outside {top}/d\n', '', 1)
@@ -197,7 +204,11 @@ def test_damaged_missing_and_planted_backups_are_refused_and_links_never_followe
     with open(f'{bdir}/{name}', 'r+b') as f:
         f.seek(100), f.write(b'X')
     fx.sh(f'ln -s {q(top)}/elsewhere {q(top)}/bk-link && chown -h {host.login}: {q(top)}/bk-link')
+    # A neighbour's archive in a BDIR others may write to poses as the newest backup of DIR.
+    crafted(f'{bdir}/d-20990101T000000Z.tar.gz', [('./start.sh', F, '')])
+    fx.sh(f'cd {q(bdir)} && echo dir: {q(top)}/d >>d-20990101T000000Z.tar.gz.sha256 && chown 65534 d-2099* && chmod 1777 .')
     for dir, archive, bd, line in [
+        ('d', 'd-20990101T000000Z.tar.gz', bdir, f'No backup d-20990101T000000Z.tar.gz in {bdir}'),
         ('d', name, bdir, f'Backup {name} is damaged: checksum mismatch'),
         ('d', '../d/keep', bdir, f'No backup ../d/keep in {bdir}'),
         ('d', 'keep.tar.gz', bdir, f'No backup keep.tar.gz in {bdir}'),
@@ -210,6 +221,7 @@ def test_damaged_missing_and_planted_backups_are_refused_and_links_never_followe
     assert backup(host, f'{top}/bk-link', f'{top}/elsewhere/b') == (
         f'Backup directory must not be inside {top}/bk-link\n', '', 1)
     assert root.run('--list-backups', f'--backup-dir={bdir}').out.startswith('Not for root: ')
+    assert [b['name'] for b in host.json('--list-backups', f'--backup-dir={bdir}')[0]['backups']] == [name]
     # Links planted at the names the next backups would take are passed over, never written through.
     stamp = time.time()
     for t in range(int(stamp), int(stamp) + 6):

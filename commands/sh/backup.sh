@@ -117,12 +117,13 @@ WORK=
 sync "$BDIR" 2>/dev/null
 
 # The oldest backups of the same DIR beyond KEEP: a failed removal is a
-# warning, the new backup is there.
+# warning, the new backup is there.  The new one is never among them, even
+# when backups taken while the clock ran ahead sort after it.
 mine=$(backups "$BDIR" | while IFS= read -r old; do
 	old=${old#* * }
-	[ "$(dir_of "$BDIR/$old.sha256")" != "$DIR" ] || printf '%s\n' "$old"
+	[ "$old" = "$name" ] || [ "$(dir_of "$BDIR/$old.sha256")" != "$DIR" ] || printf '%s\n' "$old"
 done)
-drop=$(($(printf '%s' "$mine" | grep -c '') - KEEP))
+drop=$(($(printf '%s' "$mine" | grep -c '') - KEEP + 1))
 if [ $drop -gt 0 ]; then
 	gone=$(printf '%s\n' "$mine" | head -n $drop | while IFS= read -r old; do
 		rm -f "$BDIR/$old" 2>/dev/null && rm -f "$BDIR/$old.sha256" 2>/dev/null ||

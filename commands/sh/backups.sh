@@ -30,11 +30,12 @@ backup_name() {
 }
 
 # backups BDIR: BDIR's backups, oldest first, one "STAMP SUFFIX NAME" line
-# each.
+# each.  Only the account's own files count: in a BDIR others may write to,
+# theirs could pose as backups of DIR.
 backups() {
 	for archive in "$1"/*.tar.gz; do
 		name=${archive##*/}
-		if [ -f "$archive" ] && [ ! -L "$archive" ] && backup_name "$name"; then
+		if [ -f "$archive" ] && [ ! -L "$archive" ] && [ -O "$archive" ] && backup_name "$name"; then
 			printf '%s %s %s\n' "$STAMP" "$SUFFIX" "$name"
 		fi
 	done | LC_ALL=C sort -k1,1 -k2,2n
@@ -42,12 +43,12 @@ backups() {
 
 # sum_of FILE: the checksum a .sha256 file begins with, or nothing.
 sum_of() {
-	[ -f "$1" ] && [ ! -L "$1" ] || return 0
+	[ -f "$1" ] && [ ! -L "$1" ] && [ -O "$1" ] || return 0
 	first_line "$1" | sed -n 's/^\([0-9a-f]\{64\}\)\( .*\)\{0,1\}$/\1/p'
 }
 
 # dir_of FILE: the directory a .sha256 file records, or nothing.
 dir_of() {
-	[ -f "$1" ] && [ ! -L "$1" ] || return 0
+	[ -f "$1" ] && [ ! -L "$1" ] && [ -O "$1" ] || return 0
 	dd if="$1" bs=8k count=1 iflag=nonblock status=none 2>/dev/null | sed -n '2{s/^dir: //p;q;}'
 }

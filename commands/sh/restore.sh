@@ -74,11 +74,15 @@ outside() {
 		if (type == "l" || type == "h") {
 			sub(/^ (->|link to) /, "", rest)
 			target = quoted(rest)
-			if (type == "l") {
-				links[name] = 1
-				if (climbs(name, target)) bad = 1
-			} else
+			if (type == "h") {
+				# A hard link to a link is that link again, under a name
+				# whose depth may differ.
 				paths[++count] = norm(target)
+				if (!(norm(target) in links)) next
+				target = links[norm(target)]
+			}
+			links[name] = target
+			if (climbs(name, target)) bad = 1
 		}
 	}
 	END {
@@ -103,7 +107,7 @@ gone "$PLACE.restoring"
 gone "$PLACE.restored"
 [ ! -L "$BDIR" ] || fail "restore link"
 archive=$BDIR/$NAME
-if ! backup_name "$NAME" || [ ! -f "$archive" ] || [ -L "$archive" ]; then
+if ! backup_name "$NAME" || [ ! -f "$archive" ] || [ -L "$archive" ] || [ ! -O "$archive" ]; then
 	fail "restore missing"
 fi
 sum=$(sum_of "$archive.sha256")
