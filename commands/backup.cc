@@ -165,6 +165,9 @@ bool restore(TOParsing parsing)
     parsing.end();
     if (dir == "/")
         throw TUError(TCode::usage, "Directory must not be /");
+    // Its backups would move into DIR.before-restore, which the next restore removes.
+    if (lies_in(bdir, dir))
+        throw TUError(TCode::usage, "Backup directory must not be inside " + dir);
     init_ssh_session();
     run_program(programs::restore, {{"DIR", dir}, {"BDIR", bdir}, {"NAME", name}});
     return true;

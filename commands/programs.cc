@@ -333,6 +333,7 @@ const TProgram restore{
         {
             backup_busy,
             {"restore link", "Backup directory {BDIR} is a symbolic link"},
+            {"restore inside", "Backup directory must not be inside {DIR}"},
             {"restore missing", "No backup {NAME} in {BDIR}"},
             {"restore unsummed", "Backup {NAME} has no checksum file"},
             {"restore running", "A process works in {DIR}: stop it first", "", false, TCode::busy},

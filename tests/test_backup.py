@@ -213,6 +213,9 @@ def test_damaged_missing_and_planted_backups_are_refused_and_links_never_followe
         ('d', '../d/keep', bdir, f'No backup ../d/keep in {bdir}'),
         ('d', 'keep.tar.gz', bdir, f'No backup keep.tar.gz in {bdir}'),
         ('d', name, f'{top}/bk-link', f'Backup directory {top}/bk-link is a symbolic link'),
+        # Its backups would move into DIR.before-restore: by the paths, and by the host's.
+        ('elsewhere', name, f'{top}/elsewhere/./b', f'Backup directory must not be inside {top}/elsewhere'),
+        ('elsewhere', name, f'{top}/bk-link/b', f'Backup directory must not be inside {top}/elsewhere'),
     ]:
         assert restore(host, f'{top}/{dir}', bd, archive) == (line + '\n', '', 1)
     assert backup(host, f'{top}/d', f'{top}/bk-link') == (

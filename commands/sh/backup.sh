@@ -17,26 +17,12 @@ reason() {
 	printf '%s\n' "$*" >&2
 	fail backup
 }
-# bdir_inside: whether BDIR lies in DIR, by physical paths; a BDIR not made
-# yet is judged by its nearest existing ancestor.
-bdir_inside() {
-	dir=$BDIR rest=
-	until phys "${dir:-/}"; do
-		rest=/${dir##*/}$rest
-		dir=${dir%/*}
-	done
-	case ${PHYS%/}$rest/ in
-	"$DIRPHYS"/*) return 0 ;;
-	esac
-	return 1
-}
-
 beside "$DIR" || reason "${DIR%/*}: no such directory"
 take_lock "$DIRLOCK" || fail busy
 finish_restore
 phys "$DIR" || reason "$DIR: no such directory"
 DIRPHYS=${PHYS%/}
-! bdir_inside || fail "backup inside"
+! bdir_inside "$DIRPHYS" || fail "backup inside"
 [ ! -L "$BDIR" ] || fail "backup link"
 if [ ! -d "$BDIR" ]; then
 	# shellcheck disable=SC2174 # the parents made are the account's own

@@ -52,3 +52,18 @@ dir_of() {
 	[ -f "$1" ] && [ ! -L "$1" ] && [ -O "$1" ] || return 0
 	dd if="$1" bs=8k count=1 iflag=nonblock status=none 2>/dev/null | sed -n '2{s/^dir: //p;q;}'
 }
+
+# bdir_inside PHYS: whether BDIR lies in the directory whose physical path
+# is PHYS, by physical paths; a BDIR not made yet is judged by its nearest
+# existing ancestor.
+bdir_inside() {
+	dir=$BDIR rest=
+	until phys "${dir:-/}"; do
+		rest=/${dir##*/}$rest
+		dir=${dir%/*}
+	done
+	case ${PHYS%/}$rest/ in
+	"${1%/}"/*) return 0 ;;
+	esac
+	return 1
+}

@@ -106,6 +106,12 @@ finish_restore
 gone "$PLACE.restoring"
 gone "$PLACE.restored"
 [ ! -L "$BDIR" ] || fail "restore link"
+# The backups would move into DIR.before-restore, which the next restore
+# removes.
+if phys "$PLACE"; then
+	DIRPHYS=${PHYS%/}
+	! bdir_inside "$DIRPHYS" || fail "restore inside"
+fi
 archive=$BDIR/$NAME
 if ! backup_name "$NAME" || [ ! -f "$archive" ] || [ -L "$archive" ] || [ ! -O "$archive" ]; then
 	fail "restore missing"
