@@ -129,7 +129,9 @@ bool list_backups(TOParsing parsing)
     const std::string bdir = dir_value(parsing, "backup-dir", "Backup directory");
     parsing.end();
     init_ssh_session();
-    const std::string out = run_program(programs::list_backups, {{"BDIR", bdir}});
+    std::string out = run_program(programs::list_backups, {{"BDIR", bdir}});
+    // An output cut at its cap ends inside a record: that one is not whole.
+    out.erase(out.find_last_of('\n') + 1);
     TResult result;
     std::vector<std::vector<std::string>> rows;
     std::istringstream lines(out);

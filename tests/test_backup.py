@@ -114,6 +114,10 @@ def test_keep_prunes_only_the_oldest_of_the_same_directory_and_exclude_is_anchor
                                                        'sha256': '', 'dir': '', 'time': 0}
     assert restore(host, f'{top}/b/a', bdir, other) == (f'Backup {other} has no checksum file\n', '', 1)
     assert host.run('--list-backups', f'--backup-dir={top}/none') == fx.OK
+    # Countless files of the account's: the 1000 newest.
+    fx.sh(f'cd {q(bdir)} && for y in $(seq 1000 2000); do : >a-${{y}}0101T000000Z.tar.gz; done && chown {host.login}: *')
+    newest = [b['name'] for b in host.json('--list-backups', f'--backup-dir={bdir}')[0]['backups']]
+    assert len(newest) == 1000 and 'a-20000101T000000Z.tar.gz' in newest and 'a-10000101T000000Z.tar.gz' not in newest
     # A backup taken while the clock ran ahead sorts after the new one, which stays all the same.
     fx.sh(f'cd {q(bdir)} && for s in "" .sha256; do cp -p {names[-1]}$s a-20990101T000000Z.tar.gz$s; done')
     latest = made(backup(host, f'{top}/a', bdir, '--keep=1'), 'a')
