@@ -75,8 +75,7 @@ while :; do
 	[ $k -eq 1 ] || name=$base-$stamp-$k.tar.gz
 	if err=$(printf '%s  %s\ndir: %s\n' "$sum" "$name" "$DIR" |
 		dd of="$BDIR/$name.sha256" conv=excl,fsync status=none 2>&1); then
-		ln "$WORK/archive" "$BDIR/$name" 2>/dev/null && break
-		err=$(ln "$WORK/archive" "$BDIR/$name" 2>&1)
+		err=$(ln "$WORK/archive" "$BDIR/$name" 2>&1) && break
 		rm -f "$BDIR/$name.sha256"
 		[ -e "$BDIR/$name" ] || [ -L "$BDIR/$name" ] || {
 			rm -rf "$WORK"

@@ -130,6 +130,9 @@ hasher=$!
 # Opened without waiting: a pipe put at its name meanwhile ends the read.
 read_archive | tee -p "$CHECK/data" | outside
 unsafe=$?
+# A tee that never opened the pipe would leave the hasher waiting for a
+# writer: this open is one, and never waits itself.
+: <>"$CHECK/data"
 wait $hasher
 real=$(cat "$CHECK/sum")
 rm -rf "$CHECK"
