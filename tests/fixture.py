@@ -7,6 +7,7 @@ import grp
 import http.server
 import json
 import os
+import pwd
 import re
 import resource
 import select
@@ -90,6 +91,19 @@ def read_pid(path):
 
 def processes_with(text):
     return [pid for pid in os.listdir('/proc') if pid.isdigit() and text in cmdline(pid)]
+
+
+def processes_of(login):
+    """The processes whose real user is login's.  Unlike a look for one command line, which a run can
+    pass between two of its commands, none left means none of the account's can start again."""
+    uid = str(pwd.getpwnam(login).pw_uid)
+
+    def real_uid(pid):
+        try:
+            return next(line.split()[1] for line in open(f'/proc/{pid}/status') if line.startswith('Uid:'))
+        except OSError:
+            return None
+    return [pid for pid in os.listdir('/proc') if pid.isdigit() and real_uid(pid) == uid]
 
 
 def setpriv(user):

@@ -252,7 +252,7 @@ def test_a_restore_killed_midway_leaves_the_directory_and_the_next_run_finishes_
     p = host.start('--restore', f'--dir={top}/d', f'--backup-dir={bdir}', f'--archive={name}')
     assert fx.wait_until(lambda: os.path.exists(f'{top}/d.restoring'), 60, 0.001)
     p.kill(), p.wait()
-    assert fx.wait_until(lambda: not fx.processes_with(f'{top}/d.restor'), 30)
+    assert fx.wait_until(lambda: not fx.processes_of(host.login), 30)
     assert tree(f'{top}/d') in (before, whole)
     # What a run killed outright leaves: a part unpacked, or a whole one DIR was never swapped with.
     fx.sh(f'rm -rf {q(top)}/d.* && mkdir -p {q(top)}/d.restoring/x {q(top)}/d.restored/y && chmod 500 {q(top)}/d.restored'
