@@ -172,9 +172,12 @@ TRangedUpload ranged_upload(const TLocalFile& file, size_t channels, const TRang
             if (!end && first_line.size() < 64)
                 return;
             named = true;
-            // Another first line is the lead failing: its end stops the rest.
-            if (first_line.size() != 13 || first_line.compare(0, 7, "upload ") != 0)
-                return;
+            // Another first line is no upload of the lead's: nothing more goes
+            // anywhere, and the lead removes what it made.
+            if (first_line.size() != 13 || first_line.compare(0, 7, "upload ") != 0) {
+                upload.failed = 0;
+                return stop_all();
+            }
             for (size_t k = 1; k < n; ++k) {
                 inputs[k]->add(first_line + "\n");
                 inputs[k]->follow(std::move(sources[k]));
@@ -182,13 +185,17 @@ TRangedUpload ranged_upload(const TLocalFile& file, size_t channels, const TRang
             }
         };
     }
+    // The first range to fail stops the rest, whose failures follow from
+    // it, but for the lead's: a lead that fails with a complaint of its own
+    // has removed the upload, which the other ranges may have failed on.
+    int first = -1;
     ssh_exec_together(runs, [&](size_t i) {
         std::string out = outs[i].text();
         if (wrapper_status(out, false, false) != 0) {
-            if (upload.failed < 0)
-                upload.failed = static_cast<int>(i);
+            if (first < 0)
+                first = static_cast<int>(i);
             stop_all();
-        } else if (i != 0 && ++whole == n && upload.failed < 0) {
+        } else if (i != 0 && ++whole == n && first < 0) {
             inputs[0]->add("whole\n");
             inputs[0]->let_end();
         }
@@ -196,8 +203,11 @@ TRangedUpload ranged_upload(const TLocalFile& file, size_t channels, const TRang
     for (size_t i = 0; i < n; ++i) {
         upload.runs.push_back({-1, std::move(outs[i].text()), std::move(errs[i].text())});
         upload.runs[i].status = wrapper_status(upload.runs[i].out, runs[i].killed, false);
-        if (upload.runs[i].status != 0 && upload.failed < 0)
-            upload.failed = static_cast<int>(i);
+        if (upload.runs[i].status != 0 && first < 0)
+            first = static_cast<int>(i);
     }
+    const bool lead_failed = upload.runs[0].status != 0;
+    if (upload.failed < 0 && first >= 0)
+        upload.failed = lead_failed && !upload.runs[0].err.empty() ? 0 : first;
     return upload;
 }

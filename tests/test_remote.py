@@ -319,15 +319,15 @@ def test_copy_file_replaces_what_is_planted_at_the_target_without_following_it(h
 
 def test_copy_file_failures_leave_the_old_target(host, uploads):
     remote, local = uploads
-    fx.sh(f'head -c 100000 /dev/zero > {local}/src')
-    assert host.run('--copy-file', f'--from={local}/src', f'--to={remote}/no/dir/f') == (
-        'Unable to open the scp channel: mktemp: failed to create directory via template '
-        f'‘{remote}/no/dir/.bf2ctl-upload.XXXXXX’: No such file or directory\n', '', 1)
+    fx.sh(f'head -c 100000 /dev/zero > {local}/src && head -c {RANGED} /dev/zero > {local}/big')
+    for src in ('src', 'big'):
+        assert host.run('--copy-file', f'--from={local}/{src}', f'--to={remote}/no/dir/f') == (
+            'Unable to open the scp channel: mktemp: failed to create directory via template '
+            f'‘{remote}/no/dir/.bf2ctl-upload.XXXXXX’: No such file or directory\n', '', 1)
     # A full disk: the remote side's own complaint, whichever range meets
     # it, and the target as it was.
     full = host.mkdir(f'{remote}/full')
     fx.sh(f'mount -t tmpfs -o size=64k tmpfs {full} && chown {host.login} {full} && echo old > {full}/f')
-    fx.sh(f'head -c {RANGED} /dev/zero > {local}/big')
     try:
         for src, said in ((f'{local}/big', "dd: error writing '{}'"), (f'{local}/src', 'scp: {}')):
             r = host.run('--copy-file', f'--from={src}', f'--to={full}/f')
