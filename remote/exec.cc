@@ -57,8 +57,16 @@ public:
     // channel's end: the socket then stays quiet and must not be waited on.
     bool queued() const
     {
-        return !done() && (libssh2_poll_channel_read(channel_, 0) ||
-                           libssh2_poll_channel_read(channel_, 1) || libssh2_channel_eof(channel_));
+        return !done() &&
+               (libssh2_poll_channel_read(channel_, 0) || libssh2_poll_channel_read(channel_, 1) ||
+                libssh2_channel_eof(channel_) || writable());
+    }
+    // Input to send and window for it: another channel's call may have
+    // taken the window's adjustment off the socket.
+    bool writable() const
+    {
+        return !input_done_ && !input_.pending().empty() &&
+               libssh2_channel_window_write_ex(channel_, nullptr) > 0;
     }
     // Moves what can move without waiting; says whether anything did.
     bool step(char* buffer, size_t size);
@@ -278,34 +286,20 @@ void ssh_exec_together(std::vector<TTogether>& runs, const std::function<void(si
     std::vector<TPumped*> all;
     pumped.reserve(runs.size());
     {
-        // The requests go out together and their answers come back
-        // together: one round trip for them all.
+        // One request at a time: libssh2 1.10 takes another channel's
+        // answer to a request for a failure of the one it waits on.
         TNonBlocking nonblocking(ssh_connection.session.get());
-        std::vector<bool> started(runs.size());
-        while (std::count(started.begin(), started.end(), false)) {
-            bool waiting = false;
-            for (size_t i = 0; i < runs.size(); ++i) {
-                if (started[i])
-                    continue;
-                TTogether& run = runs[i];
-                const std::string wrapped = wrap(run.command);
-                const int rc = finish_sending([&] {
+        for (TTogether& run : runs) {
+            const std::string wrapped = wrap(run.command);
+            const int rc = ssh_connection.until_done([&] {
+                return finish_sending([&] {
                     return libssh2_channel_process_startup(run.channel.get(), "exec", 4,
                                                            wrapped.data(), wrapped.size());
                 });
-                if (rc == LIBSSH2_ERROR_EAGAIN) {
-                    waiting = true;
-                    continue;
-                }
-                check_connection(rc);
-                if (rc != 0)
-                    throw TUError(TCode::remote, "Unable to request exec: " + wrapped, "session");
-                started[i] = true;
-            }
-            // A call for one channel may have taken another's answer off
-            // the socket, which then stays quiet: the wait is kept short.
-            if (waiting)
-                ssh_connection.wait(20);
+            });
+            check_connection(rc);
+            if (rc != 0)
+                throw TUError(TCode::remote, "Unable to request exec: " + wrapped, "session");
         }
     }
     for (TTogether& run : runs) {
