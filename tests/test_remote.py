@@ -168,7 +168,7 @@ def sessions(sshd):
 
 
 @pytest.mark.parametrize('size, channels', [(0, 1), (1, 1), (2001, 1), (RANGED - 1, 1), (RANGED, 4),
-                                            (RANGED + 1, 4), (64 << 20, 4), (64 << 20, 2)])
+                                            (RANGED + 1, 4), (64 << 20, 4), (64 << 20, 2), (RANGED, 1)])
 def test_copy_file_sends_files_of_every_size_whole(host, uploads, size, channels):
     # Over as many channels as the server grants (MaxSessions), at least one.
     remote, local = uploads
