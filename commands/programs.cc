@@ -248,18 +248,37 @@ const TProgram stop_script{
 
 // scp's row takes the words of what it cut short ({cut}): the channel
 // before scp took the file, the content after.
+const TSteps upload_steps = {
+    {"target", "Unable to open the scp channel", "", true},
+    {"scp", "{cut}", "", true},
+    {"rename", "Failed to copy content", "", true},
+};
 const TProgram upload{
     .name = "upload",
     .run = TRun::reader,
-    .parts = {sh_upload},
+    .parts = {sh_upload, "upload_file\n"},
     .vars = {{"TO"}},
     .refuse_root = true,
-    .steps =
-        {
-            {"target", "Unable to open the scp channel", "", true},
-            {"scp", "{cut}", "", true},
-            {"rename", "Failed to copy content", "", true},
-        },
+    .steps = upload_steps,
+};
+
+// A large file's byte ranges: the first, whose program makes the upload
+// directory and renames the whole file, and each of the others.
+const TProgram upload_lead{
+    .name = "upload_lead",
+    .run = TRun::reader,
+    .parts = {sh_upload, sh_upload_lead},
+    .vars = {{"TO"}, {"COUNT"}, {"SIZE"}},
+    .refuse_root = true,
+    .steps = upload_steps,
+};
+const TProgram upload_range{
+    .name = "upload_range",
+    .run = TRun::reader,
+    .parts = {sh_upload, sh_upload_range},
+    .vars = {{"TO"}, {"OFFSET"}, {"COUNT"}},
+    .refuse_root = true,
+    .steps = upload_steps,
 };
 
 const TProgram fetch_file{
@@ -344,10 +363,11 @@ const TProgram restore{
 };
 
 const std::vector<const TProgram*> all = {
-    &host_kind,    &login_uid,    &check_install, &create_user,    &status,         &console,
-    &rcon_check,   &log,          &install_state, &launch_install, &install_script, &prepare_start,
-    &start_script, &launch_start, &stop,          &stop_script,    &upload,         &fetch_file,
-    &watchdog,     &read_command, &backup,        &list_backups,   &restore,
+    &host_kind,      &login_uid,     &check_install, &create_user,   &status,
+    &console,        &rcon_check,    &log,           &install_state, &launch_install,
+    &install_script, &prepare_start, &start_script,  &launch_start,  &stop,
+    &stop_script,    &upload,        &upload_lead,   &upload_range,  &fetch_file,
+    &watchdog,       &read_command,  &backup,        &list_backups,  &restore,
 };
 
 const std::vector<std::string> outside = {"session", "query", "forward", "rcon"};

@@ -82,7 +82,8 @@ struct TProgram {
 namespace programs {
 extern const TProgram host_kind, login_uid, check_install, create_user, status, console, rcon_check,
     log, install_state, launch_install, install_script, prepare_start, start_script, launch_start,
-    stop, stop_script, upload, fetch_file, watchdog, read_command, backup, list_backups, restore;
+    stop, stop_script, upload, upload_lead, upload_range, fetch_file, watchdog, read_command,
+    backup, list_backups, restore;
 extern const std::vector<const TProgram*> all;
 // Steps that belong to no program: the SSH layer's for any channel and a
 // forwarded port, the game query's and the game console's.

@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // What the run keeps of a script's streams: its standard output (results
 // such as --log's 1 MiB) and the error text that may reach an error line.
@@ -47,6 +48,8 @@ public:
     std::string_view pending() const { return std::string_view(text_).substr(sent_); }
     // The first n bytes of pending() went out.
     void consumed(size_t n);
+    // Then the source's bytes, after what is pending.
+    void follow(TSource source);
     // Nothing more goes out: the command refused what it got so far.
     void stop();
     // For a command that answers what it reads (an scp source): held
@@ -70,6 +73,9 @@ private:
 // A session channel on the open connection, for one command.  Throws
 // TUError "Unable to open a session" (step session), or the connection's loss.
 TChannel open_channel();
+// The same, but a server that grants no more channels (MaxSessions) gives
+// an empty one.
+TChannel try_open_channel();
 
 // A direct-tcpip channel from the host to its own 127.0.0.1:port.  Throws
 // TUError "The host refuses forwarding to port N: REASON" (step forward),
@@ -94,6 +100,20 @@ using TWaitCap = std::function<int()>;
 std::string ssh_exec_streams(TChannel channel, const std::string& command, TInput& input,
                              bool want_pty, const TSink& out, const TSink& err,
                              const TWaitCap& wait_cap = nullptr);
+
+// One of several commands run at once, each on its channel.
+struct TTogether {
+    TChannel channel;
+    std::string command{};
+    TInput* input = nullptr;
+    TSink out{}, err{};
+    bool killed = false;  // set at the end: a signal ended the remote shell
+};
+
+// Starts every command and pumps them all together until each has ended
+// (ended(i) is told of run i as its streams end, and may change any run's
+// input), then closes their channels.
+void ssh_exec_together(std::vector<TTogether>& runs, const std::function<void(size_t)>& ended);
 
 // Keeps the first head bytes of a stream and its last tail bytes.
 class TKeptText {

@@ -6,7 +6,10 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // A local regular file open for reading, closed with the object.
 class TLocalFile {
@@ -42,3 +45,21 @@ struct TUpload {
 // costs one channel and no round trip of its own.  Stops sending at the
 // sink's refusal or any other output.
 TUpload scp_upload(const TLocalFile& file, const std::string& command, const std::string& before);
+
+// A large file as byte ranges, one to a channel of the connection, so that
+// each range has a window of its own: up to `channels` channels, as many as
+// the server grants, at least one.  command(i, offset, count) gives range
+// i's command line and the start of its input.  Command 0 leads: the first
+// line of its output names the place of the upload ("upload XXXXXX"),
+// which the others get as the first line after their start; then each
+// range's bytes go, read at its offset.  The others' ranges are followed by
+// the line "whole"; the lead's gets it only once every other command has
+// ended with status 0, and never after a failure: the lead then removes
+// the upload.
+struct TRangedUpload {
+    std::vector<TExecResult> runs;  // the lead's first
+    int failed = -1;                // the run that failed first, or -1
+};
+using TRangeCommand =
+    std::function<std::pair<std::string, std::string>(size_t index, off_t offset, off_t count)>;
+TRangedUpload ranged_upload(const TLocalFile& file, size_t channels, const TRangeCommand& command);

@@ -191,8 +191,8 @@ class Sshd:
                     f'PidFile {d}/sshd.pid\nUsePAM yes\nPasswordAuthentication yes\n'
                     'KbdInteractiveAuthentication no\nPubkeyAuthentication yes\n'
                     'PermitRootLogin yes\nStrictModes no\nUseDNS no\nLogLevel VERBOSE\n'
-                    'MaxSessions 200\nSubsystem sftp internal-sftp\nSetEnv LANG=C.UTF-8\n'
-                    + (extra if 'MaxStartups' in extra else extra + 'MaxStartups 200\n'))
+                    'Subsystem sftp internal-sftp\nSetEnv LANG=C.UTF-8\n' + extra
+                    + ''.join(f'{k} 200\n' for k in ('MaxStartups', 'MaxSessions') if k not in extra))
         # local_bin: a folder that its sessions see as /usr/local/bin, first
         # in the system's PATH, in a mount namespace of its own.
         self.proc = daemon((['ip', 'netns', 'exec', netns] if netns else []) +

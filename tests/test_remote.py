@@ -160,12 +160,26 @@ def uploads(host, tmp_path):  # remote, local
     fx.sh(f'rm -rf {host.home}/uploads')
 
 
-@pytest.mark.parametrize('size', [0, 2000, 2001, 1048577, 64 << 20])
-def test_copy_file_sends_files_of_every_size_whole(host, uploads, size):
+RANGED = 32 << 20  # from this size up, a copy-file sends 4 byte ranges, one to a channel
+
+
+def sessions(sshd):
+    return open(f'{sshd.dir}/sshd.log').read().count('Starting session:')
+
+
+@pytest.mark.parametrize('size, channels', [(0, 1), (1, 1), (2001, 1), (RANGED - 1, 1), (RANGED, 4),
+                                            (RANGED + 1, 4), (64 << 20, 4), (64 << 20, 2), (RANGED, 1)])
+def test_copy_file_sends_files_of_every_size_whole(host, uploads, size, channels):
+    # Over as many channels as the server grants (MaxSessions), at least one.
     remote, local = uploads
     src, to = f'{local}/src', f"{remote}/file with 'quote'"
     fx.sh(f'head -c {size} /dev/urandom > {src} && chmod 755 {src}')
-    assert host.run('--copy-file', f'--from={src}', f'--to={to}', timeout=300) == ('', '', 0)
+    sshd = fx.Sshd(fx.address(15, fx.PORT), extra=f'MaxSessions {channels}\n')
+    try:
+        assert fx.Host(sshd, host.account).run('--copy-file', f'--from={src}', f'--to={to}', timeout=300) == fx.OK
+        assert sessions(sshd) == channels
+    finally:
+        sshd.stop()
     assert open(src, 'rb').read() == open(to, 'rb').read()
     assert oct(os.stat(to).st_mode & 0o7777) == '0o640'
     assert os.listdir(remote) == [os.path.basename(to)]  # no upload directory left
@@ -186,6 +200,21 @@ def test_copy_file_sends_the_size_the_file_had_when_it_began(host, uploads, chan
         open(f'{local}/src', 'ab').write(b'x' * 1000)
         assert fx.finish(p, 60) == fx.OK
         assert os.path.getsize(f'{remote}/f') == size and open(f'{remote}/f', 'rb').read().count(b'x') == 0
+
+
+def test_copy_file_renames_only_once_every_range_is_whole(host, uploads):
+    # The first range is whole and the last stalls, then dies: the target stays.
+    remote, local = uploads
+    fx.sh(f'head -c {64 << 20} /dev/urandom > {local}/src && echo old > {remote}/f')
+    p = host.start('--copy-file', f'--from={local}/src', f'--to={remote}/f')
+    writer = lambda offset: fx.processes_with(f'seek={offset}\0')  # noqa: E731
+    assert fx.wait_until(lambda: writer(48 << 20), 60)
+    last = int(writer(48 << 20)[0])
+    os.kill(last, signal.SIGSTOP)
+    assert fx.wait_until(lambda: not writer(0), 60)
+    os.kill(last, signal.SIGKILL)
+    assert fx.finish(p, 60) == ('Failed to copy content: Killed\n', '', 1)
+    assert open(f'{remote}/f').read() == 'old\n' and os.listdir(remote) == ['f']
 
 
 def test_copy_file_goes_on_at_once_after_each_new_key(host, uploads):
@@ -290,18 +319,21 @@ def test_copy_file_replaces_what_is_planted_at_the_target_without_following_it(h
 
 def test_copy_file_failures_leave_the_old_target(host, uploads):
     remote, local = uploads
-    fx.sh(f'head -c 100000 /dev/zero > {local}/src')
-    assert host.run('--copy-file', f'--from={local}/src', f'--to={remote}/no/dir/f') == (
-        'Unable to open the scp channel: mktemp: failed to create directory via template '
-        f'‘{remote}/no/dir/.bf2ctl-upload.XXXXXX’: No such file or directory\n', '', 1)
-    # A full disk: the remote scp's own complaint, and the target as it was.
+    fx.sh(f'head -c 100000 /dev/zero > {local}/src && head -c {RANGED} /dev/zero > {local}/big')
+    for src in ('src', 'big'):
+        assert host.run('--copy-file', f'--from={local}/{src}', f'--to={remote}/no/dir/f') == (
+            'Unable to open the scp channel: mktemp: failed to create directory via template '
+            f'‘{remote}/no/dir/.bf2ctl-upload.XXXXXX’: No such file or directory\n', '', 1)
+    # A full disk: the remote side's own complaint, whichever range meets
+    # it, and the target as it was.
     full = host.mkdir(f'{remote}/full')
     fx.sh(f'mount -t tmpfs -o size=64k tmpfs {full} && chown {host.login} {full} && echo old > {full}/f')
     try:
-        r = host.run('--copy-file', f'--from={local}/src', f'--to={full}/f')
-        assert re.fullmatch(f'Failed to copy content: scp: {full}/.bf2ctl-upload.\\w{{6}}/file: '
-                            'No space left on device\n', r.out) and r[1:] == ('', 1), r
-        assert os.listdir(full) == ['f'] and open(f'{full}/f').read() == 'old\n'
+        for src, said in ((f'{local}/big', "dd: error writing '{}'"), (f'{local}/src', 'scp: {}')):
+            r = host.run('--copy-file', f'--from={src}', f'--to={full}/f')
+            assert re.fullmatch('Failed to copy content: ' + said.format(f'{full}/.bf2ctl-upload.\\w{{6}}/file')
+                                + ': No space left on device\n', r.out) and r[1:] == ('', 1), r
+            assert os.listdir(full) == ['f'] and open(f'{full}/f').read() == 'old\n'
     finally:
         fx.sh(f'umount {full}')
     # A target the account may not replace (someone else's, in a sticky
@@ -326,10 +358,10 @@ def test_copy_file_failures_leave_the_old_target(host, uploads):
                                          glob.glob(f'{remote}/.bf2ctl-upload.*/file') if f[:-5] not in before), 60)
         return p, (dirs() - before).pop()
     killed, leftover = upload('f')
-    # Its remote side killed outright, the shell first, so nothing cleans up.
-    scp = fx.sh(f'pgrep -u {host.login} -f {leftover[-6:]}').stdout.split()[0]
-    shell = open(f'/proc/{scp}/stat').read().rsplit(')', 1)[1].split()[1]
-    fx.sh(f'kill -KILL {shell} {scp}')
+    # Its remote side killed outright, the shells first, so nothing cleans up.
+    writers = fx.sh(f'pgrep -u {host.login} -f {leftover[-6:]}').stdout.split()
+    shells = [open(f'/proc/{pid}/stat').read().rsplit(')', 1)[1].split()[1] for pid in writers]
+    fx.sh(f'kill -KILL {" ".join(shells + writers)}', check=False)  # a shell's end may take its dd
     killed.kill(), killed.wait()
     assert open(f'{remote}/f').read() == 'old\n'
     live, live_dir = upload('g')

@@ -33,6 +33,14 @@ remove_stale_uploads() {
 	done
 }
 
+# The target's directory in BESIDE.  The x keeps the line breaks that its
+# name may end with, which a command substitution would drop: another
+# directory.
+upload_beside() {
+	BESIDE=$(dirname -- "$TO" && echo x) || return 1
+	BESIDE=${BESIDE%?x}
+}
+
 # Prints the new upload directory.  A directory at the target is refused; a
 # symlink there, even to a directory, is replaced like any other file.
 make_upload_dir() {
@@ -40,10 +48,7 @@ make_upload_dir() {
 		echo "$TO: Is a directory" >&2
 		fail target
 	fi
-	# The x keeps the line breaks that the directory's name may end with,
-	# which a command substitution would drop: another directory.
-	BESIDE=$(dirname -- "$TO" && echo x) || fail target
-	BESIDE=${BESIDE%?x}
+	upload_beside || fail target
 	remove_stale_uploads
 	mktemp -d "$BESIDE/.bf2ctl-upload.XXXXXX" || fail target
 }
@@ -64,4 +69,13 @@ replace_target() {
 	rmdir "$UPLOAD"
 }
 
-upload_file
+# write_range FILE OFFSET COUNT: exactly COUNT bytes of standard input into
+# the existing FILE at OFFSET, then the line "whole", which only a range
+# sent to its end is followed by: input cut short fails.  dd asks for no
+# more than the rest of its count, so the line stays for read.  FILE is
+# opened as it is, never made, followed or waited on.
+write_range() {
+	dd of="$1" conv=notrunc,nocreat oflag=seek_bytes,nofollow,nonblock seek="$2" \
+		bs=256K iflag=fullblock,count_bytes count="$3" status=none || return 1
+	IFS= read -r end && [ "$end" = whole ]
+}
