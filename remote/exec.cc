@@ -156,10 +156,9 @@ bool ends_with_status_line(const std::string& out, bool pty)
 
 }  // namespace
 
-TChannel open_channel()
+TChannel open_channel(unsigned window)
 {
-    TChannel channel(libssh2_channel_open_ex(ssh_connection.session.get(), "session", 7,
-                                             LIBSSH2_CHANNEL_WINDOW_DEFAULT,
+    TChannel channel(libssh2_channel_open_ex(ssh_connection.session.get(), "session", 7, window,
                                              LIBSSH2_CHANNEL_PACKET_DEFAULT, nullptr, 0));
     if (!channel) {
         check_connection(ssh_connection.last_error().code);
