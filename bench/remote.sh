@@ -5,7 +5,7 @@
 # bench/delay_proxy.py with TCP windows of 3 MiB (an untuned host) and
 # 16 MiB (one tuned for long links), and on loopback, where bf2ctl is also
 # measured with BF2_BENCH_ONE_CHANNEL=1 (one channel, the default window).
-# About 25 minutes on an idle 2-core machine.
+# About 27 minutes (measured on a 2-core machine shared with other work).
 # shellcheck source=bench/common.sh
 . "$(dirname "$0")/common.sh"
 
