@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 
@@ -24,6 +25,18 @@ namespace {
 // file costs the account nothing and the caller's disk its whole size.
 constexpr long long kDefaultMaxSize = 1LL << 30;
 constexpr long long kMaxMaxSize = 1LL << 62;
+
+// The bytes the server may send ahead of bf2ctl's reading: one channel
+// moves at most one window per round trip, and libssh2's default 2 MiB
+// (sshd's own too) caps a download near 20 MB/s at 100 ms.  libssh2 grants
+// it again as the data is read, and the data is written out as it comes: a
+// window, not a buffer.  BF2_BENCH_ONE_CHANNEL, for the benchmark alone,
+// gives the default.
+unsigned receive_window()
+{
+    const char* bench = std::getenv("BF2_BENCH_ONE_CHANNEL");
+    return bench && *bench == '1' ? LIBSSH2_CHANNEL_WINDOW_DEFAULT : 16u << 20;
+}
 
 // The new file, made by mkstemp (mode 0600) beside the target so that the
 // rename cannot cross file systems; removed unless it was kept, also by
@@ -132,7 +145,7 @@ bool fetch_file(zelto::opt::TOParsing parsing)
     const TCommandLine fetch = program_command(programs::fetch_file, {{"FROM", from}});
     std::optional<TTempFile> file;
     TDownload download = scp_download(
-        open_channel(), fetch.line, fetch.input,
+        open_channel(receive_window()), fetch.line, fetch.input,
         [&](long long size) {
             if (size > max_size)
                 throw_step(programs::fetch_file, "size",

@@ -208,19 +208,18 @@ std::string wrap(const std::string& command) { return "( " + command + "\n); ech
 
 }  // namespace
 
-TChannel try_open_channel()
+TChannel try_open_channel(unsigned window)
 {
-    TChannel channel(libssh2_channel_open_ex(ssh_connection.session.get(), "session", 7,
-                                             LIBSSH2_CHANNEL_WINDOW_DEFAULT,
+    TChannel channel(libssh2_channel_open_ex(ssh_connection.session.get(), "session", 7, window,
                                              LIBSSH2_CHANNEL_PACKET_DEFAULT, nullptr, 0));
     if (!channel)
         check_connection(ssh_connection.last_error().code);
     return channel;
 }
 
-TChannel open_channel()
+TChannel open_channel(unsigned window)
 {
-    TChannel channel = try_open_channel();
+    TChannel channel = try_open_channel(window);
     if (!channel)
         throw TUError(TCode::remote, "Unable to open a session", "session");
     return channel;

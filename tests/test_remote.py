@@ -217,17 +217,21 @@ def test_copy_file_renames_only_once_every_range_is_whole(host, uploads):
     assert open(f'{remote}/f').read() == 'old\n' and os.listdir(remote) == ['f']
 
 
-def test_copy_file_goes_on_at_once_after_each_new_key(host, uploads):
+# copy-file: 512 new keys in 2 s, or 25 s when each waited on the kernel's
+# timer.  fetch-file: 32 new keys while its 16 MiB window is open; sshd then
+# takes about 0.2 s for each, as it refills the window from scp.
+@pytest.mark.parametrize('command, rekey, seconds', [('--copy-file', '64K', 12), ('--fetch-file', '1M', 30)])
+def test_transfers_go_on_at_once_after_each_new_key(host, uploads, command, rekey, seconds):
     remote, local = uploads
-    sshd = fx.Sshd(fx.address(14, fx.PORT), extra='RekeyLimit 64K\n')
+    src, dst = (f'{local}/src', f'{remote}/f')[::1 if command == '--copy-file' else -1]
+    sshd = fx.Sshd(fx.address(14, fx.PORT), extra=f'RekeyLimit {rekey}\n')
     try:
-        fx.sh(f'head -c {32 << 20} /dev/urandom > {local}/src')
-        # 512 new keys: 2 s, or 25 s when each waited on the kernel's timer.
+        fx.sh(f'head -c {32 << 20} /dev/urandom > {src}')
         # libssh2 1.10 leaks the server's key blob at each: no leak check.
-        r = fx.Host(sshd, host.account).run('--copy-file', '--timeout=12', f'--from={local}/src', f'--to={remote}/f',
+        r = fx.Host(sshd, host.account).run(command, f'--timeout={seconds}', f'--from={src}', f'--to={dst}',
                                             env={'ASAN_OPTIONS': 'detect_leaks=0'})
         assert r == ('', '', 0)
-        assert open(f'{remote}/f', 'rb').read() == open(f'{local}/src', 'rb').read()
+        assert open(dst, 'rb').read() == open(src, 'rb').read()
     finally:
         sshd.stop()
 
@@ -240,7 +244,7 @@ def test_copy_file_uploads_beside_a_target_whose_directory_ends_in_a_line_break(
 
 
 
-@pytest.mark.parametrize('size', [0, 1, (2 << 20) + 1, 64 << 20])
+@pytest.mark.parametrize('size', [0, 1, (16 << 20) + 1, 64 << 20])  # 16 MiB: the window
 def test_fetch_file_brings_files_of_every_size_whole(host, uploads, size):
     # Up to --max-size, into a name of the most bytes a name may have.
     remote, local = uploads
@@ -287,6 +291,26 @@ def test_fetch_file_ended_midway_keeps_the_old_file(host, uploads, how, out, tem
     assert p.communicate(timeout=10)[0] == out and len(temp()) == temps
     fx.sh(f'pkill -KILL -u {host.login} -x scp', check=False)
     assert open(f'{local}/got').read() == 'old\n'
+
+
+def test_fetch_file_lets_the_sender_run_a_window_ahead_of_a_stopped_reader(host, uploads):
+    # The window is 16 MiB, not libssh2's 2: with bf2ctl held still, the
+    # remote scp has read beyond what bf2ctl wrote what is left of it, at
+    # least 3/4 (libssh2 tops it up once a quarter is used).
+    remote, local = uploads
+    fx.sh(f'head -c {64 << 20} /dev/urandom > {remote}/big')
+    p = host.start('--fetch-file', f'--from={remote}/big', f'--to={local}/got')
+    temp = lambda: glob.glob(f'{local}/.got.bf2ctl-*')  # noqa: E731
+    assert fx.wait_until(temp, 30)
+    p.send_signal(signal.SIGSTOP)
+    scp = [f'/proc/{pid}/io' for pid in fx.processes_with('scp\0-f\0/dev/fd/3')
+           if os.stat(f'/proc/{pid}').st_uid == os.stat(host.home).st_uid]
+    read, last = lambda: int(open(scp[0]).read().split()[1]), -1  # noqa: E731
+    while (now := read()) != last:
+        last = time.sleep(0.5) or now
+    assert last - os.path.getsize(temp()[0]) >= 10 << 20
+    p.send_signal(signal.SIGCONT)
+    assert fx.finish(p, 60) == fx.OK and open(f'{local}/got', 'rb').read() == open(f'{remote}/big', 'rb').read()
 
 
 @pytest.mark.parametrize('source', ['none', '.', 'fifo', '/dev/zero', '/dev/null'])
