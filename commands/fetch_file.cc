@@ -26,16 +26,20 @@ namespace {
 constexpr long long kDefaultMaxSize = 1LL << 30;
 constexpr long long kMaxMaxSize = 1LL << 62;
 
-// The bytes the server may send ahead of bf2ctl's reading: one channel
-// moves at most one window per round trip, and libssh2's default 2 MiB
-// (sshd's own too) caps a download near 20 MB/s at 100 ms.  libssh2 grants
-// it again as the data is read, and the data is written out as it comes: a
-// window, not a buffer.  BF2_BENCH_ONE_CHANNEL, for the benchmark alone,
-// gives the default.
-unsigned receive_window()
+// The widest receive window a download grants: one channel moves at most
+// one window per round trip, and the 2 MiB it opens with (sshd's own too)
+// caps a download near 20 MB/s at 100 ms.  Past 16 MiB, sshd slowed the
+// download down instead (measured at 24 and 32 MiB).
+constexpr unsigned kMaxWindow = 16u << 20;
+
+// The window's tuner, timed by the round trip the channel's opening took;
+// none for the benchmark's BF2_BENCH_ONE_CHANNEL, which keeps libssh2's.
+std::optional<TWindowTuner> window_tuner(TWindowTuner::TClock::duration opening)
 {
     const char* bench = std::getenv("BF2_BENCH_ONE_CHANNEL");
-    return bench && *bench == '1' ? LIBSSH2_CHANNEL_WINDOW_DEFAULT : 16u << 20;
+    if (bench && *bench == '1')
+        return std::nullopt;
+    return TWindowTuner(opening, LIBSSH2_CHANNEL_WINDOW_DEFAULT, kMaxWindow);
 }
 
 // The new file, made by mkstemp (mode 0600) beside the target so that the
@@ -144,15 +148,19 @@ bool fetch_file(zelto::opt::TOParsing parsing)
     // symlink the account planted would hand over any file of the host.
     const TCommandLine fetch = program_command(programs::fetch_file, {{"FROM", from}});
     std::optional<TTempFile> file;
+    const auto opening = TWindowTuner::TClock::now();
+    TChannel channel = open_channel();
+    std::optional<TWindowTuner> window = window_tuner(TWindowTuner::TClock::now() - opening);
     TDownload download = scp_download(
-        open_channel(receive_window()), fetch.line, fetch.input,
+        std::move(channel), fetch.line, fetch.input,
         [&](long long size) {
             if (size > max_size)
                 throw_step(programs::fetch_file, "size",
                            {{"FROM", from}, {"max", std::to_string(max_size)}});
             file.emplace(dir, to.substr(to.rfind('/') + 1), to);
         },
-        [&](const char* data, size_t size) { file->write_all(data, size); });
+        [&](const char* data, size_t size) { file->write_all(data, size); },
+        window ? &*window : nullptr);
     if (download.whole && download.run.status == 0) {
         file->keep(dir);
         return true;

@@ -182,7 +182,7 @@ template <class Call> auto giving_up_at_once(Call call)
 }  // namespace
 
 TDownload scp_download(TChannel channel, const std::string& command, const std::string& before,
-                       const TSizeSink& begin, const TChunkSink& sink)
+                       const TSizeSink& begin, const TChunkSink& sink, TWindowTuner* window)
 {
     // The source waits for a zero byte before it starts; it goes with the
     // command, at no cost of a round trip.
@@ -195,7 +195,7 @@ TDownload scp_download(TChannel channel, const std::string& command, const std::
              std::move(channel), command, input, false,
              [&](const char* p, size_t n) { giving_up_at_once([&] { receiver.take(p, n); }); },
              [&](const char* p, size_t n) { err.add(p, n); },
-             [&] { return giving_up_at_once([&] { return receiver.wait_ms(); }); })
+             [&] { return giving_up_at_once([&] { return receiver.wait_ms(); }); }, window)
              .empty();
     receiver.finish();
     TDownload download{{-1, std::move(receiver.out()), std::move(err.text())}, receiver.whole()};

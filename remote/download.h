@@ -27,10 +27,11 @@ struct TDownload {
 // `before` off its standard input and either fails a step of its own, its
 // output then its own (returned, whole false), or runs an scp source on
 // the rest of its input and on its output; passes exactly the announced
-// size to sink.
+// size to sink, the receive window widened as window asks.
 // Throws TUError: "Unable to open the scp channel: MESSAGE" (the source's
 // refusal), "Failed to copy content: MESSAGE" midway or for a malformed
 // record, "Timed out after 30 s" when no file is announced in that time,
 // the run's bound or interruption, and what the sinks throw.
 TDownload scp_download(TChannel channel, const std::string& command, const std::string& before,
-                       const TSizeSink& begin, const TChunkSink& sink);
+                       const TSizeSink& begin, const TChunkSink& sink,
+                       TWindowTuner* window = nullptr);

@@ -3,6 +3,7 @@
 #include "remote/bound.h"
 #include "remote/error.h"
 #include "remote/session.h"
+#include "remote/window.h"
 #include "remote/wire.h"
 
 #include <algorithm>
@@ -47,8 +48,9 @@ void check_stream(long rc)
 // deadlocks once the other fills the window.
 class TPumped {
 public:
-    TPumped(LIBSSH2_CHANNEL* channel, TInput& input, const TSink& out, const TSink& err)
-        : channel_(channel), input_(input), sink_{&out, &err}
+    TPumped(LIBSSH2_CHANNEL* channel, TInput& input, const TSink& out, const TSink& err,
+            TWindowTuner* window = nullptr)
+        : channel_(channel), input_(input), sink_{&out, &err}, window_(window)
     {
     }
     bool done() const { return stream_done_[0] && stream_done_[1]; }
@@ -72,9 +74,12 @@ public:
     bool step(char* buffer, size_t size);
 
 private:
+    void widen(size_t read);
+
     LIBSSH2_CHANNEL* channel_;
     TInput& input_;
     const TSink* sink_[2];
+    TWindowTuner* window_;
     bool input_done_ = false, eof_sent_ = false;
     bool stream_done_[2] = {false, false};
 };
@@ -126,6 +131,8 @@ bool TPumped::step(char* buffer, size_t size)
                 [&] { return libssh2_channel_read_ex(channel_, stream, buffer, size); });
             if (n > 0) {
                 (*sink_[stream])(buffer, n);
+                if (window_)
+                    widen(n);
                 progress = true;
             } else {
                 // 0 is the end of the stream, anything else but EAGAIN
@@ -142,6 +149,20 @@ bool TPumped::step(char* buffer, size_t size)
         }
     }
     return progress;
+}
+
+// Keeps the window the tuner asks for open.  libssh2 tops up only the
+// window the channel was opened with, once a quarter of it is used; this
+// grants the rest in steps of an eighth, so that its own never starts.
+void TPumped::widen(size_t read)
+{
+    const unsigned long target = window_->read(TWindowTuner::TClock::now(), read);
+    const unsigned long open = libssh2_channel_window_read_ex(channel_, nullptr, nullptr);
+    if (open + target / 8 > target)
+        return;
+    check_connection(finish_sending([&] {
+        return libssh2_channel_receive_window_adjust2(channel_, target - open, 1, nullptr);
+    }));
 }
 
 // Pumps the runs until each has ended, waiting on the socket only when none
@@ -255,7 +276,7 @@ TChannel open_forward(int port)
 
 std::string ssh_exec_streams(TChannel channel, const std::string& command, TInput& input,
                              bool want_pty, const TSink& out, const TSink& err,
-                             const TWaitCap& wait_cap)
+                             const TWaitCap& wait_cap, TWindowTuner* window)
 {
     if (want_pty) {
         int rc =
@@ -274,7 +295,7 @@ std::string ssh_exec_streams(TChannel channel, const std::string& command, TInpu
 
     libssh2_channel_handle_extended_data2(channel.get(), LIBSSH2_CHANNEL_EXTENDED_DATA_NORMAL);
 
-    TPumped run(channel.get(), input, out, err);
+    TPumped run(channel.get(), input, out, err, window);
     pump({&run}, wait_cap);
     return close_and_ask_signal(channel.get());
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "remote/connection.h"
+#include "remote/window.h"
 
 #include <cstddef>
 #include <functional>
@@ -98,10 +99,11 @@ using TWaitCap = std::function<int()>;
 // The same on channel, which goes with the call, handing standard output
 // (status line and all) and standard error to the sinks as they arrive;
 // returns the name of the signal that ended the remote shell, as the server
-// reported it ("KILL"), or "".
+// reported it ("KILL"), or "".  With a window tuner, the receive window
+// grows as it asks.
 std::string ssh_exec_streams(TChannel channel, const std::string& command, TInput& input,
                              bool want_pty, const TSink& out, const TSink& err,
-                             const TWaitCap& wait_cap = nullptr);
+                             const TWaitCap& wait_cap = nullptr, TWindowTuner* window = nullptr);
 
 // One of several commands run at once, each on its channel.
 struct TTogether {

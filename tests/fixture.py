@@ -106,6 +106,16 @@ def processes_of(login):
     return [pid for pid in os.listdir('/proc') if pid.isdigit() and real_uid(pid) == uid]
 
 
+def shows_banner(host, port):
+    """Whether an SSH server answers on host:port, through whatever stands between."""
+    try:
+        with socket.create_connection((host, port), 1) as s:
+            s.settimeout(2)
+            return s.recv(4) == b'SSH-'
+    except OSError:
+        return False
+
+
 def setpriv(user):
     """The command that runs its arguments as user (a name or a uid) and the group of that number or name."""
     return ['setpriv', f'--reuid={user}', f'--regid={user}', '--clear-groups']
@@ -209,11 +219,7 @@ class Sshd:
     def _banner(self):
         if self.proc.poll() is not None:
             fail(f'sshd on {self.listen} exited at start-up: {self.log()}')
-        try:
-            with socket.create_connection((self.host, self.port), 1) as s:
-                return s.recv(4) == b'SSH-'
-        except OSError:
-            return False
+        return shows_banner(self.host, self.port)
 
     def log(self):
         path = f'{self.dir}/sshd.log'
