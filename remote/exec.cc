@@ -151,12 +151,15 @@ bool TPumped::step(char* buffer, size_t size)
     return progress;
 }
 
-// Keeps the window the tuner asks for open.  libssh2 tops up only the
-// window the channel was opened with, once a quarter of it is used; this
-// grants the rest in steps of an eighth, so that its own never starts.
+// Keeps the window the tuner asks for open.  libssh2 tops up the window
+// the channel was opened with (the default), once a quarter of it is used;
+// a wider one is granted here in steps of an eighth, so that libssh2's own
+// top-up never starts.
 void TPumped::widen(size_t read)
 {
     const unsigned long target = window_->read(TWindowTuner::TClock::now(), read);
+    if (target <= LIBSSH2_CHANNEL_WINDOW_DEFAULT)
+        return;
     const unsigned long open = libssh2_channel_window_read_ex(channel_, nullptr, nullptr);
     if (open + target / 8 > target)
         return;
@@ -229,18 +232,19 @@ std::string wrap(const std::string& command) { return "( " + command + "\n); ech
 
 }  // namespace
 
-TChannel try_open_channel(unsigned window)
+TChannel try_open_channel()
 {
-    TChannel channel(libssh2_channel_open_ex(ssh_connection.session.get(), "session", 7, window,
+    TChannel channel(libssh2_channel_open_ex(ssh_connection.session.get(), "session", 7,
+                                             LIBSSH2_CHANNEL_WINDOW_DEFAULT,
                                              LIBSSH2_CHANNEL_PACKET_DEFAULT, nullptr, 0));
     if (!channel)
         check_connection(ssh_connection.last_error().code);
     return channel;
 }
 
-TChannel open_channel(unsigned window)
+TChannel open_channel()
 {
-    TChannel channel = try_open_channel(window);
+    TChannel channel = try_open_channel();
     if (!channel)
         throw TUError(TCode::remote, "Unable to open a session", "session");
     return channel;

@@ -71,14 +71,14 @@ private:
     bool open_ = false;
 };
 
-// A session channel on the open connection, for one command, granting the
-// server a receive window of `window` bytes, which libssh2 tops up as the
-// data is read.  Throws TUError "Unable to open a session" (step session),
-// or the connection's loss.
-TChannel open_channel(unsigned window = LIBSSH2_CHANNEL_WINDOW_DEFAULT);
+// A session channel on the open connection, for one command, with
+// libssh2's default receive window, which it tops up as the data is read.
+// Throws TUError "Unable to open a session" (step session), or the
+// connection's loss.
+TChannel open_channel();
 // The same, but a server that grants no more channels (MaxSessions) gives
 // an empty one.
-TChannel try_open_channel(unsigned window = LIBSSH2_CHANNEL_WINDOW_DEFAULT);
+TChannel try_open_channel();
 
 // A direct-tcpip channel from the host to its own 127.0.0.1:port.  Throws
 // TUError "The host refuses forwarding to port N: REASON" (step forward),
