@@ -32,14 +32,14 @@ constexpr long long kMaxMaxSize = 1LL << 62;
 // download down instead (measured at 24 and 32 MiB).
 constexpr unsigned kMaxWindow = 16u << 20;
 
-// The window's tuner, timed by the round trip the channel's opening took;
-// none for the benchmark's BF2_BENCH_ONE_CHANNEL, which keeps libssh2's.
-std::optional<TWindowTuner> window_tuner(TWindowTuner::TClock::duration opening)
+// The window's tuner; none for the benchmark's BF2_BENCH_ONE_CHANNEL,
+// which keeps libssh2's.
+std::optional<TWindowTuner> window_tuner()
 {
     const char* bench = std::getenv("BF2_BENCH_ONE_CHANNEL");
     if (bench && *bench == '1')
         return std::nullopt;
-    return TWindowTuner(opening, LIBSSH2_CHANNEL_WINDOW_DEFAULT, kMaxWindow);
+    return TWindowTuner(LIBSSH2_CHANNEL_WINDOW_DEFAULT, kMaxWindow);
 }
 
 // The new file, made by mkstemp (mode 0600) beside the target so that the
@@ -148,11 +148,9 @@ bool fetch_file(zelto::opt::TOParsing parsing)
     // symlink the account planted would hand over any file of the host.
     const TCommandLine fetch = program_command(programs::fetch_file, {{"FROM", from}});
     std::optional<TTempFile> file;
-    const auto opening = TWindowTuner::TClock::now();
-    TChannel channel = open_channel();
-    std::optional<TWindowTuner> window = window_tuner(TWindowTuner::TClock::now() - opening);
+    std::optional<TWindowTuner> window = window_tuner();
     TDownload download = scp_download(
-        std::move(channel), fetch.line, fetch.input,
+        open_channel(), fetch.line, fetch.input,
         [&](long long size) {
             if (size > max_size)
                 throw_step(programs::fetch_file, "size",

@@ -291,8 +291,14 @@ std::string ssh_exec_streams(TChannel channel, const std::string& command, TInpu
     }
 
     const std::string wrapped = wrap(command);
+    const auto asked = TWindowTuner::TClock::now();
     int rc = libssh2_channel_process_startup(channel.get(), "exec", 4, wrapped.c_str(),
                                              std::strlen(wrapped.c_str()));
+    // sshd answers once it has forked the command: a round trip's measure.
+    // The channel's opening is none; right after the login, it waits for
+    // sshd's own start of the session (70 ms on loopback).
+    if (window)
+        window->round_trip(TWindowTuner::TClock::now() - asked);
     check_connection(rc);
     if (rc != 0)
         throw TUError(TCode::remote, "Unable to request exec: " + wrapped, "session");

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 
-TWindowTuner::TWindowTuner(TClock::duration round_trip, unsigned floor, unsigned cap)
-    : round_trip_(std::max(round_trip, TClock::duration(1))), cap_(std::max(cap, floor)),
-      target_(round_trip >= kLongRoundTrip ? std::max(floor, cap_ / 2) : floor)
+void TWindowTuner::round_trip(TClock::duration took)
 {
+    round_trip_ = std::max(took, TClock::duration(1));
+    if (took >= kLongRoundTrip)
+        target_ = std::max(target_, cap_ / 2);
 }
 
 unsigned TWindowTuner::read(TClock::time_point now, size_t n)

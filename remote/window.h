@@ -17,13 +17,17 @@ public:
     // From this round trip on, a link is a long one.
     static constexpr TClock::duration kLongRoundTrip = std::chrono::milliseconds(10);
 
-    TWindowTuner(TClock::duration round_trip, unsigned floor, unsigned cap);
+    TWindowTuner(unsigned floor, unsigned cap) : cap_(cap < floor ? floor : cap), target_(floor) {}
+
+    // The link's round trip, as the answer to a request took: set before
+    // the first read.
+    void round_trip(TClock::duration took);
 
     // n bytes were read at now; returns the window to keep open.
     unsigned read(TClock::time_point now, size_t n);
 
 private:
-    TClock::duration round_trip_;
+    TClock::duration round_trip_{1};
     unsigned cap_, target_;
     TClock::time_point since_{};
     unsigned long long counted_ = 0;

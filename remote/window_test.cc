@@ -57,7 +57,8 @@ TEST(WindowTuner, GrowsOnlyWhileTheLinkCarriesNearlyAllOfIt)
          steady(100ms, 3, 8 * MiB) + steady(100ms, 10, 64 << 10, 310ms), 16 * MiB},
     };
     for (const TCase& c : cases) {
-        TWindowTuner tuner(c.rtt, 2 * MiB, 16 * MiB);
+        TWindowTuner tuner(2 * MiB, 16 * MiB);
+        tuner.round_trip(c.rtt);
         const auto start = TWindowTuner::TClock::time_point{} + 1h;
         unsigned target = 0;
         for (const TRead& read : c.reads)
