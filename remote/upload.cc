@@ -141,7 +141,10 @@ TRangedUpload ranged_upload(const TLocalFile& file, size_t channels, const TRang
         const off_t end = i + 1 == n ? file.size() : file.size() / n * (i + 1);
         auto [line, text] = command(i, begin, end - begin);
         runs[i].command = std::move(line);
-        inputs.push_back(std::make_unique<TInput>(std::move(text)));
+        // The ranges share one chunk's memory: a large upload costs what a
+        // small one does.
+        inputs.push_back(std::make_unique<TInput>(std::move(text), nullptr,
+                                                  std::max<size_t>(TInput::kChunk / n, 64 << 10)));
         // A lead alone is told at once that there is nothing to wait for.
         const bool told = i == 0 && n > 1;
         if (i > 0 || told)
