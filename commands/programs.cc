@@ -143,8 +143,9 @@ const TProgram launch_install{
     .refuse_root = true,
     .steps =
         {
-            {"running", "Server running from {DIR}/bf2: stop it first", "", false, TCode::busy},
-            {"busy", "Install already running in {DIR}", "", false, TCode::busy},
+            {"running", "Server running from {DIR}/bf2: stop it first", "", false,
+             TCode::server_running},
+            {"busy", "Install already running in {DIR}", "", false, TCode::install_running},
             {.step = "mktemp",
              .text = "Make temporary directory in '{DIR}' failed",
              .with_err = true,
@@ -187,13 +188,13 @@ const TProgram prepare_start{
         {
             {"same-dir", "Configuration directory must not be the server directory"},
             {"same-dir inside", "Configuration directory must not be inside the server directory"},
-            {"installing", "Install already running in ", "", false, TCode::busy},
+            {"installing", "Install already running in ", "", false, TCode::install_running},
             {"mod", "Mod {MOD} is not installed in {SRVDIR}"},
             {"maps", "Map ", " is not installed in {LEVELS}"},
             {"tree-console",
              "Server tree {SRVDIR} runs another configuration's server with other console "
              "settings",
-             "", false, TCode::busy},
+             "", false, TCode::server_running},
             {"set", "Set option '", "' failed in {CFGDIR}/settings/serversettings.con", true},
             {"rcon-config", "Set rcon settings failed in {CFGDIR}/settings/adminsettings.con", "",
              true},
@@ -355,7 +356,8 @@ const TProgram restore{
             {"restore inside", "Backup directory must not be inside {DIR}"},
             {"restore missing", "No backup {NAME} in {BDIR}"},
             {"restore unsummed", "Backup {NAME} has no checksum file"},
-            {"restore running", "A process works in {DIR}: stop it first", "", false, TCode::busy},
+            {"restore running", "A process works in {DIR}: stop it first", "", false,
+             TCode::server_running},
             {"restore damaged", "Backup {NAME} is damaged: checksum mismatch"},
             {"restore outside", "Backup {NAME} holds a path outside {DIR}"},
             {"restore", "Restore of {DIR} failed", "", true},

@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <regex>
 #include <set>
 #include <tuple>
@@ -114,6 +116,28 @@ TEST(Programs, StepsAndVariablesOfTheShAndTheTableAgree)
     }
 }
 
+// A panel branches on a remote error's step: the README lists exactly the
+// steps a remote error can carry.
+TEST(Programs, TheReadmeListsEveryRemoteStep)
+{
+    std::set<std::string> steps(programs::outside.begin(), programs::outside.end());
+    steps.insert("script");
+    for (const TProgram* program : programs::all)
+        for (const TStep& row : program->steps)
+            if (row.code == TCode::remote)
+                steps.insert(row.step.substr(0, row.step.find(' ')));
+    std::stringstream readme;
+    readme << std::ifstream(BF2_README).rdbuf();
+    std::string table = readme.str();
+    table = table.substr(table.find("| Step | Commands | What failed |"));
+    table = table.substr(0, table.find("\n\n"));
+    std::set<std::string> listed;
+    for (const std::string& row : matches(table, "^\\| ([^|]*) \\|"))
+        listed.merge(matches(row, "`([a-z-]+)`"));
+    listed.erase("Step");
+    EXPECT_EQ(listed, steps);
+}
+
 // A value missing or unknown at the call fails the run, naming it; one
 // empty where it must not be stops the program in a real sh before it acts
 // (status would read /server.pid).
@@ -172,7 +196,8 @@ TEST(StepFailure, TheRowOfTheLineOrItsFirstWordGivesTheErrorLine)
         {start, "same-dir inside\n", "", TCode::remote,
          "Configuration directory must not be inside the server directory", "same-dir"},
         {start, "x\nport 80\n", "", TCode::remote, "Port 80 using already other proces", "port"},
-        {start, "installing /a b\n", "", TCode::busy, "Install already running in /a b", ""},
+        {start, "installing /a b\n", "", TCode::install_running, "Install already running in /a b",
+         ""},
         {start, "set sv.x\n", "no room", TCode::remote,
          "Set option 'sv.x' failed in /{c}/settings/serversettings.con: no room", "set"},
         {start, "root\n", "", TCode::root_refused,

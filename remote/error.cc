@@ -40,6 +40,10 @@ const char* code_name(TCode code)
         return "root-refused";
     case TCode::busy:
         return "busy";
+    case TCode::server_running:
+        return "server-running";
+    case TCode::install_running:
+        return "install-running";
     case TCode::not_running:
         return "not-running";
     case TCode::rcon_auth:

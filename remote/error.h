@@ -17,7 +17,9 @@ enum class TCode {
     auth,             // the login is refused
     connection_lost,  // the connection failed once up
     root_refused,     // a root login for a command that refuses it
-    busy,             // another start or stop holds the configuration directory
+    busy,             // another run holds the directory's lock: a retry later may pass
+    server_running,   // a running server (or a process in the tree) forbids it: stop it first
+    install_running,  // an install of the tree runs: wait for it
     not_running,      // the server is not running (or not reading its console)
     rcon_auth,        // the game's console refuses the login
     local_file,       // a file of the caller's cannot be read or kept

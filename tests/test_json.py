@@ -78,6 +78,12 @@ def running_case(g):  # a process of the account working in the installed tree
     return result, f'Server running from {d}/bf2: stop it first'
 
 
+def installing_case(g):  # a fresh install lock without its pid yet
+    h = g('host')
+    h.mkdir(f'{(d := h.mkdir(f"{h.home}/lock"))}/.bf2_install.lock')
+    return h.json('--install', '--url=u', f'--dir={d}'), f'Install already running in {d}'
+
+
 def start_case(change, message):  # a start of a fresh server once change(s) ran; it gives the options to change
     return lambda g: (s := g('server')(), s.host.json(*s.options(**(change(s) or {}))),
                       message.format(s=s, set=f'{s.cfg}/settings/serversettings.con'))[1:]
@@ -172,6 +178,7 @@ CASES = {
                          "Copy stop script failed: dd: failed to open '/x/stop.sh': No such file or directory"),
     'Configuration directory busy': busy_case,
     'Server running from': running_case,
+    'Install already running': installing_case,
     'Configuration directory must not': start_case(lambda s: {'cfg_dir': s.srv},
                                                    'Configuration directory must not be the server directory'),
     'Set option': start_case(lambda s: os.rmdir(f'{s.cfg}/settings'),

@@ -54,7 +54,7 @@ def test_a_tree_runs_servers_of_other_configurations_only_with_the_same_console(
     assert fx.wait_until(s.running) and fx.wait_until(t.running)
     assert t.stop() == fx.OK and (settings := t.settings())
     # Nothing changes, this start's own files included; a restart of the running one goes on.
-    assert t.host.json(*t.options(srv_dir=s.srv, name='other')) == ({'ok': False, 'error': 'busy', 'message':
+    assert t.host.json(*t.options(srv_dir=s.srv, name='other')) == ({'ok': False, 'error': 'server-running', 'message':
         f"Server tree {s.srv} runs another configuration's server with other console settings"}, 1)
     assert t.settings() == settings and open(f'{t.cfg}/settings/adminsettings.con').read() == 'port=0\npassword=\n'
     assert open(f'{s.srv}/admin/default.cfg').read() == 'port=0\npassword=\n' and s.running()
