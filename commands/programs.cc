@@ -364,12 +364,26 @@ const TProgram restore{
         },
 };
 
+const TProgram list_dir{
+    .name = "list_dir",
+    .run = TRun::piped,
+    .parts = {sh_list_dir},
+    .vars = {{"DIR"}},
+    .refuse_root = true,
+    .steps =
+        {
+            {"list missing", "No such directory: {DIR}"},
+            {"list not-dir", "Not a directory: {DIR}"},
+            {"list", "Unable to list {DIR}", "", true},
+        },
+};
+
 const std::vector<const TProgram*> all = {
-    &host_kind,      &login_uid,     &check_install, &create_user,   &status,
-    &console,        &rcon_check,    &log,           &install_state, &launch_install,
-    &install_script, &prepare_start, &start_script,  &launch_start,  &stop,
-    &stop_script,    &upload,        &upload_lead,   &upload_range,  &fetch_file,
-    &watchdog,       &read_command,  &backup,        &list_backups,  &restore,
+    &host_kind,    &login_uid,    &check_install, &create_user,    &status,         &console,
+    &rcon_check,   &log,          &install_state, &launch_install, &install_script, &prepare_start,
+    &start_script, &launch_start, &stop,          &stop_script,    &upload,         &upload_lead,
+    &upload_range, &fetch_file,   &watchdog,      &read_command,   &backup,         &list_backups,
+    &restore,      &list_dir,
 };
 
 const std::vector<std::string> outside = {"session", "query", "forward", "rcon"};

@@ -5,6 +5,7 @@
 #include "commands/fetch_file.h"
 #include "commands/host.h"
 #include "commands/install.h"
+#include "commands/list_dir.h"
 #include "commands/output.h"
 #include "commands/query.h"
 #include "commands/rcon.h"
@@ -56,6 +57,7 @@ constexpr char usage_text[] =
     "         [--rcon-port=N] --rcon-password=PASSWORD (or BF2_RCON_PASSWORD)\n"
     "  --backup --dir=DIR --backup-dir=BDIR [--keep=N] [--exclude=GLOB,...]\n"
     "  --list-backups --backup-dir=BDIR   --restore --dir=DIR --backup-dir=BDIR --archive=NAME\n"
+    "  --list-dir --dir=DIR\n"
     "\n"
     "Options: --json --connect-timeout=S --timeout=S --host-key=SHA256:...\n"
     "         --known-hosts=FILE --identity=FILE (BF2_KEY_PASSPHRASE)\n"
@@ -109,6 +111,7 @@ const TCommand commands[] = {
     {"backup", backup, 0},
     {"list-backups", list_backups, 30},
     {"restore", restore, 0},
+    {"list-dir", list_dir, 30},
     {"help", help, 0},
 };
 

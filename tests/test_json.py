@@ -202,6 +202,7 @@ CASES = {
     'Rcon login failed': console_case('', 'Rcon login failed', password='x'),
     'The host refuses': console_case('', 'The host refuses forwarding to port {p}: administratively prohibited', 2227),
     'Rcon connection closed': console_case('--rcon-cut', 'Rcon connection closed before the reply ended'),
+    'No such directory': ('host', ['--list-dir', '--dir=/none'], 'No such directory: /none'),
     'Not an install': ('host', ['--install-status', '--dir={h.home}'],
                        'Not an install directory (no install.sh): {h.home}'),
     'Not a regular file': lambda g: (g('host').mkdir(f"{g('host').home}/log/srderr.log"), g('host').json(
