@@ -54,6 +54,31 @@ bool install(zelto::opt::TOParsing parsing)
     return true;
 }
 
+std::string hide_url_secrets(const std::string& text)
+{
+    std::string out;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find_first_of(" \t\n", at), text.size());
+        std::string word = text.substr(at, end - at);
+        const size_t scheme = word.find("://");
+        if (scheme != std::string::npos) {
+            const size_t host = scheme + 3;
+            const size_t auth_end = std::min(word.find_first_of("/?#", host), word.size());
+            const size_t user_end = word.rfind('@', auth_end);
+            if (user_end != std::string::npos && user_end >= host)
+                word.replace(host, user_end - host, "…");
+        }
+        const size_t query = word.find('?');
+        if (query != std::string::npos && query + 1 < word.size())
+            word.replace(query + 1, std::string::npos, "…");
+        out += word;
+        if (end < text.size())
+            out += text[end];
+        at = end + 1;
+    }
+    return out;
+}
+
 bool install_status(zelto::opt::TOParsing parsing)
 {
     std::string dir = zelto::opt::value_of(parsing, "dir");
@@ -62,7 +87,7 @@ bool install_status(zelto::opt::TOParsing parsing)
     init_ssh_session();
     // As root, a log the account made a symlink would print any file of the host.
     // The status and log lines are the account's text.
-    const std::string state = run_program(programs::install_state, {{"T", dir}});
+    const std::string state = hide_url_secrets(run_program(programs::install_state, {{"T", dir}}));
     report(TResult()
                .report_fields(state,
                               {{"bytes", "bytes"},
@@ -83,5 +108,15 @@ bool check_install(zelto::opt::TOParsing parsing)
     report(TResult()
                .flag("installed", installed)
                .text({installed ? TText("ok\n") : TText("failed\n")}));
+    return true;
+}
+
+bool install_cancel(zelto::opt::TOParsing parsing)
+{
+    const std::string dir = zelto::opt::value_of(parsing, "dir");
+    parsing.end();
+    chk_abs_path(dir);
+    init_ssh_session();
+    run_program(programs::install_cancel, {{"T", dir}});
     return true;
 }

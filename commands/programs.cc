@@ -129,10 +129,24 @@ const TProgram log{
 const TProgram install_state{
     .name = "install_state",
     .run = TRun::piped,
-    .parts = {sh_install_state},
+    .parts = {sh_install_state, "[ -f \"$T/install.sh\" ] || fail no-install\ninstall_state\n"},
     .vars = {{"T"}},
     .refuse_root = true,
     .steps = {{"no-install", "Not an install directory (no install.sh): {T}"}},
+};
+
+const TProgram install_cancel{
+    .name = "install_cancel",
+    .run = TRun::piped,
+    .parts = {sh_descendants, sh_install_state, sh_install_cancel},
+    .vars = {{"T"}},
+    .refuse_root = true,
+    .steps =
+        {
+            {"cancel missing", "No install in {T}"},
+            {"cancel swapping", "Install in {T} is swapping the tree in: it cannot be cancelled"},
+            {"cancel", "Install in {T} already ended: "},
+        },
 };
 
 const TProgram launch_install{
@@ -379,11 +393,11 @@ const TProgram list_dir{
 };
 
 const std::vector<const TProgram*> all = {
-    &host_kind,    &login_uid,    &check_install, &create_user,    &status,         &console,
-    &rcon_check,   &log,          &install_state, &launch_install, &install_script, &prepare_start,
-    &start_script, &launch_start, &stop,          &stop_script,    &upload,         &upload_lead,
-    &upload_range, &fetch_file,   &watchdog,      &read_command,   &backup,         &list_backups,
-    &restore,      &list_dir,
+    &host_kind,    &login_uid,    &check_install,  &create_user,    &status,         &console,
+    &rcon_check,   &log,          &install_state,  &launch_install, &install_script, &prepare_start,
+    &start_script, &launch_start, &stop,           &stop_script,    &upload,         &upload_lead,
+    &upload_range, &fetch_file,   &watchdog,       &read_command,   &backup,         &list_backups,
+    &restore,      &list_dir,     &install_cancel,
 };
 
 const std::vector<std::string> outside = {"session", "query", "forward", "rcon"};

@@ -83,7 +83,7 @@ namespace programs {
 extern const TProgram host_kind, login_uid, check_install, create_user, status, console, rcon_check,
     log, install_state, launch_install, install_script, prepare_start, start_script, launch_start,
     stop, stop_script, upload, upload_lead, upload_range, fetch_file, watchdog, read_command,
-    backup, list_backups, restore, list_dir;
+    backup, list_backups, restore, list_dir, install_cancel;
 extern const std::vector<const TProgram*> all;
 // Steps that belong to no program: the SSH layer's for any channel and a
 // forwarded port, the game query's and the game console's.

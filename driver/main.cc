@@ -57,7 +57,7 @@ constexpr char usage_text[] =
     "         [--rcon-port=N] --rcon-password=PASSWORD (or BF2_RCON_PASSWORD)\n"
     "  --backup --dir=DIR --backup-dir=BDIR [--keep=N] [--exclude=GLOB,...]\n"
     "  --list-backups --backup-dir=BDIR   --restore --dir=DIR --backup-dir=BDIR --archive=NAME\n"
-    "  --list-dir --dir=DIR\n"
+    "  --list-dir --dir=DIR   --install-cancel --dir=TEMPDIR\n"
     "\n"
     "Options: --json --connect-timeout=S --timeout=S --host-key=SHA256:...\n"
     "         --known-hosts=FILE --identity=FILE (BF2_KEY_PASSPHRASE)\n"
@@ -112,6 +112,7 @@ const TCommand commands[] = {
     {"list-backups", list_backups, 30},
     {"restore", restore, 0},
     {"list-dir", list_dir, 30},
+    {"install-cancel", install_cancel, 30},
     {"help", help, 0},
 };
 

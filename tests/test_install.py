@@ -137,6 +137,11 @@ def install_status(host, temp):
     ({'download_err.ret': '8\n', 'download.log': ''.join(f'l{i}\n' for i in range(12))}, False,
      'failed\nstage: download\nstatus: 8\n' + ''.join(f'log: l{i}\n' for i in range(2, 12))),
     ({'extract_err.ret': '2\n'}, False, 'failed\nstage: extract\nstatus: 2\n'),  # no log at all
+    ({'cancelled.ret': 'cancelled\n', 'download_err.ret': '9\n'}, False, 'cancelled\n'),
+    # A token in the URL never reaches the panel; blank lines at the log's end are no lines.
+    ({'download_err.ret': '8\n', 'download.log': '--2026-12-08 07:00:00--  http://u:*password*@h/p.tgz?token=x\n'
+      'Location: /q?sig=1 [following]\n\n \n'}, False, 'failed\nstage: download\nstatus: 8\n'
+     'log: --2026-12-08 07:00:00--  http://…@h/p.tgz?…\nlog: Location: /q?… [following]\n'),
     ({'install_err.ret': '1\x1b[2J\n', 'install.log': 'a\x0bok\r\x0cok\u2028ok\x85ok\udcff \\\n'},
      False,
      'failed\nstage: install\nstatus: 1\\x1b[2J\nlog: a\\x0bok\\x0d\\x0cok\\xe2\\x80\\xa8ok\\xc2\\x85ok\\xff \\\\\n'),
@@ -218,3 +223,49 @@ def test_one_install_at_a_time_and_no_tree_moves_under_a_process_nor_starts(serv
         f'failed\nstage: install\nstatus: 1\nlog: Server running from {dirs["exe"]}/bf2.previous\n', '', 0)
     for w in workers.values():
         w.kill()
+
+
+def test_a_cancel_ends_a_held_download_and_only_a_running_install(host, packages, base):
+    d = host.mkdir(f'{base}/d')
+    temp = fx.install(host, packages.url('hold/server.tar.gz?cancel'), d)
+    assert fx.wait_until(lambda: 'server.tar.gz?cancel' in packages.held, 30)
+    assert host.json('--install-cancel', f'--dir={temp}') == ({'ok': True}, 0)
+    # Nothing of the install runs on, its lock is free, and nothing was swapped in.
+    assert fx.wait_until(lambda: not fx.sh(f'readlink /proc/[0-9]*/cwd | grep -F {temp}', check=False).stdout, 10)
+    assert install_status(host, temp) == ('cancelled\n', '', 0) and not os.path.exists(f'{d}/bf2')
+    assert not os.path.exists(f'{d}/.bf2_install.lock')
+    packages.released.add('server.tar.gz?cancel')
+    refused = lambda why: ({'ok': False, 'error': 'remote', 'message': why, 'step': 'cancel'}, 1)  # noqa: E731
+    assert host.json('--install-cancel', f'--dir={temp}') == refused(f'Install in {temp} already ended: cancelled')
+    assert host.json('--install-cancel', f'--dir={d}') == refused(f'No install in {d}')
+    # A script swapping its tree in holds its claim; a neighbour's process naming the script is no install.
+    os.makedirs(f'{(hand := f"{base}/.bf2_install_hand")}/fate')
+    for name in ('install.sh', 'download_ok.ret', 'extract_ok.ret'):
+        open(f'{hand}/{name}', 'w').write('sleep 30\n' if name == 'install.sh' else '0\n')
+    fx.sh(f'chown -R {host.login} {hand}')
+    script = fx.as_user(host.login, ['sh', f'{hand}/install.sh'])
+    other = fx.as_user(65534, ['/usr/bin/python3', '-c', 'import time; time.sleep(30)', f'{hand}/install.sh'])
+    assert fx.wait_until(lambda: install_status(host, hand).out == 'installing\n')
+    assert host.json('--install-cancel', f'--dir={hand}') == refused(
+        f'Install in {hand} is swapping the tree in: it cannot be cancelled')
+    script.kill()
+    assert fx.wait_until(lambda: install_status(host, hand).out == 'interrupted\n')
+    assert host.json('--install-cancel', f'--dir={hand}') == refused(f'Install in {hand} already ended: interrupted')
+    assert other.poll() is None
+    other.kill()
+
+
+def test_an_install_removes_ended_installs_but_the_three_newest_and_any_in_use(host, packages, base):
+    d = host.mkdir(f'{base}/d')
+    old = [f'{d}/.bf2_install_old{i:03}' for i in range(6)] + [f'{base}/outside']
+    for i, t in enumerate(old):
+        os.makedirs(f'{t}/bf2')
+        open(f'{t}/install.sh', 'w').close()
+        os.utime(f'{t}/install.sh', (0, 1700000000 + i % 6))
+    os.symlink(old[6], f'{d}/.bf2_install_link00')  # a link is no install: neither it nor its target goes
+    fx.sh(f'chown -R {host.login} {base}')
+    worker = fx.working_in(host, f'{old[1]}/bf2')
+    fx.final_state(new := fx.install(host, packages.url('unknown.bin'), d))
+    worker.kill()
+    assert sorted(os.listdir(d)) == sorted(os.path.basename(t) for t in [*old[1:2], *old[3:6], new, '.bf2_install_link00'])
+    assert os.path.exists(f'{old[6]}/install.sh')

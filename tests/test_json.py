@@ -21,7 +21,7 @@ def readme_rows():
         error, code = re.fullmatch(r'\| (.*) \| `([a-z-]+)` \| .* \|', line).groups()
         messages = re.findall('`([^`]+)`', error)
         rows.append(Row(messages[0], [re.compile(re.sub(
-            r'\\\.\\\.\\\.|\b(NAME|ADDRESS|FILE|REASON|KEY|CAUSE|MESSAGE|HOST|MAP|MOD|ENTRY|B?DIR|[CDFNPTXY])\b', '.+',
+            r'\\\.\\\.\\\.|\b(NAME|ADDRESS|FILE|REASON|KEY|CAUSE|MESSAGE|HOST|MAP|MOD|ENTRY|STATE|B?DIR|[CDFNPTXY])\b', '.+',
             re.escape(m))) for m in messages], code))
     return rows
 
@@ -203,6 +203,7 @@ CASES = {
     'The host refuses': console_case('', 'The host refuses forwarding to port {p}: administratively prohibited', 2227),
     'Rcon connection closed': console_case('--rcon-cut', 'Rcon connection closed before the reply ended'),
     'No such directory': ('host', ['--list-dir', '--dir=/none'], 'No such directory: /none'),
+    'No install in': ('host', ['--install-cancel', '--dir=/tmp'], 'No install in /tmp'),
     'Not an install': ('host', ['--install-status', '--dir={h.home}'],
                        'Not an install directory (no install.sh): {h.home}'),
     'Not a regular file': lambda g: (g('host').mkdir(f"{g('host').home}/log/srderr.log"), g('host').json(

@@ -23,10 +23,12 @@ release() {
 trap release EXIT
 # finish FILE STATUS: the final status file, after the lock goes, so that
 # whoever reads the outcome finds the directory free, for a start of the
-# new tree too.
+# new tree too; then the swap's claim on $DIR/fate (below) goes, as a cancel
+# now finds the install ended.
 finish() {
 	release
 	echo "$2" >"$1"
+	[ -z "${SWAPPING:-}" ] || rmdir "$DIR/fate"
 	exit
 }
 
@@ -105,6 +107,11 @@ cd "$DIR" || exit 1
 if [ $RET -ne 0 ]; then
 	finish install_err.ret $RET
 fi
+
+# From here on the install cannot be cancelled: the cancel and the swap
+# race for $DIR/fate, and a cancel that has it ends this script.
+mkdir "$DIR/fate" 2>/dev/null || exit 1
+SWAPPING=1
 
 # An update keeps the old tree whole as bf2.previous (the one before it
 # goes); whatever fails leaves bf2 as it was.  Neither tree moves while a

@@ -33,6 +33,16 @@ release() {
 	rm -rf "$LOCK"
 	fail "$@"
 }
+# Ended installs of DIR pile up: all but the three newest (by their
+# script's time) go, never one a process works in.  None runs under the lock.
+for old in "$DIR"/.bf2_install_??????; do
+	case ${old##*/.bf2_install_} in *[!A-Za-z0-9]*) continue ;; esac
+	if [ -d "$old" ] && [ ! -L "$old" ] && [ -f "$old/install.sh" ]; then
+		printf '%s %s\n' "$(stat -c %Y "$old/install.sh")" "$old"
+	fi
+done | sort -rn | tail -n +4 | while read -r _ old; do
+	tree_in_use "$old" || rm -rf "$old"
+done
 T=$(mktemp -d "$DIR/.bf2_install_XXXXXX") || release mktemp
 printf '%s\n' "$T" >"$LOCK/temp"
 # The script holds the URL, and a URL may hold a token: it is the
