@@ -38,10 +38,10 @@ release() {
 for old in "$DIR"/.bf2_install_??????; do
 	case ${old##*/.bf2_install_} in *[!A-Za-z0-9]*) continue ;; esac
 	if [ -d "$old" ] && [ ! -L "$old" ] && [ -f "$old/install.sh" ]; then
-		printf '%s %s\n' "$(stat -c %Y "$old/install.sh")" "$old"
+		printf '%s %s\n' "$(stat -c %Y "$old/install.sh" 2>/dev/null)" "$old"
 	fi
 done | sort -rn | tail -n +4 | while read -r _ old; do
-	tree_in_use "$old" || rm -rf "$old"
+	tree_in_use "$old" || rm -rf "$old" 2>/dev/null
 done
 T=$(mktemp -d "$DIR/.bf2_install_XXXXXX") || release mktemp
 printf '%s\n' "$T" >"$LOCK/temp"
