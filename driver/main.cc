@@ -8,6 +8,7 @@
 #include "commands/output.h"
 #include "commands/query.h"
 #include "commands/rcon.h"
+#include "commands/secrets.h"
 #include "commands/start.h"
 #include "commands/status.h"
 #include "commands/stop.h"
@@ -68,7 +69,7 @@ bool has_connection_options(TOParsing& parsing)
 {
     const auto& given = parsing.opts().lopts();
     return given.count("address") && given.count("login") &&
-           (std::getenv("BF2_PASSWD") || given.count("identity"));
+           (secret("BF2_PASSWD") || given.count("identity"));
 }
 
 struct TCommand {
@@ -100,7 +101,7 @@ const TCommand commands[] = {
     {"console", console, 30},
     {"install-status", install_status, 30},
     {"log", show_log, 30},
-    {"fingerprint", fingerprint, 30},
+    {"fingerprint", fingerprint, 30, false},
     {"query", query, 5, false},
     {"rcon", rcon, 30},
     {"players", players, 30},
@@ -170,9 +171,9 @@ int main(int argc, char** argv)
             start_output(zelto::opt::flag(parsing, "json"));
             if (zelto::opt::flag(parsing, "version")) {
                 report(TResult().field("version", BF2_VERSION).text({"bf2ctl " BF2_VERSION "\n"}));
-            } else if ((parsing.opts().lopts().count("help") ||
-                        parsing.opts().sopts().count('h')) &&
-                       !has_connection_options(parsing)) {
+            } else if (load_secrets(parsing); (parsing.opts().lopts().count("help") ||
+                                               parsing.opts().sopts().count('h')) &&
+                                              !has_connection_options(parsing)) {
                 report(TResult().text({usage_text}));
             } else {
                 const TCommand* command = chosen(parsing);
@@ -182,6 +183,9 @@ int main(int argc, char** argv)
             end_output();
         } catch (const TUError& e) {
             report_error(e);
+            status = 1;
+        } catch (const zelto::opt::TOParsing::TPError& e) {
+            report_error(TUError(TCode::usage, e.what()).about(e.about()));
             status = 1;
         } catch (const zelto::TError& e) {
             report_error(TUError(TCode::usage, e.what()));
