@@ -43,7 +43,7 @@ constexpr char usage_text[] =
     "         [--max-output=BYTES]   (of the error text, and with --json the output)\n"
     "  --copy-file --from=LOCAL --to=REMOTE\n"
     "  --fetch-file --from=REMOTE --to=LOCAL [--max-size=BYTES]\n"
-    "  --check-host   --check-on-root   --create-user   --fingerprint\n"
+    "  --check-host   --check-on-root   --create-user\n"
     "  --check-install --dir=DIR        --install --url=URL --dir=DIR\n"
     "  --install-status --dir=TEMPDIR   --start --srv-dir=DIR --cfg-dir=DIR ... "
     "[--restart-on-crash]\n"
@@ -52,6 +52,7 @@ constexpr char usage_text[] =
     "  --console --cfg-dir=DIR --line=TEXT\n"
     "  --log --cfg-dir=DIR [--lines=N] [--previous=K]\n"
     "  --query [--port=N]   (only --address needed: asks the game server over UDP)\n"
+    "  --fingerprint   (only --address needed: the host key's)\n"
     "  --rcon --cfg-dir=DIR --line=TEXT   --players --cfg-dir=DIR   --say --cfg-dir=DIR "
     "--line=TEXT\n"
     "         [--rcon-port=N] --rcon-password=PASSWORD (or BF2_RCON_PASSWORD)\n"
@@ -60,9 +61,10 @@ constexpr char usage_text[] =
     "\n"
     "Options: --json --connect-timeout=S --timeout=S --host-key=SHA256:...\n"
     "         --known-hosts=FILE --identity=FILE (BF2_KEY_PASSPHRASE)\n"
+    "         --secrets-file=FILE   (NAME=VALUE lines: BF2_PASSWD and the other secrets)\n"
     "         --help, -h   --version\n"
     "\n"
-    "See man bf2ctl for every option, result and error.\n";
+    "Every option, result and error: man bf2ctl, or man ./doc/bf2ctl.1 in the source tree.\n";
 
 // Whether the run names a host to work on: without, --help is a person's.
 bool has_connection_options(TOParsing& parsing)
