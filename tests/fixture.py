@@ -589,6 +589,13 @@ def responder(packets=None, reply_from='127.0.0.1'):
     s.close(), out.close()
 
 
+def pipe_with(text):
+    """A pipe's reading end, text in it and its writing end closed: /dev/fd/N of a run it is passed to."""
+    r, w = os.pipe()
+    os.write(w, text.encode()), os.close(w)
+    return r
+
+
 def fingerprint(path):
     return sh(f'ssh-keygen -lf {path}').stdout.split()[1]
 
