@@ -16,7 +16,8 @@
 std::map<std::string, std::string> parse_secrets(const std::string& text, const std::string& file);
 
 // Reads --secrets-file when given, once (it may be a pipe, /dev/fd/N), at
-// most 64 KiB; a regular file must be its owner's alone to read.
+// most 64 KiB, within 30 s and the run's bound; a regular file must be its
+// owner's alone to read.
 void load_secrets(zelto::opt::TOParsing& parsing);
 
 // The secret from the secrets file, else from the environment; null when

@@ -56,6 +56,11 @@ void get_hosting(TOParsing parsing, bool login)
             throw TUError(TCode::usage, "No directory for the known hosts file " + ssh_known_hosts)
                 .about("known-hosts");
     }
+}
+
+void get_credentials(TOParsing parsing, bool login)
+{
+    load_secrets(parsing);
     ssh_key_passphrase = secret("BF2_KEY_PASSPHRASE");
     if (auto identity = parsing["identity"]; identity.found)
         ssh_identity = read_identity(identity.entry->second.value, ssh_key_passphrase != nullptr);

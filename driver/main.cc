@@ -71,7 +71,7 @@ bool has_connection_options(TOParsing& parsing)
 {
     const auto& given = parsing.opts().lopts();
     return given.count("address") && given.count("login") &&
-           (secret("BF2_PASSWD") || given.count("identity"));
+           (secret("BF2_PASSWD") || given.count("identity") || given.count("secrets-file"));
 }
 
 struct TCommand {
@@ -124,13 +124,12 @@ const TCommand* chosen(TOParsing& parsing)
     return nullptr;
 }
 
-bool run(TOParsing parsing, const TCommand& command)
+// The run's bound, from the moment its connection options are read.
+int bound_of(const TCommand* command)
 {
-    const int bound = run_timeout      ? run_timeout
-                      : command.work_s ? ssh_connect_timeout + command.work_s
-                                       : 0;
-    set_run_bound(bound);
-    return command.handler(parsing);
+    return run_timeout                  ? run_timeout
+           : command && command->work_s ? ssh_connect_timeout + command->work_s
+                                        : 0;
 }
 
 // Each probe result stays alive until every later row has been tried, so
@@ -147,7 +146,7 @@ bool dispatch(TOParsing& parsing, size_t row)
         return false;
     }
     auto probe = parsing(commands[row].name, zelto::opt::no_arg);
-    if (probe.found && run(parsing, commands[row]))
+    if (probe.found && commands[row].handler(parsing))
         return true;
     return dispatch(parsing, row + 1);
 }
@@ -173,13 +172,16 @@ int main(int argc, char** argv)
             start_output(zelto::opt::flag(parsing, "json"));
             if (zelto::opt::flag(parsing, "version")) {
                 report(TResult().field("version", BF2_VERSION).text({"bf2ctl " BF2_VERSION "\n"}));
-            } else if (load_secrets(parsing); (parsing.opts().lopts().count("help") ||
-                                               parsing.opts().sopts().count('h')) &&
-                                              !has_connection_options(parsing)) {
+            } else if ((parsing.opts().lopts().count("help") ||
+                        parsing.opts().sopts().count('h')) &&
+                       !has_connection_options(parsing)) {
                 report(TResult().text({usage_text}));
             } else {
                 const TCommand* command = chosen(parsing);
                 get_hosting(parsing, !command || command->login);
+                // The secrets may come from a pipe, read within the bound.
+                set_run_bound(bound_of(command));
+                get_credentials(parsing, !command || command->login);
                 dispatch(parsing, 0);
             }
             end_output();

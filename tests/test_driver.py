@@ -77,7 +77,9 @@ def test_a_secrets_fifo_is_read_to_its_writers_end():
     os.mkfifo(f := f'/tmp/bf2ctl-secrets-{fx.net()}')
     try:
         assert fx.run(fx.HOST + ['--check-host', f'--secrets-file={f}'], None) == ('Password is not set\n', '', 1)
-        w = os.open(f, os.O_RDWR)  # a writer that is there before the run and writes late
+        w = os.open(f, os.O_RDWR)  # a writer that is there before the run and writes late, or never
+        assert fx.run(fx.HOST + ['--timeout=1', '--check-host', f'--secrets-file={f}'], None) == (
+            'Timed out after 1 s\n', '', 1)
         p = fx.start(fx.HOST + ['--check-host', f'--secrets-file={f}'], None)
         time.sleep(1)
         os.write(w, b'BF2_PASSWD=\n'), os.close(w)
