@@ -82,8 +82,10 @@ std::map<std::string, std::string> parse_secrets(const std::string& text, const 
             continue;
         const size_t equals = line.find('=');
         const std::string name = line.substr(0, equals);
-        // A name of any other shape may be a value written by mistake.
-        if (equals == std::string::npos || line.find('\r') != std::string::npos || name.empty() ||
+        // A name of any other shape may be a value written by mistake; no
+        // environment variable holds a NUL, nor may a secret.
+        if (equals == std::string::npos ||
+            line.find_first_of(std::string_view("\r\0", 2)) != std::string::npos || name.empty() ||
             name.find_first_not_of(
                 "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_") !=
                 std::string::npos)

@@ -60,7 +60,7 @@ SECRETS_CASES = [
         ('BF2_PASSWD=x\n', 0o604, 'Secrets file {f} is readable by group or others'),
         ('BF2_PASSWD=x\n# x\nBF2_PASSWDS=x\n', 0o600, 'Unknown secret BF2_PASSWDS in {f}'),
         ('BF2_PASSWD=x\n\nBF2_PASSWD\n', 0o600, 'Secrets file {f} line 3 is malformed'),
-        ('BF2_PASSWD=x\r\n', 0o600, 'Secrets file {f} line 1 is malformed'),
+        *[(f'BF2_PASSWD=x{c}y\n', 0o600, 'Secrets file {f} line 1 is malformed') for c in '\r\0'],
         ('my secret=x\n', 0o600, 'Secrets file {f} line 1 is malformed'),
         (f'BF2_PASSWD={"x" * 65525}\n', 0o600, 'Secrets file {f} is larger than 64 KiB')]]]
 
