@@ -80,6 +80,9 @@ def test_a_secrets_fifo_is_read_to_its_writers_end():
         w = os.open(f, os.O_RDWR)  # a writer that is there before the run and writes late, or never
         assert fx.run(fx.HOST + ['--timeout=1', '--check-host', f'--secrets-file={f}'], None) == (
             'Timed out after 1 s\n', '', 1)
+        # A key read from it blocks where no wait sees the bound: the alarm ends the run with its line.
+        assert fx.run_json(fx.HOST + ['--timeout=1', '--check-host', f'--identity={f}'], None) == (
+            {'ok': False, 'error': 'timeout', 'message': 'Timed out after 1 s', 'phase': 'run'}, 1)
         p = fx.start(fx.HOST + ['--check-host', f'--secrets-file={f}'], None)
         time.sleep(1)
         os.write(w, b'BF2_PASSWD=\n'), os.close(w)
