@@ -20,9 +20,9 @@ namespace {
 std::string dir_value(TOParsing& parsing, const char* option, const char* what)
 {
     const std::string given = zelto::opt::value_of(parsing, option);
-    chk_abs_path(given);
+    chk_abs_path(given, option);
     if (holds_line_break(given))
-        throw TUError(TCode::usage, std::string(what) + " holds a line break");
+        throw TUError(TCode::usage, std::string(what) + " holds a line break").about(option);
     return clean_path(given);
 }
 
@@ -107,7 +107,8 @@ bool backup(TOParsing parsing)
     }
     parsing.end();
     if (lies_in(bdir, dir))
-        throw TUError(TCode::usage, "Backup directory must not be inside " + dir);
+        throw TUError(TCode::usage, "Backup directory must not be inside " + dir)
+            .about("backup-dir");
     init_ssh_session();
     const auto out = keyed(run_program(
         programs::backup,
@@ -166,10 +167,11 @@ bool restore(TOParsing parsing)
     const std::string name = zelto::opt::value_of(parsing, "archive");
     parsing.end();
     if (dir == "/")
-        throw TUError(TCode::usage, "Directory must not be /");
+        throw TUError(TCode::usage, "Directory must not be /").about("dir");
     // Its backups would move into DIR.before-restore, which the next restore removes.
     if (lies_in(bdir, dir))
-        throw TUError(TCode::usage, "Backup directory must not be inside " + dir);
+        throw TUError(TCode::usage, "Backup directory must not be inside " + dir)
+            .about("backup-dir");
     init_ssh_session();
     run_program(programs::restore, {{"DIR", dir}, {"BDIR", bdir}, {"NAME", name}});
     return true;

@@ -3,8 +3,8 @@
 
 #include <string>
 
-// Throws TUError unless path starts with '/'.
-void chk_abs_path(const std::string& path);
+// Throws the usage TUError about option unless path starts with '/'.
+void chk_abs_path(const std::string& path, const char* option);
 
 // Decimal digits only, worth 0..max ("00" is 0 too).
 bool is_number_upto(const std::string& text, int max);
@@ -16,20 +16,22 @@ bool is_port_number(const std::string& text);
 // stay on one line of a remote file or a result.
 bool holds_line_break(const std::string& text);
 
-// Throws the "Set option" TUError for a value holding a line break:
-// line editing would split the setting.
-void refuse_line_break(const std::string& file, const std::string& key, const std::string& value);
+// Throws the "Set option" TUError, about option, for a value holding a
+// line break: line editing would split the setting.
+void refuse_line_break(const std::string& file, const std::string& key, const std::string& value,
+                       const char* option);
 
 // What a setting's value may hold, by how it is written into the settings
 // file; anything else could end the value and start another setting.
 enum class TSettingKind { flag, port, text, number, bare };
 
-// Throws the TUError for a value its kind may not hold: a line break
-// (refuse_line_break), a double quote in text (written between double
-// quotes), anything but digits in a number (at most 2147483647, the
-// largest a 32-bit setting reads), a blank, tab or quote in a bare value.
+// Throws the TUError, about option, for a value its kind may not hold: a
+// line break (refuse_line_break), more than 1024 bytes, a double quote in
+// text (written between double quotes), anything but digits in a number
+// (at most 2147483647, the largest a 32-bit setting reads), a blank, tab
+// or quote in a bare value.
 void refuse_setting(const std::string& file, const std::string& key, const std::string& value,
-                    TSettingKind kind);
+                    TSettingKind kind, const char* option);
 
 // Throws the usage TUError of a console password the game's admin module
 // would not read back as given: it splits its "key=value" lines at every

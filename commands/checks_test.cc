@@ -11,9 +11,9 @@
 
 TEST(ChkAbsPath, OnlyALeadingSlashPasses)
 {
-    EXPECT_NO_THROW(chk_abs_path("/"));
+    EXPECT_NO_THROW(chk_abs_path("/", "dir"));
     for (const char* path : {"", "relative", " /x", "~/x"})
-        EXPECT_THROW(chk_abs_path(path), TUError) << path;
+        EXPECT_THROW(chk_abs_path(path, "dir"), TUError) << path;
 }
 
 TEST(RefuseSetting, AValueThatCouldEndItsSettingIsRefusedWithItsLine)
@@ -22,18 +22,30 @@ TEST(RefuseSetting, AValueThatCouldEndItsSettingIsRefusedWithItsLine)
     const std::string quote = "Setting 'k' holds a double quote",
                       number = "Setting 'k' must be a whole number",
                       blank = "Setting 'k' holds a blank or quote",
-                      line = "Set option 'k' failed in /f: value holds a line break";
+                      line = "Set option 'k' failed in /f: value holds a line break",
+                      size = "Setting 'k' is longer than 1024 bytes";
     const std::tuple<K, std::string, std::string> cases[] = {
-        {K::text, "it's", ""},   {K::text, "a\"b", quote},      {K::flag, "1\n", line},
-        {K::number, "00", ""},   {K::number, "2147483647", ""}, {K::number, "2147483648", number},
-        {K::number, "", number}, {K::number, "-1", number},     {K::bare, "10.0.0.1", ""},
-        {K::bare, "a b", blank}, {K::bare, "a'", blank},        {K::port, "8\r", line}};
+        {K::text, "it's", ""},
+        {K::text, "a\"b", quote},
+        {K::flag, "1\n", line},
+        {K::number, "00", ""},
+        {K::number, "2147483647", ""},
+        {K::number, "2147483648", number},
+        {K::number, "", number},
+        {K::number, "-1", number},
+        {K::bare, "10.0.0.1", ""},
+        {K::bare, "a b", blank},
+        {K::bare, "a'", blank},
+        {K::port, "8\r", line},
+        {K::text, std::string(1024, 'x'), ""},
+        {K::text, std::string(1025, '"'), size},
+        {K::bare, std::string(1025, 'x') + "\n", line}};
     for (const auto& [kind, value, message] : cases) {
         std::string refused;
         try {
-            refuse_setting("/f", "k", value, kind);
+            refuse_setting("/f", "k", value, kind, "opt");
         } catch (const TUError& e) {
-            refused = e.message;
+            refused = e.option == "opt" ? e.message : "no option: " + e.message;
         }
         EXPECT_EQ(refused, message) << value;
     }

@@ -138,8 +138,8 @@ bool fetch_file(zelto::opt::TOParsing parsing)
     auto given = parsing["max-size"];
     parsing.end();
     const long long max_size = zelto::opt::number_or(given, kMaxMaxSize, kDefaultMaxSize);
-    chk_abs_path(from);
-    chk_abs_path(to);
+    chk_abs_path(from, "from");
+    chk_abs_path(to, "to");
     const std::string dir = local_dir(to);
     init_ssh_session();
 

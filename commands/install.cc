@@ -3,6 +3,7 @@
 #include "commands/checks.h"
 #include "commands/output.h"
 #include "commands/programs.h"
+#include "commands/secrets.h"
 #include "opt/lookup.h"
 #include "remote/error.h"
 #include "remote/exec.h"
@@ -13,7 +14,7 @@
 
 bool check_bf2_dir(const std::string& dir)
 {
-    chk_abs_path(dir);
+    chk_abs_path(dir, "dir");
     TExecResult r = run_program_result(programs::check_install, {{"DIR", dir}});
     if (r.status != 0)
         throw_step(programs::check_install, "check-install", {}, r.err);
@@ -24,7 +25,7 @@ bool install(zelto::opt::TOParsing parsing)
 {
     // A URL may carry a token: it may come from the environment instead.
     std::string url =
-        zelto::opt::value_or_env(parsing, "url", zelto::opt::req_arg, "BF2_INSTALL_URL");
+        zelto::opt::value_or(parsing, "url", zelto::opt::req_arg, secret("BF2_INSTALL_URL"));
     std::string dir = zelto::opt::value_of(parsing, "dir");
     // The package's digest, checked before anything of it is unpacked.
     std::string sha256;
@@ -39,11 +40,11 @@ bool install(zelto::opt::TOParsing parsing)
                    [](unsigned char c) { return std::tolower(c); });
     // The result is one line, and so is each line of the install script.
     if (holds_line_break(url))
-        throw TUError(TCode::usage, "URL holds a line break");
+        throw TUError(TCode::usage, "URL holds a line break").about("url");
     if (holds_line_break(dir))
-        throw TUError(TCode::usage, "Install directory holds a line break");
+        throw TUError(TCode::usage, "Install directory holds a line break").about("dir");
     init_ssh_session();
-    chk_abs_path(dir);
+    chk_abs_path(dir, "dir");
 
     const std::string script =
         program_text(programs::install_script, {{"URL", url}, {"SHA256", sha256}});
@@ -83,7 +84,7 @@ bool install_status(zelto::opt::TOParsing parsing)
 {
     std::string dir = zelto::opt::value_of(parsing, "dir");
     parsing.end();
-    chk_abs_path(dir);
+    chk_abs_path(dir, "dir");
     init_ssh_session();
     // As root, a log the account made a symlink would print any file of the host.
     // The status and log lines are the account's text.
@@ -115,7 +116,7 @@ bool install_cancel(zelto::opt::TOParsing parsing)
 {
     const std::string dir = zelto::opt::value_of(parsing, "dir");
     parsing.end();
-    chk_abs_path(dir);
+    chk_abs_path(dir, "dir");
     init_ssh_session();
     run_program(programs::install_cancel, {{"T", dir}});
     return true;

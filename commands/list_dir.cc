@@ -49,7 +49,7 @@ TListing parse_listing(const std::string& out, size_t max)
 bool list_dir(TOParsing parsing)
 {
     const std::string dir = zelto::opt::value_of(parsing, "dir");
-    chk_abs_path(dir);
+    chk_abs_path(dir, "dir");
     parsing.end();
     init_ssh_session();
     const TListing listing =

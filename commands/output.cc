@@ -103,6 +103,16 @@ void write_file_field(const std::string& name, std::FILE* file)
     put("\"");
 }
 
+// Text that is not valid UTF-8 goes as the base64 of its bytes, under the
+// name with "_base64" added.
+void text_field(nlohmann::ordered_json& object, const std::string& name, const std::string& text)
+{
+    if (is_utf8(text))
+        object[name] = text;
+    else
+        object[name + "_base64"] = base64(text);
+}
+
 std::string error_line(const TUError& error)
 {
     const std::string text = printable(one_line(error.message));
@@ -111,8 +121,11 @@ std::string error_line(const TUError& error)
     nlohmann::ordered_json object = {
         {"ok", false}, {"error", code_name(error.code)}, {"message", text}};
     if (error.code == TCode::remote)
-        object[is_utf8(error.step) ? "step" : "step_base64"] =
-            is_utf8(error.step) ? error.step : base64(error.step);
+        text_field(object, "step", error.step);
+    if (!error.option.empty())
+        text_field(object, "option", error.option);
+    if (!error.phase.empty())
+        object["phase"] = error.phase;
     return object.dump() + "\n";
 }
 
@@ -161,10 +174,7 @@ TResult& TResult::text(std::initializer_list<TText> parts)
 
 TResult& TResult::field(const std::string& name, const std::string& text)
 {
-    if (is_utf8(text))
-        fields_[name] = text;
-    else
-        fields_[name + "_base64"] = base64(text);
+    text_field(fields_, name, text);
     return *this;
 }
 
@@ -253,6 +263,8 @@ TResult& TResult::report_fields(const std::string& report, const std::vector<TRe
                 continue;
             if (k.kind == TKind::text)
                 field(k.field, value);
+            else if (k.kind == TKind::flag)
+                flag(k.field, value == "yes");
             else
                 number(k.field, value);
         }

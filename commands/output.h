@@ -45,9 +45,10 @@ private:
     std::FILE* file_ = nullptr;
 };
 
-// How a value goes into the result: always as text (a name, "007" too), or
-// as a number when it is a whole number.
-enum class TKind { text, number };
+// How a value goes into the result: always as text (a name, "007" too), as
+// a number when it is a whole number, or as true when it is "yes" (a state
+// report's flag).
+enum class TKind { text, number, flag };
 
 struct TColumn {
     const char* key;

@@ -58,8 +58,25 @@ bool same_address(const sockaddr_storage& from, socklen_t size, const addrinfo* 
     return size == to->ai_addrlen && std::memcmp(&from, to->ai_addr, size) == 0;
 }
 
+// A sender as the caller would query it: its address, and its port when it
+// is not the one asked.
+std::string sender(const sockaddr_storage& from, socklen_t size, int port)
+{
+    char host[NI_MAXHOST], service[NI_MAXSERV];
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&from), size, host, sizeof host, service,
+                    sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+        return "?";
+    if (std::to_string(port) == service)
+        return host;
+    return (from.ss_family == AF_INET6 ? "[" + std::string(host) + "]" : std::string(host)) + ":" +
+           service;
+}
+
 // One try: the reply, once complete, or what came of it within try_ms.
-TQueryReply ask(int fd, const addrinfo* to, uint32_t session, const std::vector<uint32_t>& earlier)
+// Replies to a session of ours from another address are refused (16 random
+// bits are easy to forge) but their senders noted in others, a few at most.
+TQueryReply ask(int fd, const addrinfo* to, int port, uint32_t session,
+                const std::vector<uint32_t>& earlier, std::vector<std::string>& others)
 {
     TQueryReply reply(session);
     const std::string request = query_request(session);
@@ -81,10 +98,17 @@ TQueryReply ask(int fd, const addrinfo* to, uint32_t session, const std::vector<
         socklen_t from_size = sizeof from;
         const ssize_t n =
             recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &from_size);
-        if (n < 0 || !same_address(from, from_size, to))
-            continue;  // an ICMP error, or someone else's packet
+        if (n < 0)
+            continue;  // an ICMP error
         const std::string_view packet(buffer, n);
         const int64_t id = query_session_of(packet);
+        if (!same_address(from, from_size, to)) {
+            const std::string who = sender(from, from_size, port);
+            if (std::find(earlier.begin(), earlier.end(), id) != earlier.end() &&
+                others.size() < 4 && std::find(others.begin(), others.end(), who) == others.end())
+                others.push_back(who);
+            continue;
+        }
         if (id != session && std::find(earlier.begin(), earlier.end(), id) != earlier.end())
             continue;  // a late answer to an earlier try
         reply.add(packet);
@@ -114,10 +138,11 @@ bool query(TOParsing parsing)
     std::mt19937 random(std::random_device{}());
     std::vector<uint32_t> sessions;
     std::optional<TQueryReply> partial;
+    std::vector<std::string> others;
     for (int i = 0; i < tries; ++i) {
         // Some servers ignore ids with the high bits of a byte set.
         sessions.push_back(random() & 0x0F0F0F0F);
-        TQueryReply reply = ask(sock.get(), found, sessions.back(), sessions);
+        TQueryReply reply = ask(sock.get(), found, port, sessions.back(), sessions, others);
         if (reply.complete()) {
             print_info(reply.info());
             return true;
@@ -127,6 +152,11 @@ bool query(TOParsing parsing)
     }
     if (partial)
         partial->info();  // throws: the missing packet
-    throw TUError(TCode::timeout, "No answer to the query on UDP port " + std::to_string(port) +
-                                      " in " + std::to_string(tries * try_ms / 1000) + " s");
+    std::string line = "No answer to the query on UDP port " + std::to_string(port) + " in " +
+                       std::to_string(tries * try_ms / 1000) + " s";
+    for (size_t i = 0; i < others.size(); ++i)
+        line += (i ? ", " : "; replies came from ") + others[i];
+    if (!others.empty())
+        line += ": query the address the game server serves";
+    throw TUError(TCode::timeout, line).in("query");
 }

@@ -4,6 +4,7 @@
 #include "commands/output.h"
 #include "commands/player_list.h"
 #include "commands/programs.h"
+#include "commands/secrets.h"
 #include "opt/lookup.h"
 #include "remote/error.h"
 #include "remote/exec.h"
@@ -127,7 +128,8 @@ struct TTarget {
     void read(TOParsing& parsing)
     {
         port = static_cast<int>(zelto::opt::number_or(parsing["rcon-port"], 65535, 4711));
-        password = zelto::opt::value_or_env(parsing, "rcon-password", req_arg, "BF2_RCON_PASSWORD");
+        password =
+            zelto::opt::value_or(parsing, "rcon-password", req_arg, secret("BF2_RCON_PASSWORD"));
     }
 
     // The reply to one console command.
@@ -180,18 +182,20 @@ bool rcon(TOParsing parsing)
     TTarget target{.cfg_dir = zelto::opt::value_of(parsing, "cfg-dir")};
     // A line may carry a password (an admin command): it may come from the
     // environment instead.
-    const std::string line = zelto::opt::value_or_env(parsing, "line", req_arg, "BF2_CONSOLE_LINE");
+    const std::string line =
+        zelto::opt::value_or(parsing, "line", req_arg, secret("BF2_CONSOLE_LINE"));
     target.read(parsing);
     parsing.end();
-    chk_abs_path(target.cfg_dir);
+    chk_abs_path(target.cfg_dir, "cfg-dir");
     if (line.empty())
-        throw TUError(TCode::usage, "Rcon line is empty");
+        throw TUError(TCode::usage, "Rcon line is empty").about("line");
     if (has_control(line))
-        throw TUError(TCode::usage, "Rcon line holds a line break or control character");
+        throw TUError(TCode::usage, "Rcon line holds a line break or control character")
+            .about("line");
     // The console closes on 128 bytes without a line feed: "\x02exec " and
     // "\n" leave 120.
     if (line.size() > 120)
-        throw TUError(TCode::usage, "Rcon line is longer than 120 bytes");
+        throw TUError(TCode::usage, "Rcon line is longer than 120 bytes").about("line");
     const std::string reply = target.exec(line);
     // Raw by design, as the console gave it: a panel escapes it for display.
     report(TResult().field("reply", reply).text({TText::raw(reply)}));
@@ -203,7 +207,7 @@ bool players(TOParsing parsing)
     TTarget target{.cfg_dir = zelto::opt::value_of(parsing, "cfg-dir")};
     target.read(parsing);
     parsing.end();
-    chk_abs_path(target.cfg_dir);
+    chk_abs_path(target.cfg_dir, "cfg-dir");
     const std::vector<TPlayer> list = parse_players(target.exec("admin.listPlayers"));
     TResult result;
     std::vector<std::vector<std::string>> rows;
@@ -227,14 +231,14 @@ bool say(TOParsing parsing)
     const std::string message = zelto::opt::value_of(parsing, "line");
     target.read(parsing);
     parsing.end();
-    chk_abs_path(target.cfg_dir);
+    chk_abs_path(target.cfg_dir, "cfg-dir");
     // Written between double quotes on one line of at most 128 bytes.
     if (message.find('"') != std::string::npos)
-        throw TUError(TCode::usage, "Message holds a double quote");
+        throw TUError(TCode::usage, "Message holds a double quote").about("line");
     if (has_control(message))
-        throw TUError(TCode::usage, "Message holds a control character");
+        throw TUError(TCode::usage, "Message holds a control character").about("line");
     if (message.size() > 100)
-        throw TUError(TCode::usage, "Message is longer than 100 bytes");
+        throw TUError(TCode::usage, "Message is longer than 100 bytes").about("line");
     target.exec("game.sayAll \"" + message + "\"");
     return true;
 }

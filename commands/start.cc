@@ -2,6 +2,7 @@
 
 #include "commands/checks.h"
 #include "commands/programs.h"
+#include "commands/secrets.h"
 #include "opt/lookup.h"
 #include "remote/error.h"
 #include "remote/exec.h"
@@ -17,7 +18,7 @@ using zelto::opt::opt_arg;
 using zelto::opt::req_arg;
 using zelto::opt::TOParsing;
 using zelto::opt::value_of;
-using zelto::opt::value_or_env;
+using zelto::opt::value_or;
 
 namespace {
 
@@ -75,7 +76,8 @@ bool start(TOParsing parsing)
     const bool restart_on_crash = flag(parsing, "restart-on-crash");
     const std::string mod = optional(parsing, "mod");
     const std::string maps = optional(parsing, "maps");
-    const std::string srv_passwd = value_or_env(parsing, "srv-passwd", opt_arg, "BF2_SRV_PASSWD");
+    const std::string srv_passwd =
+        value_or(parsing, "srv-passwd", opt_arg, secret("BF2_SRV_PASSWD"));
     // The admin values and the rcon user name are required but stored
     // nowhere: read and checked only (the game's console knows no user
     // names).  Each later lookup replaces the session's state, so only the
@@ -83,7 +85,7 @@ bool start(TOParsing parsing)
     {
         auto no_admin = parsing("no-remote-admin", no_arg);
         if (!no_admin.found)
-            value_or_env(parsing, "remote-admin-passwd", req_arg, "BF2_REMOTE_ADMIN_PASSWD");
+            value_or(parsing, "remote-admin-passwd", req_arg, secret("BF2_REMOTE_ADMIN_PASSWD"));
     }
     bool no_rcon;
     std::string rcon_port, rcon_password;
@@ -94,14 +96,14 @@ bool start(TOParsing parsing)
             auto user = parsing("rcon-username", req_arg);
             if (user.found) {
                 rcon_password =
-                    value_or_env(parsing, "rcon-password", req_arg, "BF2_RCON_PASSWORD");
+                    value_or(parsing, "rcon-password", req_arg, secret("BF2_RCON_PASSWORD"));
                 rcon_port = value_of(parsing, "rcon-port", req_arg);
             }
         }
     }
     parsing.end();
-    chk_abs_path(srv_dir);
-    chk_abs_path(cfg_dir);
+    chk_abs_path(srv_dir, "srv-dir");
+    chk_abs_path(cfg_dir, "cfg-dir");
 
     const std::string settings_file = cfg_dir + "/settings/serversettings.con";
     using K = TSettingKind;
@@ -109,47 +111,52 @@ bool start(TOParsing parsing)
         const char* key;
         std::string value;
         TSettingKind kind;
+        const char* option;
     } settings[] = {
-        {"sv.serverName", name, K::text},
-        {"sv.maxPlayers", max_players, K::number},
-        {"sv.internet", internet ? "1" : "0", K::flag},
-        {"sv.bandwidthChoke", srv_bandwidth, K::number},
-        {"sv.maxConnectionType", cl_bandwidth, K::number},
-        {"sv.serverIP", ip, K::bare},
-        {"sv.serverPort", port, K::port},
-        {"sv.gameSpyPort", spy_port, K::port},
-        {"sv.timeLimit", game_time, K::number},
-        {"sv.scoreLimit", score_lim, K::number},
-        {"sv.roundsPerMap", round_num, K::number},
-        {"sv.svPunkBuster", punk_buster ? "1" : "0", K::flag},
-        {"sv.password", srv_passwd, K::text},
+        {"sv.serverName", name, K::text, "name"},
+        {"sv.maxPlayers", max_players, K::number, "max-players"},
+        {"sv.internet", internet ? "1" : "0", K::flag, "server-internet"},
+        {"sv.bandwidthChoke", srv_bandwidth, K::number, "srv-bandwidth"},
+        {"sv.maxConnectionType", cl_bandwidth, K::number, "cl-bandwidth"},
+        {"sv.serverIP", ip, K::bare, "ip"},
+        {"sv.serverPort", port, K::port, "port"},
+        {"sv.gameSpyPort", spy_port, K::port, "spy-port"},
+        {"sv.timeLimit", game_time, K::number, "game-time"},
+        {"sv.scoreLimit", score_lim, K::number, "score-lim"},
+        {"sv.roundsPerMap", round_num, K::number, "round-num"},
+        {"sv.svPunkBuster", punk_buster ? "1" : "0", K::flag, "punk-buster"},
+        {"sv.password", srv_passwd, K::text, "srv-passwd"},
     };
-    std::vector<std::string> ports{port, spy_lan_port, spy_port};
+    // Each with its option, which a refusal names.
+    std::vector<std::pair<std::string, const char*>> ports{
+        {port, "port"}, {spy_lan_port, "spy-lan-port"}, {spy_port, "spy-port"}};
     if (!no_rcon)
-        ports.push_back(rcon_port);
+        ports.emplace_back(rcon_port, "rcon-port");
 
     // Whatever can be refused is refused before anything changes, the
     // running server included.
-    for (const auto& [key, value, kind] : settings)
-        refuse_setting(settings_file, key, value, kind);
+    for (const auto& [key, value, kind, option] : settings)
+        refuse_setting(settings_file, key, value, kind, option);
     if (!no_rcon) {
         refuse_rcon_password(rcon_password);
         if (is_port_number(rcon_port) && zelto::opt::whole_number(rcon_port, 65535) == 0)
-            throw TUError(TCode::usage, "Rcon port must not be 0 when the console is on");
+            throw TUError(TCode::usage, "Rcon port must not be 0 when the console is on")
+                .about("rcon-port");
     }
     if (!mod.empty())
         chk_mod_name(mod);
     const std::string map_file = maps.empty() ? "" : map_list(maps);
-    for (const std::string& p : ports)
+    for (const auto& [p, option] : ports)
         if (!is_port_number(p))
-            throw TUError(TCode::usage, "Port '" + p + "' is not a number from 0 to 65535");
+            throw TUError(TCode::usage, "Port '" + p + "' is not a number from 0 to 65535")
+                .about(option);
 
     std::string options;
-    for (const auto& [key, value, kind] : settings)
+    for (const auto& [key, value, kind, option] : settings)
         options += (options.empty() ? "" : "\n") + std::string(key) + " " +
                    (kind == K::text ? quoted(value) : value);
     std::string port_list;
-    for (const std::string& p : ports)
+    for (const auto& [p, option] : ports)
         port_list += p + " ";
 
     init_ssh_session();

@@ -3,6 +3,7 @@
 #include "commands/checks.h"
 #include "commands/output.h"
 #include "commands/programs.h"
+#include "commands/secrets.h"
 #include "opt/lookup.h"
 #include "remote/error.h"
 #include "remote/session.h"
@@ -13,7 +14,7 @@ bool status(TOParsing parsing)
 {
     const std::string cfg_dir = zelto::opt::value_of(parsing, "cfg-dir");
     parsing.end();
-    chk_abs_path(cfg_dir);
+    chk_abs_path(cfg_dir, "cfg-dir");
     init_ssh_session();
     const std::string state = run_program(programs::status, {{"CFGDIR", cfg_dir}});
     report(TResult()
@@ -25,7 +26,7 @@ bool status(TOParsing parsing)
                                       {"ended", "ended_at"},
                                       {"last-error", "last_error", TKind::text},
                                       {"restarts", "restarts"},
-                                      {"gave-up", "gave_up", TKind::text}})
+                                      {"gave-up", "gave_up", TKind::flag}})
                .text({TText::lines(state)}));
     return true;
 }
@@ -36,12 +37,12 @@ bool console(TOParsing parsing)
     // A line may carry a password (an admin command): it may come from the
     // environment instead.
     const std::string line =
-        zelto::opt::value_or_env(parsing, "line", zelto::opt::req_arg, "BF2_CONSOLE_LINE");
+        zelto::opt::value_or(parsing, "line", zelto::opt::req_arg, secret("BF2_CONSOLE_LINE"));
     parsing.end();
-    chk_abs_path(cfg_dir);
+    chk_abs_path(cfg_dir, "cfg-dir");
     // One line reaches the console, or none.
     if (holds_line_break(line))
-        throw TUError(TCode::usage, "Console line holds a line break");
+        throw TUError(TCode::usage, "Console line holds a line break").about("line");
     init_ssh_session();
     run_program(programs::console, {{"CFGDIR", cfg_dir}, {"LINE", line}});
     return true;
@@ -65,7 +66,7 @@ bool show_log(TOParsing parsing)
         throw TOParsing::TBadLOpt(given.entry);
     if (earlier.found && zelto::opt::whole_number(previous, 5) == 0)
         throw TOParsing::TBadLOpt(earlier.entry);
-    chk_abs_path(cfg_dir);
+    chk_abs_path(cfg_dir, "cfg-dir");
     init_ssh_session();
     const std::string log = cfg_dir + "/srderr.log" + (previous.empty() ? "" : "." + previous);
     // As root, a log the account made a symlink would print any file of the host.

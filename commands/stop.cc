@@ -9,7 +9,7 @@ bool stop(zelto::opt::TOParsing parsing)
 {
     const std::string cfg_dir = zelto::opt::value_of(parsing, "cfg-dir");
     parsing.end();
-    chk_abs_path(cfg_dir);
+    chk_abs_path(cfg_dir, "cfg-dir");
     init_ssh_session();
     run_program(programs::stop,
                 {{"CFGDIR", cfg_dir},

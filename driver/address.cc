@@ -21,7 +21,8 @@ std::string printable(std::string text)
 TAddress parse_address(const std::string& text)
 {
     auto refuse = [&](const char* why) {
-        return TUError(TCode::usage, "Incorrect address '" + printable(text) + "': " + why);
+        return TUError(TCode::usage, "Incorrect address '" + printable(text) + "': " + why)
+            .about("address");
     };
     std::string host = text;
     std::string port;

@@ -1,5 +1,6 @@
 #include "driver/hosting.h"
 
+#include "commands/secrets.h"
 #include "driver/address.h"
 #include "remote/connection.h"
 #include "remote/fingerprint.h"
@@ -52,12 +53,18 @@ void get_hosting(TOParsing parsing, bool login)
         std::filesystem::path dir = std::filesystem::path(ssh_known_hosts).parent_path();
         struct stat st;
         if (stat(dir.empty() ? "." : dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-            throw TUError(TCode::usage, "No directory for the known hosts file " + ssh_known_hosts);
+            throw TUError(TCode::usage, "No directory for the known hosts file " + ssh_known_hosts)
+                .about("known-hosts");
     }
-    ssh_key_passphrase = std::getenv("BF2_KEY_PASSPHRASE");
+}
+
+void get_credentials(TOParsing parsing, bool login)
+{
+    load_secrets(parsing);
+    ssh_key_passphrase = secret("BF2_KEY_PASSPHRASE");
     if (auto identity = parsing["identity"]; identity.found)
         ssh_identity = read_identity(identity.entry->second.value, ssh_key_passphrase != nullptr);
-    ssh_password = std::getenv("BF2_PASSWD");
+    ssh_password = secret("BF2_PASSWD");
     if (login && !ssh_password && ssh_identity.path.empty())
         throw TUError(TCode::usage, "Password is not set");
 }

@@ -9,6 +9,7 @@
 #include "commands/output.h"
 #include "commands/query.h"
 #include "commands/rcon.h"
+#include "commands/secrets.h"
 #include "commands/start.h"
 #include "commands/status.h"
 #include "commands/stop.h"
@@ -43,7 +44,7 @@ constexpr char usage_text[] =
     "         [--max-output=BYTES]   (of the error text, and with --json the output)\n"
     "  --copy-file --from=LOCAL --to=REMOTE\n"
     "  --fetch-file --from=REMOTE --to=LOCAL [--max-size=BYTES]\n"
-    "  --check-host   --check-on-root   --create-user   --fingerprint\n"
+    "  --check-host   --check-on-root   --create-user\n"
     "  --check-install --dir=DIR        --install --url=URL --dir=DIR\n"
     "  --install-status --dir=TEMPDIR   --start --srv-dir=DIR --cfg-dir=DIR ... "
     "[--restart-on-crash]\n"
@@ -52,6 +53,7 @@ constexpr char usage_text[] =
     "  --console --cfg-dir=DIR --line=TEXT\n"
     "  --log --cfg-dir=DIR [--lines=N] [--previous=K]\n"
     "  --query [--port=N]   (only --address needed: asks the game server over UDP)\n"
+    "  --fingerprint   (only --address needed: the host key's)\n"
     "  --rcon --cfg-dir=DIR --line=TEXT   --players --cfg-dir=DIR   --say --cfg-dir=DIR "
     "--line=TEXT\n"
     "         [--rcon-port=N] --rcon-password=PASSWORD (or BF2_RCON_PASSWORD)\n"
@@ -61,16 +63,17 @@ constexpr char usage_text[] =
     "\n"
     "Options: --json --connect-timeout=S --timeout=S --host-key=SHA256:...\n"
     "         --known-hosts=FILE --identity=FILE (BF2_KEY_PASSPHRASE)\n"
+    "         --secrets-file=FILE   (NAME=VALUE lines: BF2_PASSWD and the other secrets)\n"
     "         --help, -h   --version\n"
     "\n"
-    "See man bf2ctl for every option, result and error.\n";
+    "Every option, result and error: man bf2ctl, or man ./doc/bf2ctl.1 in the source tree.\n";
 
 // Whether the run names a host to work on: without, --help is a person's.
 bool has_connection_options(TOParsing& parsing)
 {
     const auto& given = parsing.opts().lopts();
     return given.count("address") && given.count("login") &&
-           (std::getenv("BF2_PASSWD") || given.count("identity"));
+           (secret("BF2_PASSWD") || given.count("identity") || given.count("secrets-file"));
 }
 
 struct TCommand {
@@ -102,7 +105,7 @@ const TCommand commands[] = {
     {"console", console, 30},
     {"install-status", install_status, 30},
     {"log", show_log, 30},
-    {"fingerprint", fingerprint, 30},
+    {"fingerprint", fingerprint, 30, false},
     {"query", query, 5, false},
     {"rcon", rcon, 30},
     {"players", players, 30},
@@ -125,13 +128,12 @@ const TCommand* chosen(TOParsing& parsing)
     return nullptr;
 }
 
-bool run(TOParsing parsing, const TCommand& command)
+// The run's bound, from the moment its connection options are read.
+int bound_of(const TCommand* command)
 {
-    const int bound = run_timeout      ? run_timeout
-                      : command.work_s ? ssh_connect_timeout + command.work_s
-                                       : 0;
-    set_run_bound(bound);
-    return command.handler(parsing);
+    return run_timeout                  ? run_timeout
+           : command && command->work_s ? ssh_connect_timeout + command->work_s
+                                        : 0;
 }
 
 // Each probe result stays alive until every later row has been tried, so
@@ -148,7 +150,7 @@ bool dispatch(TOParsing& parsing, size_t row)
         return false;
     }
     auto probe = parsing(commands[row].name, zelto::opt::no_arg);
-    if (probe.found && run(parsing, commands[row]))
+    if (probe.found && commands[row].handler(parsing))
         return true;
     return dispatch(parsing, row + 1);
 }
@@ -181,11 +183,17 @@ int main(int argc, char** argv)
             } else {
                 const TCommand* command = chosen(parsing);
                 get_hosting(parsing, !command || command->login);
+                // The secrets may come from a pipe, read within the bound.
+                set_run_bound(bound_of(command));
+                get_credentials(parsing, !command || command->login);
                 dispatch(parsing, 0);
             }
             end_output();
         } catch (const TUError& e) {
             report_error(e);
+            status = 1;
+        } catch (const zelto::opt::TOParsing::TPError& e) {
+            report_error(TUError(TCode::usage, e.what()).about(e.about()));
             status = 1;
         } catch (const zelto::TError& e) {
             report_error(TUError(TCode::usage, e.what()));

@@ -1,7 +1,5 @@
 #include "opt/lookup.h"
 
-#include <cstdlib>
-
 namespace zelto::opt {
 
 std::string value_of(TOParsing& parsing, const std::string& name, TOParsing::TLOptType type)
@@ -10,12 +8,11 @@ std::string value_of(TOParsing& parsing, const std::string& name, TOParsing::TLO
     return r.found ? r.entry->second.value : std::string();
 }
 
-std::string value_or_env(TOParsing& parsing, const std::string& name, TOParsing::TLOptType type,
-                         const char* env)
+std::string value_or(TOParsing& parsing, const std::string& name, TOParsing::TLOptType type,
+                     const char* fallback)
 {
-    const char* value = std::getenv(env);
-    if (value && !parsing[name].found)
-        return value;
+    if (fallback && !parsing[name].found)
+        return fallback;
     return value_of(parsing, name, type);
 }
 

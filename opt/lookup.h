@@ -12,11 +12,11 @@ namespace zelto::opt {
 std::string value_of(TOParsing& parsing, const std::string& name,
                      TOParsing::TLOptType type = req_arg);
 
-// The value of a long option, or, when the option is absent and the
-// environment variable env is set, its value: a secret need not stand on
-// the command line, where every local user can read it.  The option wins.
-std::string value_or_env(TOParsing& parsing, const std::string& name, TOParsing::TLOptType type,
-                         const char* env);
+// The value of a long option, or, when the option is absent, fallback
+// unless it is null: a secret need not stand on the command line, where
+// every local user can read it.  The option wins.
+std::string value_or(TOParsing& parsing, const std::string& name, TOParsing::TLOptType type,
+                     const char* fallback);
 
 // Whether a flag (a long option without value) is present; its absence is
 // no error.  A flag given a value counts as absent and is left for end().

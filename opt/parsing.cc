@@ -155,25 +155,27 @@ TOParsing::TSOptPr::TSOptPr(const TOParsing& session, bool found, TSEntry entry)
     session.rep_->pending = true;
 }
 
-TOParsing::TNoSOpt::TNoSOpt(char c) : TPError(no_sopt_m + " '-" + c + "'"), c_(c) {}
+TOParsing::TNoSOpt::TNoSOpt(char c) : TPError(no_sopt_m + " '-" + c + "'", std::string(1, c)), c_(c)
+{
+}
 
 TOParsing::TNoLOpt::TNoLOpt(const std::string& name)
-    : TPError(no_lopt_m + " '--" + name + "'"), name_(name)
+    : TPError(no_lopt_m + " '--" + name + "'", name), name_(name)
 {
 }
 
 TOParsing::TBadLOpt::TBadLOpt(TLEntry entry)
-    : TPError(bad_lopt_m + " '--" + entry->first + "'"), entry_(entry)
+    : TPError(bad_lopt_m + " '--" + entry->first + "'", entry->first), entry_(entry)
 {
 }
 
 TOParsing::TUnknSOpt::TUnknSOpt(TSEntry entry)
-    : TPError(unkn_opt_m + " '-" + entry->first + "'"), entry_(entry)
+    : TPError(unkn_opt_m + " '-" + entry->first + "'", std::string(1, entry->first)), entry_(entry)
 {
 }
 
 TOParsing::TUnknLOpt::TUnknLOpt(TLEntry entry)
-    : TPError(unkn_opt_m + " '--" + entry->first + "'"), entry_(entry)
+    : TPError(unkn_opt_m + " '--" + entry->first + "'", entry->first), entry_(entry)
 {
 }
 

@@ -128,7 +128,15 @@ struct TOParsing::TSOptPr {
 
 class TOParsing::TPError : public TError {
 public:
-    using TError::TError;
+    TPError(std::string message, std::string name)
+        : TError(std::move(message)), name_(std::move(name))
+    {
+    }
+    // The option the error is about, without its dashes.
+    const std::string& about() const { return name_; }
+
+private:
+    std::string name_;
 };
 
 class TOParsing::TNoSOpt : public TPError {

@@ -121,8 +121,9 @@ void set_run_bound(int seconds)
     if (seconds == 0)
         return;
     bound_end = TClock::now() + std::chrono::seconds(seconds);
-    keep_line(alarm_line,
-              TUError(TCode::timeout, "Timed out after " + std::to_string(seconds) + " s"));
+    keep_line(
+        alarm_line,
+        TUError(TCode::timeout, "Timed out after " + std::to_string(seconds) + " s").in("run"));
     std::signal(SIGALRM, on_alarm);
     alarm(seconds + alarm_grace_s);
 }
@@ -168,7 +169,8 @@ void check_run()
     }
     if (bound_seconds != 0 && TClock::now() >= bound_end) {
         bound_reported = true;
-        throw TUError(TCode::timeout, "Timed out after " + std::to_string(bound_seconds) + " s");
+        throw TUError(TCode::timeout, "Timed out after " + std::to_string(bound_seconds) + " s")
+            .in("run");
     }
 }
 

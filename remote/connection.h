@@ -17,13 +17,14 @@ extern std::string ssh_address;  // as given, for messages
 extern std::string ssh_host;     // the address's host, without brackets
 extern int ssh_port;
 extern std::string ssh_login;
-extern const char* ssh_password;  // points into the environment, not copied; may be null with a key
-extern int ssh_connect_timeout;   // seconds for connecting and logging in
-extern int run_timeout;           // seconds for the whole run; 0: the command's own bound
-extern std::string ssh_host_key;  // the expected fingerprint; empty accepts any key
+extern const char*
+    ssh_password;  // points into the environment or the secrets, not copied; may be null with a key
+extern int ssh_connect_timeout;         // seconds for connecting and logging in
+extern int run_timeout;                 // seconds for the whole run; 0: the command's own bound
+extern std::string ssh_host_key;        // the expected fingerprint; empty accepts any key
 extern std::string ssh_known_hosts;     // the known_hosts file; empty: none
 extern TIdentity ssh_identity;          // path empty: log in with the password only
-extern const char* ssh_key_passphrase;  // from the environment, or null
+extern const char* ssh_key_passphrase;  // from the secrets or the environment, or null
 
 // A run cut short waits for neither the remote command's end nor a dead
 // peer when it frees a channel or the session.

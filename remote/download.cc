@@ -130,7 +130,8 @@ public:
         const auto left =
             std::chrono::ceil<std::chrono::milliseconds>(announce_end_ - TClock::now()).count();
         if (left <= 0)
-            throw TUError(TCode::timeout, "Timed out after " + std::to_string(announce_s) + " s");
+            throw TUError(TCode::timeout, "Timed out after " + std::to_string(announce_s) + " s")
+                .in("run");
         return static_cast<int>(std::min<long long>(left, INT_MAX));
     }
 

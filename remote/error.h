@@ -36,9 +36,23 @@ public:
         : code(code), message(std::move(message)), step(std::move(step))
     {
     }
+    // The option a usage error is about (its name without dashes).
+    TUError& about(std::string name)
+    {
+        option = std::move(name);
+        return *this;
+    }
+    // Which wait a timeout passed in: "connect", "run" or "query".
+    TUError& in(std::string name)
+    {
+        phase = std::move(name);
+        return *this;
+    }
     TCode code;
     std::string message;
     std::string step;  // the remote step that failed, for TCode::remote
+    std::string option;
+    std::string phase;
 };
 
 // An error message as the one line the caller reads: line breaks at its end

@@ -49,7 +49,8 @@ public:
     [[noreturn]] void expire(const char* step) const
     {
         throw TUError(TCode::timeout,
-                      std::string(step) + ": no answer in " + std::to_string(seconds_) + " s");
+                      std::string(step) + ": no answer in " + std::to_string(seconds_) + " s")
+            .in("connect");
     }
 
 private:

@@ -164,8 +164,9 @@ def run_json(args, password=PASSWORD, **kw):
     r = run([*args, '--json'], password, **kw)
     assert r.out.endswith('}\n') and r.out.count('\n') == 1 and r.err == '', r
     obj = json.loads(r.out.encode())
-    if obj['ok'] is False:
-        assert obj.keys() == {'ok', 'error', 'message', *(['step'] if obj['error'] == 'remote' else [])}, r
+    if obj['ok'] is False:  # a usage error names its option when it is about one
+        extra = {'remote': {'step'}, 'timeout': {'phase'}, 'usage': {'option'} & obj.keys()}
+        assert obj.keys() == {'ok', 'error', 'message', *extra.get(obj['error'], ())}, r
     assert r.status == (0 if obj['ok'] is True else 255 if obj['message'] == 'Undefined error' else 1), r
     return obj, r.status
 
@@ -570,20 +571,29 @@ def query(port, json=False):  # the address's own port is SSH's, not the query's
 
 
 @contextlib.contextmanager
-def responder(packets=None):
-    """A UDP port on 127.0.0.1 that answers each query with packets(its session id), or never."""
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+def responder(packets=None, reply_from='127.0.0.1'):
+    """A UDP port on 127.0.0.1 that answers each query with packets(its session id) from that port of
+    reply_from, or never."""
+    s, out = (socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(2))
     s.bind(('127.0.0.1', 0))
+    out = s if reply_from == '127.0.0.1' else (out.bind((reply_from, s.getsockname()[1])), out)[1]
 
     def serve():
         with contextlib.suppress(OSError):
             while packets:
                 request, peer = s.recvfrom(2048)
                 for p in packets(request[3:7]):
-                    s.sendto(p, peer)
+                    out.sendto(p, peer)
     threading.Thread(target=serve, daemon=True).start()
     yield s.getsockname()[1]
-    s.close()
+    s.close(), out.close()
+
+
+def pipe_with(text):
+    """A pipe's reading end, text in it and its writing end closed: /dev/fd/N of a run it is passed to."""
+    r, w = os.pipe()
+    os.write(w, text.encode()), os.close(w)
+    return r
 
 
 def fingerprint(path):
@@ -698,6 +708,7 @@ USAGE_ERRORS = [
         *[(without(START, o, v), f"Setting 'sv.{key}' {why}") for o, v, key, why in [
             ('name', 'x" sv.password "', 'serverName', 'holds a double quote'),
             ('srv-passwd', '"', 'password', 'holds a double quote'),
+            ('srv-passwd', 'é' * 513, 'password', 'is longer than 1024 bytes'),
             *[(o, v, key, 'must be a whole number') for o, v, key in [
                 ('max-players', '16 sv.internet 1', 'maxPlayers'), ('game-time', '1.5', 'timeLimit'),
                 ('srv-bandwidth', '-1', 'bandwidthChoke'), ('cl-bandwidth', '+1', 'maxConnectionType'),

@@ -29,7 +29,7 @@ def swap_pipe_and_file(path, stop):
 # pid file read as a pid, a log swapped between a pipe and a file.
 @pytest.mark.parametrize('plant, args, results', [
     ('rc', ['--status'], {('Timed out after 3 s\n', '', 1)}),
-    ('rc', ['--json', '--status'], {('{"ok":false,"error":"timeout","message":"Timed out after 3 s"}\n', '', 1)}),
+    ('rc', ['--json', '--status'], {('{"ok":false,"error":"timeout","message":"Timed out after 3 s","phase":"run"}\n', '', 1)}),
     ('sparse pid', ['--status'], {('stopped\n', '', 0)}),
     ('swapped log', ['--log'], {('x\n', '', 0), ('', '', 0), ('Timed out after 3 s\n', '', 1)})])
 def test_a_hostile_account_cannot_hold_a_run_past_its_bound(server, host, plant, args, results):
@@ -164,5 +164,5 @@ def test_a_flood_of_error_text_past_the_bound_still_gives_one_json_object(host):
         obj, _ = host.json('--timeout=3', '--exec', '--cmd=true', preexec_fn=limit)
     finally:
         os.remove(rc)
-    assert obj == {'ok': False, 'error': 'timeout', 'message': 'Timed out after 3 s'} or (
+    assert obj == {'ok': False, 'error': 'timeout', 'message': 'Timed out after 3 s', 'phase': 'run'} or (
         obj.get('stderr_dropped'), len(obj.get('stderr', ''))) == (450000000 - (64 << 20), 64 << 20), obj.keys()

@@ -122,14 +122,18 @@ def test_a_lock_is_taken_over_from_a_killed_run_and_waited_for_40_s_otherwise(se
 def test_no_value_reaches_a_command_line(server):
     """No program started during a start, a console line and a stop shows a value in its command
     line: neither a remote command (sshd's shell runs it as its argument) nor one of its programs,
-    nor bf2ctl, given the passwords and the line in its environment (the name, given as an option,
-    shows there only)."""
+    nor bf2ctl, given the passwords and the line in its environment or a secrets file on a pipe, which
+    wins (the name, given as an option, shows there only)."""
     name, *passwords = ('v-' + secrets.token_hex(4) for _ in range(5))
     server.put('settings/serversettings.con', 'sv.password "old"\n')  # rewritten; the name appended
-    env = dict(zip(('BF2_SRV_PASSWD', 'BF2_REMOTE_ADMIN_PASSWD', 'BF2_RCON_PASSWORD'), passwords))
+    env = {'BF2_SRV_PASSWD': 'decoy', 'BF2_REMOTE_ADMIN_PASSWD': passwords[1], 'BF2_RCON_PASSWORD': 'decoy'}
+
+    def start(text, **kw):
+        r = fx.pipe_with(f'BF2_PASSWD={fx.PASSWORD}\n' + text)
+        args = server.options(srv_passwd=None, remote_admin_passwd=None, rcon_password=None, **kw)
+        return fx.run(server.host.args(args + [f'--secrets-file=/dev/fd/{r}']), None, env=env, pass_fds=[r])
     with fx.CommandLines() as seen:
-        assert server.host.run(*server.options(name=name, srv_passwd=None, remote_admin_passwd=None,
-                                               rcon_password=None), env=env) == fx.OK
+        assert start(f'BF2_SRV_PASSWD={passwords[0]}\nBF2_RCON_PASSWORD={passwords[2]}\n', name=name) == fx.OK
         assert fx.wait_until(server.running), server.log()
         assert server.host.run('--console', f'--cfg-dir={server.cfg}', env={'BF2_CONSOLE_LINE': passwords[3]}) == fx.OK
         assert fx.wait_until(lambda: server.log().endswith(f'console {passwords[3]}\n'), 5), server.log()
@@ -146,6 +150,9 @@ def test_no_value_reaches_a_command_line(server):
     assert any(f'\0+config\0{server.cfg}/settings/serversettings.con\0' in line for line in lines)
     assert [line for line in lines if name in line] == []
     assert [line for line in seen.lines for p in passwords if p in line] == []
+    # An empty secret is set: a public server.
+    assert start('BF2_SRV_PASSWD=\n', srv_dir='/none') == ('Test on exec server failed\n', '', 1)
+    assert 'sv.password ""' in server.settings()
 
 
 def test_no_secret_reaches_a_command_line(root, host, packages, free_names, tmp_path):

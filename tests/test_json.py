@@ -21,7 +21,7 @@ def readme_rows():
         error, code = re.fullmatch(r'\| (.*) \| `([a-z-]+)` \| .* \|', line).groups()
         messages = re.findall('`([^`]+)`', error)
         rows.append(Row(messages[0], [re.compile(re.sub(
-            r'\\\.\\\.\\\.|\b(NAME|ADDRESS|FILE|REASON|KEY|CAUSE|MESSAGE|HOST|MAP|MOD|ENTRY|STATE|B?DIR|[CDFNPTXY])\b', '.+',
+            r'\\\.\\\.\\\.|\b(NAME|ADDRESS|FILE|REASON|KEY|CAUSE|MESSAGE|HOST|MAP|MOD|ENTRY|STATE|B?DIR|OTHER|[CDFNPTXY])\b', '.+',
             re.escape(m))) for m in messages], code))
     return rows
 
@@ -96,9 +96,9 @@ def tree_case(g):  # a server of another configuration runs from the tree with t
         f"Server tree {s.srv} runs another configuration's server with other console settings")
 
 
-def query_case(packets, message):  # --query of a fx.responder(packets); {p} in message: its port
+def query_case(packets, message, **kw):  # --query of a fx.responder(packets, **kw); {p} in message: its port
     def case(g):
-        with fx.responder(packets) as port:
+        with fx.responder(packets, **kw) as port:
             return fx.query(port, json=True), message.format(p=port)
     return case
 
@@ -126,6 +126,10 @@ tiny_files = fx.file_size_limit(1000)
 # By the longest prefix of a row's first message: (who, args, message), {h} in them the one who runs it (a
 # fixture, a port of odd, None: nothing listens), or a function of getfixturevalue giving the run and message.
 CASES = {
+    'Secrets file': (None, ['--secrets-file=/etc/passwd', '--check-host'],
+                     'Secrets file /etc/passwd is readable by group or others'),
+    'Unable to read the secrets': (None, ['--secrets-file=/x', '--check-host'],
+                                   'Unable to read the secrets file /x: No such file or directory'),
     'No directory': (None, ['--known-hosts=/x/kh', '--fingerprint'], 'No directory for the known hosts file /x/kh'),
     'Unable to read the known': (None, ['--known-hosts=/', '--fingerprint'],
                                  'Unable to read the known hosts file /: Is a directory'),
@@ -209,6 +213,9 @@ CASES = {
     'Not a regular file': lambda g: (g('host').mkdir(f"{g('host').home}/log/srderr.log"), g('host').json(
         '--log', f"--cfg-dir={g('host').home}/log"), f"Not a regular file: {g('host').home}/log/srderr.log")[1:],
     'No answer to the query': query_case(None, 'No answer to the query on UDP port {p} in 3 s'),
+    'No answer to the query on UDP port N in 3 s;': query_case(  # refused from another address, which is named
+        lambda sid: [b'\0' + sid + b'x'], f'No answer to the query on UDP port {{p}} in 3 s; replies came '
+        f'from {fx.address(18)}: query the address the game server serves', reply_from=fx.address(18)),
     'Malformed query reply': query_case(lambda sid: [b'x'], 'Malformed query reply: truncated packet (1 bytes)'),
     'Failed to send the query': lambda g: (fx.run_json(['--address=255.255.255.255', '--query'], None),
                                            'Failed to send the query: Permission denied'),
@@ -254,6 +261,8 @@ def test_each_error_line_of_the_readme_comes_with_its_code(row, request):
     assert (obj['error'], status) == (row.code, 1), obj
     assert message.fullmatch(obj['message']) if isinstance(message, re.Pattern) else obj['message'] == message
     assert any(p.fullmatch(obj['message']) for p in row.patterns), obj
+    assert obj.get('phase') == next((p for text, p in ((': no answer in', 'connect'), ('No answer', 'query'),
+                                                       ('Timed out', 'run')) if text in obj['message']), None), obj
 
 
 def same(got, want):  # want: the value, of its type (True is no 1); a type; or a pattern for a string
@@ -302,6 +311,22 @@ def test_each_command_gives_its_fields(host, root, fake_tools, packages, server,
                 {'ok': True, 'state': 'failed', 'stage': 'extract', 'status': -1, 'log': ['Unknown archive type']}, 0)
 
 
+def test_the_manual_gives_each_command_the_readme_json_fields():
+    """Field names and the values listed with them, by command: the README's table and the manual's JSON section."""
+    readme = open(f'{fx.TESTS}/../README.md').read()
+    want = {}
+    for line in readme[readme.index('| Command | Fields besides'):].split('\n\n')[0].splitlines()[2:]:
+        commands, fields = re.fullmatch(r'\| (.*?) \| (.*) \|', line).groups()
+        want |= {c: set(re.findall('`([a-z][a-z0-9_]*)`', fields)) for c in re.findall('`--([a-z-]+)`', commands)}
+    manual, got, command = open(f'{fx.TESTS}/../doc/bf2ctl.1').read(), {}, None
+    for line in manual[manual.index('Fields by command:'):].split('\n.PP')[0].splitlines():
+        if m := re.match(r'\.(?:BR?|RB \S+) (\S+)', line):
+            word = m[1].replace('\\-', '-')
+            command = word[2:] if word[2:] in want and word.startswith('--') else command
+            got.setdefault(command, set()).update(re.findall('^[a-z][a-z0-9_]*$', word))
+    assert got == {c: f for c, f in want.items() if f}
+
+
 def test_text_that_is_not_utf8_comes_as_the_base64_of_its_bytes(host, server, tmp_path):
     s = server()
     open(f'{s.cfg}/srderr.log', 'wb').write(b'x\xe9\n')
@@ -324,6 +349,8 @@ def test_help_and_version_need_no_host():
     for args in (['--help'], ['-h'], ['--address=h', '--help']):
         r = fx.run(args, None)
         assert r.out.startswith('Usage: ') and r[1:] == ('', 0), r
+        assert r.out.endswith('man bf2ctl, or man ./doc/bf2ctl.1 in the source tree.\n') and os.path.isfile(
+            f'{fx.TESTS}/../doc/bf2ctl.1')
     for args, password in (([], None), (fx.HOST, 'pw')):
         assert fx.run(args + ['--version'], password) == (f'bf2ctl {VERSION}\n', '', 0)
         assert fx.run_json(args + ['--version'], password) == ({'ok': True, 'version': VERSION}, 0)

@@ -51,6 +51,7 @@ def test_fingerprint_and_pinned_host_key_send_no_password_to_the_wrong_host(host
     offered, other = host.sshd.offered, fx.fingerprint(f'{host.sshd.dir}/host_ed25519.pub')
     seen = len(host.sshd.log())
     assert host.run('--fingerprint') == (offered + '\n', '', 0)
+    assert fx.run([f'--address={host.address}', '--fingerprint'], None) == (offered + '\n', '', 0)  # no login
     assert host.run(f'--host-key={other}', '--exec', '--cmd=echo hi') == (
         f'Host key mismatch: expected {other}, got {offered}\n', '', 1)
     assert 'password' not in host.sshd.log()[seen:]

@@ -311,6 +311,9 @@ def test_restart_on_crash_gives_up_after_three_and_never_follows_a_stop(server):
             assert status().endswith(f'restarts: {n}\n')
     assert fx.wait_until(lambda: re.fullmatch(
         r'crashed\nsignal: KILL\nended: \d+\nlast-error: standin up\nrestarts: 2\ngave-up: yes\n', status()), 5)
+    assert s.host.json('--status', f'--cfg-dir={s.cfg}')[0] | {'ended_at': 0} == {
+        'ok': True, 'state': 'crashed', 'signal': 'KILL', 'ended_at': 0, 'last_error': 'standin up', 'restarts': 2,
+        'gave_up': True}
     assert s.start(restart_on_crash=True) == fx.OK and fx.wait_until(s.running)
     fx.sh(f'kill -9 {pid()}')
     assert fx.wait_until(lambda: status().startswith('restarting'), 5)
