@@ -18,7 +18,8 @@ enum class TCode {
     connection_lost,  // the connection failed once up
     root_refused,     // a root login for a command that refuses it
     busy,             // another start or stop holds the configuration directory
-    not_running,      // the server is not running (or not reading its console)
+    not_running,      // the server is not running, or was never started
+    not_reading,      // the server runs but does not read its console
     rcon_auth,        // the game's console refuses the login
     local_file,       // a file of the caller's cannot be read or kept
     remote,           // a remote step failed; step names it
