@@ -9,8 +9,10 @@
 # for the messages of the steps after.
 lock start || fail busy
 [ -e "$CFGDIR/start.params" ] || [ -L "$CFGDIR/start.params" ] || fail never
-[ -f "$CFGDIR/start.params" ] && [ ! -L "$CFGDIR/start.params" ] || fail params not a regular file
-SRV= PORTS= RESTART_ON_CRASH= MOD= MAPLIST=
+if [ ! -f "$CFGDIR/start.params" ] || [ -L "$CFGDIR/start.params" ]; then
+	fail params not a regular file
+fi
+SRV='' PORTS='' RESTART_ON_CRASH='' MOD='' MAPLIST=''
 while IFS= read -r line; do
 	case $line in
 	srv-dir=*) SRV=${line#*=} ;;
@@ -38,7 +40,9 @@ SRVDIR=$(BF2_TEXT=$SRV LC_ALL=C awk 'BEGIN {
 	printf "%s.", out t
 }')
 SRVDIR=${SRVDIR%.}
+# shellcheck disable=SC2034 # read by start_checks.sh
 LEVELS=$SRVDIR/mods/${MOD:-bf2}/levels
+# shellcheck disable=SC2034 # read by start_checks.sh
 MAPS=$(printf '%s' "$MAPLIST" | tr ',:' '\n ' | sed 's/^/mapList.append /')
 RCON=$(dd if="$CFGDIR/settings/adminsettings.con" bs=65536 count=1 iflag=nonblock status=none 2>/dev/null && echo .)
 RCON=${RCON%.}
