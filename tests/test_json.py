@@ -91,11 +91,11 @@ def tree_case(g):  # a server of another configuration runs from the tree with t
         f"Server tree {s.srv} runs another configuration's server with other console settings")
 
 
-def deaf_case(g):  # a server stopped by SIGSTOP: it runs, but reads no line
+def deaf_case(g):  # a server stopped by SIGSTOP: it runs, but reads no line (one longer than the pipe holds)
     s = g('server')()
     s.start()
     os.kill(fx.read_pid(f'{s.cfg}/server.pid'), signal.SIGSTOP)
-    return s.host.json('--console', f'--cfg-dir={s.cfg}', '--line=x'), f'Server does not read its console: {s.cfg}/server-stdin'
+    return s.host.json('--console', f'--cfg-dir={s.cfg}', '--line=' + 'x' * 70000), f'Server does not read its console: {s.cfg}/server-stdin'
 
 
 def params_case(g):  # a restart of a configuration whose parameters name no server directory
