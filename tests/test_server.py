@@ -387,6 +387,8 @@ def test_restart_starts_the_last_start_again_and_reads_its_parameters_as_data(se
     weird = s.host.mkdir(f'{s.host.home}/w\\n\\x\ny') or f'{s.host.home}/w\\n\\x\ny'
     os.makedirs(f'{weird}/mods/xpack')
     coded, pwned = weird.replace('\\', '\\\\').replace('\n', '\\n'), f'{s.host.home}/pwned'
+    s.host.mkdir(inst := f'{s.host.home}/i')
+    os.mkdir(f'{inst}/bf2'), os.mkdir(f'{inst}/.bf2_install.lock')  # an install into it, as it begins
     malformed = f'Malformed start parameters in {s.cfg}/start.params: '
     for text, line in [
             ('ports=1\n', malformed + 'srv-dir'),
@@ -398,6 +400,7 @@ def test_restart_starts_the_last_start_again_and_reads_its_parameters_as_data(se
             (None, malformed + 'not a regular file'),
             (f'srv-dir={coded}\nports=1\nmod=bf2\n', f'Mod bf2 is not installed in {s.host.home}/w\\\\n\\\\x; y'),
             (f'srv-dir={coded}\nports=1\nmod=xpack\n', 'Test on exec server failed'),
+            (f'srv-dir={inst}/bf2\nports=1\n', f'Install already running in {inst}'),
             (f'PATH=/tmp\nIFS=/\nCFGDIR=/\nsrv-dir=/x/$(touch {pwned})`touch {pwned}`\nports=*\n', malformed + 'ports'),
             (f'PATH=/tmp\nIFS=/\nCFGDIR=/\nsrv-dir=/x/$(touch {pwned})`touch {pwned}`\nports=1\n',
              'Test on exec server failed')]:
