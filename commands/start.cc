@@ -216,17 +216,13 @@ bool restart(TOParsing parsing)
                    {"START_SCRIPT", program_text(programs::start_script, {{"CFGDIR", cfg_dir}})},
                    {"STOP_SCRIPT", program_text(programs::stop_script, {{"CFGDIR", cfg_dir}})}};
     TExecResult r = run_program_result(programs::prepare_restart, values);
-    // The lines "srv-dir=..." and "mod=..." come first once the parameters
-    // are read; a failure before leaves them empty, and no message names them.
-    TValues host{{"srv-dir", ""}, {"mod", ""}};
-    for (size_t begin = 0, end; (end = r.out.find('\n', begin)) != std::string::npos;
-         begin = end + 1) {
-        const std::string line = r.out.substr(begin, end - begin);
-        const size_t equals = line.find('=');
-        if (equals != std::string::npos && host.count(line.substr(0, equals)))
-            host[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-    const std::string srv_dir = unescaped(host["srv-dir"]), mod = host["mod"];
+    // Once it has read the parameters, the program's first two lines are
+    // "srv-dir=..." and "mod=...", which later steps' messages name.
+    const size_t cut = r.out.find('\n'), end = r.out.find('\n', cut + 1);
+    const bool read = r.out.starts_with("srv-dir=") && end != std::string::npos &&
+                      r.out.compare(cut + 1, 4, "mod=") == 0;
+    const std::string srv_dir = read ? unescaped(r.out.substr(8, cut - 8)) : "",
+                      mod = read ? r.out.substr(cut + 5, end - cut - 5) : "";
     if (r.status != 0) {
         values.insert({{"SRVDIR", srv_dir}, {"MOD", mod}, {"LEVELS", levels(srv_dir, mod)}});
         throw_step_failure(programs::prepare_restart, r, values);
