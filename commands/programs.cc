@@ -98,7 +98,7 @@ const TProgram console{
             {"no-pipe", "Server has no console pipe: {CFGDIR}/server-stdin", "", false,
              TCode::not_running},
             {"unread", "Server does not read its console: {CFGDIR}/server-stdin", "", false,
-             TCode::not_running},
+             TCode::not_reading},
         },
 };
 
@@ -182,10 +182,29 @@ const TProgram install_script{
     .vars = {{"DIR", TNeed::from_writer}, {"URL"}, {"SHA256", TNeed::may_be_empty}},
 };
 
+// start_checks.sh's and ready_start.sh's, in a start and a restart.
+const TSteps start_steps = joined({
+    stop_steps,
+    {
+        {"same-dir", "Configuration directory must not be the server directory"},
+        {"same-dir inside", "Configuration directory must not be inside the server directory"},
+        {"installing", "Install already running in ", "", false, TCode::install_running},
+        {"mod", "Mod {MOD} is not installed in {SRVDIR}"},
+        {"maps", "Map ", " is not installed in {LEVELS}"},
+        {"tree-console",
+         "Server tree {SRVDIR} runs another configuration's server with other console settings", "",
+         false, TCode::server_running},
+        {"test", "Test on exec server failed"},
+        {"port", "Port ", " using already other proces"},
+        {"copy-start", "Copy start script failed", "", true},
+    },
+});
+
 const TProgram prepare_start{
     .name = "prepare_start",
     .run = TRun::piped,
-    .parts = {sh_settings, sh_ports, sh_run_stop, sh_prepare_start},
+    .parts = {sh_settings, sh_ports, sh_run_stop, sh_start_checks, sh_prepare_start,
+              sh_ready_start},
     .vars = {{"SRVDIR"},
              {"CFGDIR"},
              {"OPTIONS"},
@@ -194,28 +213,40 @@ const TProgram prepare_start{
              {"LEVELS"},
              {"MAPS", TNeed::may_be_empty},
              {"PORTS"},
+             {"RESTART_ON_CRASH", TNeed::may_be_empty},
+             {"START_PARAMS"},
              {"START_SCRIPT"},
              {"STOP_SCRIPT"}},
     .refuse_root = true,
     .steps = joined({
-        stop_steps,
+        start_steps,
         {
-            {"same-dir", "Configuration directory must not be the server directory"},
-            {"same-dir inside", "Configuration directory must not be inside the server directory"},
-            {"installing", "Install already running in ", "", false, TCode::install_running},
-            {"mod", "Mod {MOD} is not installed in {SRVDIR}"},
-            {"maps", "Map ", " is not installed in {LEVELS}"},
-            {"tree-console",
-             "Server tree {SRVDIR} runs another configuration's server with other console "
-             "settings",
-             "", false, TCode::server_running},
             {"set", "Set option '", "' failed in {CFGDIR}/settings/serversettings.con", true},
             {"rcon-config", "Set rcon settings failed in {CFGDIR}/settings/adminsettings.con", "",
              true},
             {"maplist", "Set map list failed in {CFGDIR}/settings/maplist.con", "", true},
-            {"test", "Test on exec server failed"},
-            {"port", "Port ", " using already other proces"},
-            {"copy-start", "Copy start script failed", "", true},
+        },
+    }),
+};
+
+// The values start.params gives are printed ahead of any later step.
+const TProgram prepare_restart{
+    .name = "prepare_restart",
+    .run = TRun::piped,
+    .parts = {sh_ports, sh_run_stop, sh_read_params, sh_start_checks, "run_stop start\n",
+              sh_ready_start},
+    .vars = {{"CFGDIR"},
+             {"START_SCRIPT"},
+             {"STOP_SCRIPT"},
+             {"SRVDIR", TNeed::from_host},
+             {"MOD", TNeed::from_host},
+             {"LEVELS", TNeed::from_host}},
+    .refuse_root = true,
+    .steps = joined({
+        start_steps,
+        {
+            {"never", "Server was never started in {CFGDIR}", "", false, TCode::not_running},
+            {"params", "Malformed start parameters in {CFGDIR}/start.params: "},
         },
     }),
 };
@@ -224,10 +255,10 @@ const TProgram start_script{
     .name = "start_script",
     .run = TRun::stored,
     .parts = {sh_start_script},
-    .vars = {{"SRVDIR"},
+    .vars = {{"SRVDIR", TNeed::from_writer},
              {"CFGDIR"},
-             {"RESTART_ON_CRASH", TNeed::may_be_empty},
-             {"MOD", TNeed::may_be_empty}},
+             {"RESTART_ON_CRASH", TNeed::writer_may_be_empty},
+             {"MOD", TNeed::writer_may_be_empty}},
 };
 
 const TProgram launch_start{
@@ -393,11 +424,13 @@ const TProgram list_dir{
 };
 
 const std::vector<const TProgram*> all = {
-    &host_kind,    &login_uid,    &check_install,  &create_user,    &status,         &console,
-    &rcon_check,   &log,          &install_state,  &launch_install, &install_script, &prepare_start,
-    &start_script, &launch_start, &stop,           &stop_script,    &upload,         &upload_lead,
-    &upload_range, &fetch_file,   &watchdog,       &read_command,   &backup,         &list_backups,
-    &restore,      &list_dir,     &install_cancel,
+    &host_kind,     &login_uid,      &check_install,   &create_user,
+    &status,        &console,        &rcon_check,      &log,
+    &install_state, &launch_install, &install_script,  &prepare_start,
+    &start_script,  &launch_start,   &prepare_restart, &stop,
+    &stop_script,   &upload,         &upload_lead,     &upload_range,
+    &fetch_file,    &watchdog,       &read_command,    &backup,
+    &list_backups,  &restore,        &list_dir,        &install_cancel,
 };
 
 const std::vector<std::string> outside = {"session", "query", "forward", "rcon"};
@@ -463,6 +496,13 @@ TCommandLine reading(const std::string& text, bool own_shell)
     return {watched(own_shell ? "/bin/sh -c " + shell_str(reader) : reader), text + "x\n"};
 }
 
+// Whether a variable gets no value from the caller.
+bool unset(TNeed need)
+{
+    return need == TNeed::from_writer || need == TNeed::writer_may_be_empty ||
+           need == TNeed::from_host;
+}
+
 const TStep* row_of(const TProgram& program, const std::string& step)
 {
     for (const TStep& row : program.steps)
@@ -502,19 +542,23 @@ std::string program_text(const TProgram& program, const TValues& values)
     std::string own;
     for (const TVar& var : program.vars) {
         const auto value = values.find(var.name);
-        if (value == values.end() && var.need != TNeed::from_writer)
+        if (value == values.end() && !unset(var.need))
             internal(program, "lacks its variable " + var.name);
         if (value != values.end())
             own += var.name + "=" + shell_str(value->second) + "\n";
     }
     for (const auto& [name, value] : values)
-        if (!std::count_if(program.vars.begin(), program.vars.end(),
-                           [&key = name](const TVar& var) {
-                               return var.name == key && var.need != TNeed::from_writer;
-                           }))
+        if (!std::count_if(
+                program.vars.begin(), program.vars.end(),
+                [&key = name](const TVar& var) { return var.name == key && !unset(var.need); }))
             internal(program, "has no variable " + name);
     for (const TVar& var : program.vars)
-        own += ": \"${" + var.name + (var.need == TNeed::may_be_empty ? "?" : ":?") + "}\"\n";
+        if (var.need != TNeed::from_host)
+            own +=
+                ": \"${" + var.name +
+                (var.need == TNeed::may_be_empty || var.need == TNeed::writer_may_be_empty ? "?"
+                                                                                           : ":?") +
+                "}\"\n";
     for (const char* part : program.parts)
         own += part;
     if (program.run == TRun::command)

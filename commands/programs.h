@@ -28,9 +28,11 @@ using TValues = std::map<std::string, std::string>;
 // that one missing fails the program before it acts on "/" instead of
 // "$CFGDIR/".
 enum class TNeed {
-    non_empty,     // : "${NAME:?}"
-    may_be_empty,  // : "${NAME?}"
-    from_writer,   // non-empty, set by the program that writes this one to the host
+    non_empty,            // : "${NAME:?}"
+    may_be_empty,         // : "${NAME?}"
+    from_writer,          // non-empty, set by the program that writes this one to the host
+    writer_may_be_empty,  // the same, may be empty
+    from_host,  // set by the program itself from the host's files, so unguarded; messages name it
 };
 struct TVar {
     std::string name;
@@ -82,8 +84,8 @@ struct TProgram {
 namespace programs {
 extern const TProgram host_kind, login_uid, check_install, create_user, status, console, rcon_check,
     log, install_state, launch_install, install_script, prepare_start, start_script, launch_start,
-    stop, stop_script, upload, upload_lead, upload_range, fetch_file, watchdog, read_command,
-    backup, list_backups, restore, list_dir, install_cancel;
+    prepare_restart, stop, stop_script, upload, upload_lead, upload_range, fetch_file, watchdog,
+    read_command, backup, list_backups, restore, list_dir, install_cancel;
 extern const std::vector<const TProgram*> all;
 // Steps that belong to no program: the SSH layer's for any channel and a
 // forwarded port, the game query's and the game console's.

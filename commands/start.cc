@@ -24,6 +24,36 @@ namespace {
 
 std::string quoted(const std::string& value) { return "\"" + value + "\""; }
 
+// A value as one line of start.params, and back: a backslash and a line
+// break escaped (\\, \n); any other backslash stands for itself.
+std::string escaped(const std::string& value)
+{
+    std::string line;
+    for (char c : value)
+        line += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : std::string(1, c);
+    return line;
+}
+
+std::string unescaped(const std::string& line)
+{
+    std::string value;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char next = i + 1 < line.size() ? line[i + 1] : 0;
+        if (line[i] == '\\' && (next == 'n' || next == '\\')) {
+            value += next == 'n' ? '\n' : '\\';
+            ++i;
+        } else {
+            value += line[i];
+        }
+    }
+    return value;
+}
+
+std::string levels(const std::string& srv_dir, const std::string& mod)
+{
+    return srv_dir + "/mods/" + (mod.empty() ? "bf2" : mod) + "/levels";
+}
+
 // An optional option's value, "" when absent; given, it may not be empty.
 std::string optional(TOParsing& parsing, const std::string& name)
 {
@@ -159,12 +189,12 @@ bool start(TOParsing parsing)
     for (const auto& [p, option] : ports)
         port_list += p + " ";
 
+    // What a restart needs and the settings files do not hold.
+    const std::string params = "srv-dir=" + escaped(srv_dir) + "\nports=" + port_list +
+                               "\nrestart-on-crash=" + (restart_on_crash ? "yes" : "") +
+                               "\nmod=" + mod + "\nmaps=" + maps + "\nip=" + ip + "\n";
+
     init_ssh_session();
-    const std::string start_script =
-        program_text(programs::start_script, {{"SRVDIR", srv_dir},
-                                              {"CFGDIR", cfg_dir},
-                                              {"RESTART_ON_CRASH", restart_on_crash ? "yes" : ""},
-                                              {"MOD", mod}});
     run_program(programs::prepare_start,
                 {{"SRVDIR", srv_dir},
                  {"CFGDIR", cfg_dir},
@@ -172,11 +202,38 @@ bool start(TOParsing parsing)
                  {"RCON", no_rcon ? "port=0\npassword=\n"
                                   : "port=" + rcon_port + "\npassword=" + rcon_password + "\n"},
                  {"MOD", mod},
-                 {"LEVELS", srv_dir + "/mods/" + (mod.empty() ? "bf2" : mod) + "/levels"},
+                 {"LEVELS", levels(srv_dir, mod)},
                  {"MAPS", map_file},
                  {"PORTS", port_list},
-                 {"START_SCRIPT", start_script},
+                 {"RESTART_ON_CRASH", restart_on_crash ? "yes" : ""},
+                 {"START_PARAMS", params},
+                 {"START_SCRIPT", program_text(programs::start_script, {{"CFGDIR", cfg_dir}})},
                  {"STOP_SCRIPT", program_text(programs::stop_script, {{"CFGDIR", cfg_dir}})}});
+    launch(srv_dir, cfg_dir);
+    return true;
+}
+
+bool restart(TOParsing parsing)
+{
+    const std::string cfg_dir = value_of(parsing, "cfg-dir");
+    parsing.end();
+    chk_abs_path(cfg_dir, "cfg-dir");
+    init_ssh_session();
+    TValues values{{"CFGDIR", cfg_dir},
+                   {"START_SCRIPT", program_text(programs::start_script, {{"CFGDIR", cfg_dir}})},
+                   {"STOP_SCRIPT", program_text(programs::stop_script, {{"CFGDIR", cfg_dir}})}};
+    TExecResult r = run_program_result(programs::prepare_restart, values);
+    // Once it has read the parameters, the program's first two lines are
+    // "srv-dir=..." and "mod=...", which later steps' messages name.
+    const size_t cut = r.out.find('\n'), end = r.out.find('\n', cut + 1);
+    const bool read = r.out.starts_with("srv-dir=") && end != std::string::npos &&
+                      r.out.compare(cut + 1, 4, "mod=") == 0;
+    const std::string srv_dir = read ? unescaped(r.out.substr(8, cut - 8)) : "",
+                      mod = read ? r.out.substr(cut + 5, end - cut - 5) : "";
+    if (r.status != 0) {
+        values.insert({{"SRVDIR", srv_dir}, {"MOD", mod}, {"LEVELS", levels(srv_dir, mod)}});
+        throw_step_failure(programs::prepare_restart, r, values);
+    }
     launch(srv_dir, cfg_dir);
     return true;
 }

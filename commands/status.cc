@@ -21,6 +21,7 @@ bool status(TOParsing parsing)
                .report_fields(state, {{"pid", "pid"},
                                       {"uptime", "uptime_s"},
                                       {"memory-kb", "memory_kb"},
+                                      {"process-state", "process_state", TKind::text},
                                       {"exit", "exit_status"},
                                       {"signal", "signal", TKind::text},
                                       {"ended", "ended_at"},

@@ -50,6 +50,7 @@ constexpr char usage_text[] =
     "[--restart-on-crash]\n"
     "         [--mod=NAME] [--maps=MAP:MODE:SIZE,...]   (of --start)\n"
     "  --stop --cfg-dir=DIR             --status --cfg-dir=DIR\n"
+    "  --restart --cfg-dir=DIR   (stops the server and starts it with its last start's options)\n"
     "  --console --cfg-dir=DIR --line=TEXT\n"
     "  --log --cfg-dir=DIR [--lines=N] [--previous=K]\n"
     "  --query [--port=N]   (only --address needed: asks the game server over UDP)\n"
@@ -87,8 +88,8 @@ struct TCommand {
     bool login = true;
 };
 
-// Order is precedence: the first command present on the line runs.  start
-// and stop may wait 40 s for the lock, stop ~10 s for a server to go and
+// Order is precedence: the first command present on the line runs.  start,
+// restart and stop may wait 40 s for the lock, stop ~10 s for a server to go and
 // start ~20 s for one to come up.
 const TCommand commands[] = {
     {"exec", cmd_exec, 0},
@@ -114,6 +115,7 @@ const TCommand commands[] = {
     {"backup", backup, 0},
     {"list-backups", list_backups, 30},
     {"restore", restore, 0},
+    {"restart", restart, 90},
     {"list-dir", list_dir, 30},
     {"install-cancel", install_cancel, 30},
     {"help", help, 0},

@@ -46,6 +46,8 @@ const char* code_name(TCode code)
         return "install-running";
     case TCode::not_running:
         return "not-running";
+    case TCode::not_reading:
+        return "not-reading";
     case TCode::rcon_auth:
         return "rcon-auth";
     case TCode::local_file:

@@ -20,7 +20,8 @@ enum class TCode {
     busy,             // another run holds the directory's lock: a retry later may pass
     server_running,   // a running server (or a process in the tree) forbids it: stop it first
     install_running,  // an install of the tree runs: wait for it
-    not_running,      // the server is not running (or not reading its console)
+    not_running,      // the server is not running, or was never started
+    not_reading,      // the server runs but does not read its console
     rcon_auth,        // the game's console refuses the login
     local_file,       // a file of the caller's cannot be read or kept
     remote,           // a remote step failed; step names it

@@ -482,7 +482,7 @@ class Server:
 
     def stopped(self, files=('settings', 'srderr.log', 'standin.log', 'start.sh', 'stop.sh')):
         """No process, no run file; the records of how runs ended and their kept logs aside."""
-        kept = re.compile(r'server\.crash|srderr\.log\.[1-5]')
+        kept = re.compile(r'server\.crash|srderr\.log\.[1-5]|start\.params')
         return not processes_with(self.cfg + '/') and sorted(
             f for f in os.listdir(self.cfg) if not kept.fullmatch(f)) == sorted(files)
 

@@ -2,6 +2,7 @@
 import base64
 import os
 import re
+import signal
 import tempfile
 from collections import namedtuple
 
@@ -94,6 +95,20 @@ def tree_case(g):  # a server of another configuration runs from the tree with t
     s.start(rcon_username=None, rcon_password=None, rcon_port=None, no_rcon=True)
     return t.host.json(*t.options(srv_dir=s.srv)), (
         f"Server tree {s.srv} runs another configuration's server with other console settings")
+
+
+def deaf_case(g):  # a server stopped by SIGSTOP: it runs, but reads no line (one longer than the pipe holds)
+    s = g('server')()
+    s.start()
+    os.kill(fx.read_pid(f'{s.cfg}/server.pid'), signal.SIGSTOP)
+    return s.host.json('--console', f'--cfg-dir={s.cfg}', '--line=' + 'x' * 70000), f'Server does not read its console: {s.cfg}/server-stdin'
+
+
+def params_case(g):  # a restart of a configuration whose parameters name no server directory
+    h = g('host')
+    h.mkdir(cfg := f'{h.home}/params')
+    open(f'{cfg}/start.params', 'w').write('ports=1\n')
+    return h.json('--restart', f'--cfg-dir={cfg}'), f'Malformed start parameters in {cfg}/start.params: srv-dir'
 
 
 def query_case(packets, message, **kw):  # --query of a fx.responder(packets, **kw); {p} in message: its port
@@ -202,6 +217,9 @@ CASES = {
     'Copy start script': start_case(lambda s: os.mkdir(f'{s.cfg}/start.sh'),
                                     'Copy start script failed: dd: failed to open "{s.cfg}/start.sh": File exists'),
     'Server is not running': ('host', ['--console', '--cfg-dir=/x', '--line=x'], 'Server is not running'),
+    'Server does not read': deaf_case,
+    'Server was never': ('host', ['--restart', '--cfg-dir=/x'], 'Server was never started in /x'),
+    'Malformed start': params_case,
     'No rcon listener': console_case('', 'No rcon listener of the server on port {p}', port=5),
     'Rcon login failed': console_case('', 'Rcon login failed', password='x'),
     'The host refuses': console_case('', 'The host refuses forwarding to port {p}: administratively prohibited', 2227),
@@ -290,8 +308,9 @@ def test_each_command_gives_its_fields(host, root, fake_tools, packages, server,
             (host, ['--check-install', f'--dir={s.cfg}/t'], {'installed': False}),
             (host, ['--install', f'--url={packages.url("unknown.bin")}', f'--dir={s.cfg}'], {'temp_dir': temp}),
             (host, s.options(), {}),
+            (host, ['--restart', f'--cfg-dir={s.cfg}'], {}),
             (host, ['--status', f'--cfg-dir={s.cfg}'], {'state': 'running', 'pid': int, 'uptime_s': int,
-                                                         'memory_kb': int}),
+                                                         'memory_kb': int, 'process_state': re.compile('[RS]')}),
             (host, ['--console', f'--cfg-dir={s.cfg}', '--line=say hi'], {}),
             (host, ['--log', f'--cfg-dir={s.cfg}'], {'text': 'standin up\n'}),
             (host, ['--stop', f'--cfg-dir={s.cfg}'], {}),

@@ -1,6 +1,7 @@
 """The life of a game server: the stand-in (standin.py) in the test account's directories."""
 import os
 import re
+import signal
 import socket
 import time
 from concurrent.futures import ThreadPoolExecutor
@@ -40,7 +41,7 @@ def test_start_restart_stop(server):
     os.chmod(f'{s.cfg}/settings/serversettings.con', 0o644)
     first = fx.read_pid(f'{s.cfg}/server.pid')
     r = s.host.run('--status', f'--cfg-dir={s.cfg}//')  # any spelling
-    m = re.fullmatch(rf'running\npid: {first}\nuptime: ([0-9]+)\nmemory-kb: ([0-9]+)\n', r.out)
+    m = re.fullmatch(rf'running\npid: {first}\nuptime: ([0-9]+)\nmemory-kb: ([0-9]+)\nprocess-state: [RS]\n', r.out)
     assert m and r[1:] == ('', 0) and 2 <= int(m[1]) <= 30 and int(m[2]) > 1000, r
     assert s.host.run('--console', f'--cfg-dir={s.cfg}', "--line=say 'hello' $HOME") == fx.OK
     assert fx.wait_until(lambda: s.log().endswith("console say 'hello' $HOME\n"), 5), s.log()
@@ -169,18 +170,24 @@ def test_stop_kills_what_the_pid_files_describe_and_nothing_else(server, host):
 
 
 # Killed in the launcher's chmod, before it ignores the terminal's hang-up, the run's lock soon
-# goes; killed in a slow nohup, after that, the server is launched all the same.
-@pytest.mark.parametrize('tool, left', [
-    ('chmod', ['settings', 'start.sh', 'stop.sh']),
-    ('nohup', ['settings', 'srderr.log', 'standin.log', 'start.sh', 'stop.sh'])])
-def test_a_start_killed_while_it_launches(server, fake_tools, tool, left):
+# goes; killed in a slow nohup, after that, the server is launched all the same.  Meanwhile the
+# start's lock says starting; a lock whose keeper is gone (killed with it) says nothing.
+@pytest.mark.parametrize('tool, left, after', [
+    ('chmod', ['settings', 'start.sh', 'stop.sh'], 'stopped'),
+    ('nohup', ['settings', 'srderr.log', 'standin.log', 'start.sh', 'stop.sh'], 'running')])
+def test_a_start_killed_while_it_launches(server, fake_tools, tool, left, after):
     s = server()
     fake_tools.tool(tool, f'sleep 3; exec /bin/{tool} "$@"')
     run = fake_tools.start(*s.options())
     assert fx.wait_until(lambda: [p for p in fx.processes_with(f'/usr/local/bin/{tool}')
                                   if f'{s.cfg}/start.sh' in fx.cmdline(p)], 30)
+    assert s.host.json('--status', f'--cfg-dir={s.cfg}') == ({'ok': True, 'state': 'starting'}, 0)
     run.kill(), run.wait()
     assert tool == 'chmod' or fx.wait_until(s.running), s.log()
+    assert fx.wait_until(lambda: s.status().out.startswith(after + '\n'), 10), s.status()
+    fx.plant_lock(s.cfg, s.host.account, run.pid)
+    s.put('.bf2ctl.lock/kind', 'start\n')
+    assert s.status().out.startswith(after + '\n')
     assert s.stop() == fx.OK
     assert fx.wait_until(lambda: s.stopped(left), 5)
 
@@ -229,7 +236,9 @@ def test_refused_starts_leave_the_running_server_alone_and_one_deaf_to_quit_is_k
     os.remove(f'{s.host.home}/same')
     assert s.running() and fx.read_pid(f'{s.cfg}/server.pid') == pid and s.settings() == settings
     assert 'standin.py' in open(f'{s.srv}/start.sh').read()
-    assert s.host.run('--stop', f'--cfg-dir={s.cfg}/') == fx.OK  # another spelling of it
+    stop = s.host.start('--stop', f'--cfg-dir={s.cfg}/')  # another spelling of it
+    assert fx.wait_until(lambda: s.status() == ('stopping\n', '', 0)), s.status()
+    assert fx.finish(stop) == fx.OK
     assert fx.wait_until(s.stopped, 5)
     assert s.log().endswith(s.log_head() + 'console quit\nignored quit\nconsole \nexit signal 15\n')
 
@@ -246,12 +255,17 @@ def test_status_console_and_log_go_by_the_run_files_alone(server, host):
     os.mkfifo(f'{s.cfg}/server.pid')
     assert s.status() == ('stopped\n', '', 0)
     stranger.kill()
-    # A configuration process that does not read its console pipe.
+    # A configuration process that does not read its console pipe, stopped, its command name with
+    # blanks, parentheses and a line break: running, in the state T.
     os.remove(f'{s.cfg}/server.pid')
-    deafened = deaf(host, s.cfg + '/settings/serversettings.con')
+    os.symlink('/usr/bin/python3', exe := f'{s.cfg}/S) R\n) Z 1 (')
+    deafened = fx.as_user(host.login, [exe, '-c', 'import time; time.sleep(60)', f'{s.cfg}/settings/serversettings.con'])
+    os.kill(deafened.pid, signal.SIGSTOP)
     os.mkfifo(f'{s.cfg}/server-stdin')
     fx.sh(f'chown {host.login} {fx.q(s.cfg)}/server-stdin')
     s.put('server.pid', deafened.pid)
+    assert re.fullmatch(rf'running\npid: {deafened.pid}\nuptime: [0-2]\nmemory-kb: [0-9]+\nprocess-state: T\n',
+                        s.status().out), s.status()
     assert host.run(*console, '--line=say hi', timeout=30) == (
         f'Server does not read its console: {s.cfg}/server-stdin\n', '', 1)
     deafened.kill()
@@ -301,7 +315,7 @@ def test_restart_on_crash_gives_up_after_three_and_never_follows_a_stop(server):
     status = lambda x=s: x.host.run('--status', f'--cfg-dir={x.cfg}').out  # noqa: E731
     pid = lambda: fx.read_pid(f'{s.cfg}/server.pid')  # noqa: E731
     assert s.start(restart_on_crash=True) == fx.OK and fx.wait_until(s.running)
-    assert re.fullmatch(r'running\n(.+\n){3}restarts: 0\n', status())
+    assert re.fullmatch(r'running\n(.+\n){4}restarts: 0\n', status())
     for n in (1, 2, 3):
         old = pid()
         fx.sh(f'kill -9 {old}')
@@ -354,3 +368,46 @@ def test_starts_and_a_stop_racing_a_restart_leave_one_server_or_none(server):
     time.sleep(12)  # past any pause still to come
     games = [p for p in fx.processes_with(f'{s.cfg}/settings/serversettings.con') if 'standin.py' in fx.cmdline(p)]
     assert len(games) <= 1 and (s.running() or not games), games
+
+
+def test_restart_starts_the_last_start_again_and_reads_its_parameters_as_data(server):
+    s = server()
+    restart = lambda: s.host.run('--restart', f'--cfg-dir={s.cfg}')  # noqa: E731
+    assert s.start(restart_on_crash=True) == fx.OK and fx.wait_until(s.running)
+    params = f'{s.cfg}/start.params'
+    assert os.stat(params).st_mode & 0o777 == 0o600 and open(params).read() == (
+        f'srv-dir={s.srv}\nports={s.port} {s.port + 2} {s.port + 1} {s.port + 3} \nrestart-on-crash=yes\nmod=\nmaps=\n'
+        'ip=127.0.0.1\n')
+    first, script = fx.read_pid(f'{s.cfg}/server.pid'), open(f'{s.cfg}/start.sh').read()
+    with open(f'{s.cfg}/new', 'w') as f:  # the account's own start script: made anew
+        f.write('#!/bin/sh\nexit 1\n')
+    os.replace(f'{s.cfg}/new', f'{s.cfg}/start.sh')
+    assert restart() == fx.OK and fx.wait_until(s.running) and fx.read_pid(f'{s.cfg}/server.pid') != first
+    assert s.status().out.endswith('restarts: 0\n') and open(f'{s.cfg}/start.sh').read() == script
+    with hold_port(s.port + 2):
+        assert restart() == (f'Port {s.port + 2} using already other proces\n', '', 1)
+    # The file is the account's: no value runs, sets another variable or leaves its line.
+    weird = s.host.mkdir(f'{s.host.home}/w\\n\\x\ny') or f'{s.host.home}/w\\n\\x\ny'
+    os.makedirs(f'{weird}/mods/xpack')
+    coded, pwned = weird.replace('\\', '\\\\').replace('\n', '\\n'), f'{s.host.home}/pwned'
+    s.host.mkdir(inst := f'{s.host.home}/i')
+    os.mkdir(f'{inst}/bf2'), os.mkdir(f'{inst}/.bf2_install.lock')  # an install into it, as it begins
+    malformed = f'Malformed start parameters in {s.cfg}/start.params: '
+    for text, line in [
+            ('ports=1\n', malformed + 'srv-dir'),
+            (f'srv-dir=$(touch {pwned})\nports=1\n', malformed + 'srv-dir'),
+            (f'srv-dir={s.srv}\nports=1 $(touch {pwned})\n', malformed + 'ports'),
+            (f'srv-dir={s.srv}\nports=1\nrestart-on-crash=yes;touch {pwned}\n', malformed + 'restart-on-crash'),
+            (f'srv-dir={s.srv}\nports=1\nmod=../..\n', malformed + 'mod'),
+            (f'srv-dir={s.srv}\nports=1\nmaps=a;b\n', malformed + 'maps'),
+            (None, malformed + 'not a regular file'),
+            (f'srv-dir={coded}\nports=1\nmod=bf2\n', f'Mod bf2 is not installed in {s.host.home}/w\\\\n\\\\x; y'),
+            (f'srv-dir={coded}\nports=1\nmod=xpack\n', 'Test on exec server failed'),
+            (f'srv-dir={inst}/bf2\nports=1\n', f'Install already running in {inst}'),
+            (f'PATH=/tmp\nIFS=/\nCFGDIR=/\nsrv-dir=/x/$(touch {pwned})`touch {pwned}`\nports=*\n', malformed + 'ports'),
+            (f'PATH=/tmp\nIFS=/\nCFGDIR=/\nsrv-dir=/x/$(touch {pwned})`touch {pwned}`\nports=1\n',
+             'Test on exec server failed')]:
+        os.remove(params)
+        os.mkfifo(params) if text is None else s.put('start.params', text)
+        assert restart() == (line + '\n', '', 1), text
+    assert not os.path.exists(pwned) and not s.running()

@@ -1,22 +1,12 @@
 # shellcheck shell=sh
 # Makes a temporary directory in $DIR, writes the install script there
 # (its first line, the line that sets DIR to that directory, then $SCRIPT)
-# and starts it detached; prints the directory.  quote VALUE prints VALUE as one single-quoted sh word.  The
-# script runs through sh, so a directory mounted noexec cannot stop it, with
-# the hang-up ignored as under nohup.  It counts as started once it has left
+# and starts it detached; prints the directory.  The script runs through
+# sh, so a directory mounted noexec cannot stop it, with the hang-up
+# ignored as under nohup.  It counts as started once it has left
 # a trace, its download log (opened by its first command after the cd,
 # before any status file): a shell that has the script's name in its
 # command line may still die before running a line of it.
-quote() {
-	rest=$1 quoted=
-	while :; do
-		case $rest in
-		*\'*) quoted=$quoted${rest%%\'*}"'\\''"; rest=${rest#*\'} ;;
-		*) printf "'%s%s'" "$quoted" "$rest"; return ;;
-		esac
-	done
-}
-
 mkdir -p -- "$DIR" 2>/dev/null
 # A game server running from the tree would have its files swapped under it.
 tree_in_use "$DIR/bf2" && fail running

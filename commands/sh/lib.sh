@@ -25,6 +25,17 @@ put_file() {
 	fi
 }
 
+# quote VALUE prints VALUE as one single-quoted sh word.
+quote() {
+	rest=$1 quoted=
+	while :; do
+		case $rest in
+		*\'*) quoted=$quoted${rest%%\'*}"'\\''"; rest=${rest#*\'} ;;
+		*) printf "'%s%s'" "$quoted" "$rest"; return ;;
+		esac
+	done
+}
+
 # write_new FILE: FILE made anew from standard input.  The create is
 # exclusive (dd conv=excl): whatever the account plants at the name after
 # the rm, a symlink or a pipe, makes it fail instead of being followed or
@@ -38,6 +49,8 @@ write_new() {
 # The lock of a configuration directory: one start or stop at a time.  It is
 # the directory $CFGDIR/.bf2ctl.lock (take_lock: any LOCKDIR), made by
 # mkdir, with
+#   kind   what the run does, for --status: start (a start, a restart) or
+#          stop (lock KIND);
 #   owner  the pid of its keeper, a process that lets go of the lock once
 #          the run's shell has been gone for LOCK_GRACE seconds (a run killed
 #          with its connection), or after LOCK_LIFE seconds at most;
@@ -120,9 +133,10 @@ break_lock() {
 }
 
 lock() {
-	take_lock "$CFGDIR/.bf2ctl.lock"
+	take_lock "$CFGDIR/.bf2ctl.lock" "${1:-}"
 }
 
+# take_lock LOCKDIR [KIND]
 take_lock() {
 	LOCKDIR=$1
 	# Where nothing can be made the run's own steps fail with their reason.
@@ -153,6 +167,7 @@ take_lock() {
 		sleep 0.1
 	done
 	echo $$ >"$LOCKDIR/run"
+	[ -z "${2:-}" ] || echo "$2" >"$LOCKDIR/kind"
 	printf '%s\n' "${SSH_CONNECTION:-}" >"$LOCKDIR/conn"
 	sh -c "$LOCK_KEEPER" bf2ctl-lock-keeper "$LOCKDIR" $((LOCK_GRACE * 10)) $((LOCK_LIFE * 10)) \
 		</dev/null >/dev/null 2>&1 &

@@ -1,7 +1,8 @@
 # shellcheck shell=sh
 # The start script of a configuration, written to $CFGDIR/start.sh after
-# the shared functions and the lines that set SRVDIR, CFGDIR and
-# RESTART_ON_CRASH.
+# the lines that set SRVDIR, RESTART_ON_CRASH and MOD (its writer's, from
+# the start's parameters), the shared functions and the line that sets
+# CFGDIR.
 # It runs the game server with its console on the pipe server-stdin, its
 # error output in srderr.log, its pid in server.pid and its start time in
 # server.start (written first: whoever reads the new pid finds its start
@@ -90,7 +91,7 @@ while :; do
 	while installing "$SRVDIR"; do
 		sleep 10
 	done
-	lock || break
+	lock start || break
 	rm -f "$CFGDIR/server.restarting"
 	[ ! -e "$CFGDIR/server.stopping" ] || break
 	RESTARTS=$((RESTARTS + 1))

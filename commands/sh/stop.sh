@@ -1,4 +1,4 @@
 # shellcheck shell=sh
 # --stop: run_stop (sh/run_stop.sh), then the lock goes.
-run_stop
+run_stop stop
 unlock
