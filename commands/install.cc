@@ -63,9 +63,11 @@ std::string hide_url_secrets(const std::string& text)
         std::string word = text.substr(at, end - at);
         const size_t scheme = word.find("://");
         if (scheme != std::string::npos) {
+            // Up to the word's last @: a password may hold / ? # unescaped, and
+            // wget logs such a URL as it was given, or parsed with the
+            // password in the path ("user:pw@h" becomes "ftp://user/pw@h").
             const size_t host = scheme + 3;
-            const size_t auth_end = std::min(word.find_first_of("/?#", host), word.size());
-            const size_t user_end = word.rfind('@', auth_end);
+            const size_t user_end = word.rfind('@');
             if (user_end != std::string::npos && user_end >= host)
                 word.replace(host, user_end - host, "…");
         }

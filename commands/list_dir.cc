@@ -30,7 +30,9 @@ TListing parse_listing(const std::string& out, size_t max)
             slash = std::min(out.find('/', from), end);
             parts.push_back(out.substr(from, slash - from));
         }
-        const std::string seconds = parts.size() == 5 ? parts[3].substr(0, parts[3].find('.')) : "";
+        if (parts.size() != 5)
+            continue;
+        const std::string seconds = parts[3].substr(0, parts[3].find('.'));
         if (parts[0].empty() || !whole_number_value(parts[2]) || !whole_number_value(seconds) ||
             parts[4].empty() || parts[4].size() > 4 ||
             parts[4].find_first_not_of("01234567") != std::string::npos)

@@ -38,6 +38,7 @@ TEST(ListDir, MalformedAndCutRecordsAreLeftOut)
 {
     const TListing listing = parse_listing("/f/1/1/644\0"     // no name
                                            "x/f/1/1\0"        // a field short
+                                           "x/f\0"            // three fields short
                                            "x/f/-/1/644\0"    // size not a number
                                            "x/f/1/now/644\0"  // mtime not a number
                                            "x/f/1/1/9\0"      // mode not octal

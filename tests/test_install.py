@@ -264,8 +264,11 @@ def test_an_install_removes_ended_installs_but_the_three_newest_and_any_in_use(h
         os.utime(f'{t}/install.sh', (0, 1700000000 + i % 6))
     os.symlink(old[6], f'{d}/.bf2_install_link00')  # a link is no install: neither it nor its target goes
     fx.sh(f'chown -R {host.login} {base}')
+    # A neighbour's in a directory shared with others (sticky) is not the account's to remove, even where it could.
+    nb = f'{d}/.bf2_install_nobody'
+    fx.sh(f'chmod 1777 {d} && mkdir -m 777 {nb} && touch -d @0 {nb}/install.sh && chown -R 65534 {nb}')
     worker = fx.working_in(host, f'{old[1]}/bf2')
     fx.final_state(new := fx.install(host, packages.url('unknown.bin'), d))
     worker.kill()
-    assert sorted(os.listdir(d)) == sorted(os.path.basename(t) for t in [*old[1:2], *old[3:6], new, '.bf2_install_link00'])
-    assert os.path.exists(f'{old[6]}/install.sh')
+    assert sorted(os.listdir(d)) == sorted(os.path.basename(t) for t in [*old[1:2], *old[3:6], new, nb, '.bf2_install_link00'])
+    assert os.path.exists(f'{nb}/install.sh') and os.path.exists(f'{old[6]}/install.sh')

@@ -25,10 +25,13 @@ release() {
 }
 # Ended installs of DIR pile up: all but the three newest (by their
 # script's time) go, never one a process works in.  None runs under the lock.
+# Only the account's own: a DIR shared with others (a sticky one) may hold
+# theirs, with parts anyone may remove.
 for old in "$DIR"/.bf2_install_??????; do
 	case ${old##*/.bf2_install_} in *[!A-Za-z0-9]*) continue ;; esac
-	if [ -d "$old" ] && [ ! -L "$old" ] && [ -f "$old/install.sh" ]; then
-		printf '%s %s\n' "$(stat -c %Y "$old/install.sh" 2>/dev/null)" "$old"
+	if [ -d "$old" ] && [ ! -L "$old" ] && [ -O "$old" ] && [ -f "$old/install.sh" ] &&
+		TIME=$(stat -c %Y "$old/install.sh" 2>/dev/null); then
+		printf '%s %s\n' "$TIME" "$old"
 	fi
 done | sort -rn | tail -n +4 | while read -r _ old; do
 	tree_in_use "$old" || rm -rf "$old" 2>/dev/null
