@@ -7,13 +7,19 @@
 # it started are stopped until no new process comes, then killed: killed
 # first, its children would leave its tree and be lost to the search.
 [ -f "$T/install.sh" ] || fail cancel missing
-won=
-mkdir "$T/fate" 2>/dev/null && won=1
+# A cancel's claim is marked as such (fate/cancel): a cancel that died
+# after it, its tree perhaps only stopped, is carried on by the next.
+won='' fresh=''
+if mkdir "$T/fate" 2>/dev/null; then
+	mkdir "$T/fate/cancel" && won=1 fresh=1
+elif [ -d "$T/fate/cancel" ]; then
+	won=1
+fi
 STATE=$(install_state | head -n 1)
 case $STATE in
 downloading | extracting | installing) [ -n "$won" ] || fail cancel swapping ;;
 *)
-	[ -z "$won" ] || rmdir "$T/fate"
+	[ -z "$fresh" ] || rm -rf "$T/fate"
 	fail cancel "$STATE"
 	;;
 esac
