@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Round trips of start, stop, exec and a small copy-file: each command's time directly and
+"""Round trips of start, restart, stop, exec, a small copy-file and list-dir: each command's time directly and
 through a proxy that holds every chunk 50 ms in each direction (a 100 ms
 round trip), the extra round trips that makes, and the channel sessions the
 command opened (the sshd log's "Starting session:" lines).
@@ -32,13 +32,14 @@ def main():
              '--srv-bandwidth=1', '--cl-bandwidth=1', '--ip=127.0.0.1', f'--port={p}',
              f'--spy-lan-port={p + 2}', f'--spy-port={p + 1}', '--game-time=1', '--score-lim=1',
              '--round-num=1', '--srv-passwd=x', '--no-remote-admin', '--no-rcon']
-    commands = {'start': start, 'stop': ['--stop', f'--cfg-dir={cfg}'],
+    commands = {'start': start, 'restart': ['--restart', f'--cfg-dir={cfg}'], 'stop': ['--stop', f'--cfg-dir={cfg}'],
                 'exec true': ['--exec', '--cmd=true'],
-                'copy-file': ['--copy-file', f'--from={fx.TESTS}/fixture.py', f'--to={home}/copied']}
+                'copy-file': ['--copy-file', f'--from={fx.TESTS}/fixture.py', f'--to={home}/copied'],
+                'list-dir': ['--list-dir', f'--dir={home}']}
     times = {(name, via): [] for name in commands for via in ('direct', 'delayed')}
     sessions = {}
     try:
-        # Each start finds the server stopped, each stop finds it running.
+        # Each start finds the server stopped, each restart and stop finds it running.
         for _ in range(runs):
             for via, address in (('direct', sshd.listen), ('delayed', fx.address(2, fx.PORT))):
                 for name, args in commands.items():
