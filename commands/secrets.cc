@@ -29,8 +29,8 @@ TUError unreadable(const std::string& file, const std::string& reason)
     return TUError(TCode::local_file, "Unable to read the secrets file " + file + ": " + reason);
 }
 
-// The file's bytes, at most one beyond max_size: read once, without waiting
-// on a pipe nobody writes to (that reads as empty).
+// The file's bytes, at most one beyond max_size: read once, a named pipe
+// from the writer that opens it after the run did.
 std::string read_secrets(const std::string& file)
 {
     const TFd fd(open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
@@ -50,9 +50,11 @@ std::string read_secrets(const std::string& file)
             text.append(buffer, n);
             continue;
         }
-        if (n == 0)
+        // A FIFO reads as ended until its writer has opened it: only the
+        // hang-up of a writer that came and went ends it.
+        if (n == 0 && (!S_ISFIFO(st.st_mode) || (wait_fd(fd.get(), POLLIN, 0) & POLLHUP)))
             break;
-        if (errno != EAGAIN && errno != EINTR)
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
             throw unreadable(file, std::strerror(errno));
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             end - std::chrono::steady_clock::now());
