@@ -7,6 +7,7 @@ import resource
 import signal
 import subprocess
 import time
+import uuid
 
 import pytest
 
@@ -156,9 +157,10 @@ def test_check_on_root_is_only_an_exact_zero(fake_tools, id, expected):
 
 
 @pytest.fixture
-def uploads(host, tmp_path):  # remote, local
-    yield host.mkdir(f'{host.home}/uploads'), str(tmp_path)
-    fx.sh(f'rm -rf {host.home}/uploads')
+def uploads(host, tmp_path):  # remote, local; the remote one the test's own: workers share the account
+    remote = host.mkdir(f'{host.home}/uploads-{uuid.uuid4().hex[:8]}')
+    yield remote, str(tmp_path)
+    fx.sh(f'rm -rf {remote}')
 
 
 RANGED = 32 << 20  # from this size up, a copy-file sends 4 byte ranges, one to a channel
